@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "GenericType.h"
+#include "Matrix.h"
+#include "Source.h"
+#include "TestNetwork.h"
+#include "Vector.h"
+
+using namespace KOLV;
+
+namespace {
+
+std::string print(const ObjectRef &ref) {
+  std::ostringstream out;
+  out << ref;
+  return out.str();
+}
+
+ObjectRef read(const std::string &text) {
+  std::istringstream in(text);
+  ObjectRef ref;
+  in >> ref;
+  return ref;
+}
+
+// The message of whatever the reader throws, or "" when it reads cleanly.
+std::string readError(const std::string &text) {
+  try {
+    read(text);
+  } catch (ParsingException *e) {
+    std::unique_ptr<ParsingException> owned(e);
+    return e->message();
+  } catch (GeneralException *e) {
+    std::unique_ptr<GeneralException> owned(e);
+    return e->message();
+  }
+  return "";
+}
+
+TEST(TextForm, EmptyVectorPrintsClassNameAndClose) {
+  EXPECT_EQ(print(ObjectRef(new Vector<ObjectRef>)), "<Vector<ObjectRef> > ");
+}
+
+TEST(TextForm, MatrixPrintsItsFixedLayout) {
+  RCPtr<Matrix<std::complex<float>>> m(new Matrix<std::complex<float>>(2, 2));
+  (*m)(0, 0) = {1.0f, -2.0f};
+  (*m)(1, 1) = {0.5f, 0.0f};
+  EXPECT_EQ(print(m),
+            "<Matrix<complex<float>>\n<rows 2>\n<cols 2>\n<data \n(1,-2) (0,0) \n(0,0) (0.5,0) \n>\n>\n");
+}
+
+TEST(TextForm, EmptyMatrixPrintsNoElementLines) {
+  RCPtr<Matrix<std::complex<float>>> m(new Matrix<std::complex<float>>);
+  EXPECT_TRUE(m->mempty());
+  EXPECT_EQ(print(m), "<Matrix<complex<float>>\n<rows 0>\n<cols 0>\n<data \n>\n>\n");
+}
+
+TEST(TextForm, SourcePrintsInTheHostForm) {
+  ObjectRef s = kolvtest::sourceAt(0.0, 1.0f, 777);
+  EXPECT_EQ(print(s), "<Source <x 1 0 0> <power 1> <id 777> <spare 0> >");
+}
+
+TEST(TextForm, RoundTripsKeepSizesAndValues) {
+  RCPtr<Matrix<std::complex<float>>> c(new Matrix<std::complex<float>>(2, 3));
+  RCPtr<Matrix<float>> f(new Matrix<float>(3, 1));
+  for (int i = 0; i < 6; ++i) c->data()[i] = {0.1f * i, -1.0f / (i + 1)};
+  for (int i = 0; i < 3; ++i) f->data()[i] = 1e-7f * i - 32768.0f;
+  RCPtr<Vector<ObjectRef>> v(new Vector<ObjectRef>);
+  v->push_back(kolvtest::sourceAt(-40.0, 0.25f, 0));
+  v->push_back(kolvtest::sourceAt(30.0, 0.125f, 1));
+
+  for (ObjectRef original : {ObjectRef(c), ObjectRef(f), ObjectRef(v), kolvtest::intValue(-3),
+                             kolvtest::floatValue(1e-6f), kolvtest::stringValue("two words \"q\"")}) {
+    std::ostringstream out;
+    out.precision(9);
+    out << original;
+    SCOPED_TRACE(out.str());
+    ObjectRef back = read(out.str());
+    std::ostringstream again;
+    again.precision(9);
+    again << back;
+    EXPECT_EQ(again.str(), out.str());
+    EXPECT_EQ(back->className(), original->className());
+  }
+}
+
+TEST(TextForm, HostExampleVectorOfSourcesReads) {
+  RCPtr<Vector<ObjectRef>> v =
+      read("<Vector<ObjectRef> <Source <x 1 0 0> <power 1> <id 777> <spare 0> > > ");
+  ASSERT_EQ(v->vsize(), 1);
+  RCPtr<Source> s = v->at(0);
+  EXPECT_EQ(s->id, 777);
+  EXPECT_EQ(s->x[0], 1.0f);
+}
+
+TEST(TextForm, DataBeforeSizeReadsAnEmptyMatrix) {
+  RCPtr<Matrix<std::complex<float>>> m =
+      read("<Matrix<complex<float>> <data > <rows 1> <cols 1> >");
+  EXPECT_TRUE(m->mempty());
+  RCPtr<Matrix<float>> e = read("<Matrix<float> <data > >");
+  EXPECT_TRUE(e->mempty());
+}
+
+TEST(TextForm, SerialisedFormRoundTrips) {
+  RCPtr<Vector<ObjectRef>> v(new Vector<ObjectRef>);
+  v->push_back(kolvtest::sourceAt(12.0, 2.0f, 3));
+  RCPtr<Matrix<float>> m(new Matrix<float>(1, 2));
+  (*m)(0, 1) = 5.0f;
+  v->push_back(m);
+  std::ostringstream out;
+  v->serialize(out);
+  RCPtr<Vector<ObjectRef>> back = read(out.str());
+  ASSERT_EQ(back->size(), 2u);
+  RCPtr<Matrix<float>> mb = back->at(1);
+  EXPECT_EQ((*mb)(0, 1), 5.0f);
+}
+
+TEST(TextForm, ParseErrorsCarryTheFrameworkMessages) {
+  struct Case {
+    const char *text;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"x", "Expected '<' or '{' (got 'x')"},
+      {"{Source abcdefgh", "Cannot find sync \"|\" symbol for unserialize"},
+      {"<Matrix<float> x", "Matrix<T>::readFrom : Parse error: '<' expected"},
+      {"<Matrix<float> <depth 3> >", "Matrix<T>::readFrom : unknown argument: depth"},
+      {"<Matrix<float> <rows x> >", "Matrix<T>::readFrom : Parse error trying to build rows"},
+      {"<Matrix<float> <rows 1 <cols 1> >", "Matrix<T>::readFrom : Parse error: '>' expected "},
+      {"<Matrix<float> <rows 1> <cols 2> <data 1 > >",
+       "Matrix<T>::readFrom : Parse error trying to build data"},
+      {"<Vector<ObjectRef> <Source <x 1 0 0> > ", "Error reading Vector"},
+      {"<Vector<ObjectRef> ", "Error reading Vector"},
+      {"<NoSuchType >", "Unknown object type: NoSuchType"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(readError(c.text), c.message);
+  }
+}
+
+TEST(TextForm, ErrorKeepsWhatWasReadBefore) {
+  std::istringstream in("<rows 2> <cols 1> <bogus 1> >");
+  Matrix<float> m;
+  EXPECT_THROW(m.readFrom(in), ParsingException *);
+  EXPECT_TRUE(m.mempty());
+}
+
+}  // namespace
