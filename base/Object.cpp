@@ -1,5 +1,7 @@
 #include "Object.h"
 
+#include "RunOptions.h"
+
 #include <mutex>
 
 namespace KOLV {
@@ -101,6 +103,11 @@ void Object::setModuleVersion(const std::string &name, const std::string &revisi
 }
 
 const std::vector<Object::ModuleVersion> &Object::moduleVersions() { return versions(); }
+
+RunOptions &runOptions() {
+  static RunOptions options;
+  return options;
+}
 
 ConversionDispatch &ConversionDispatch::GetInstance() {
   static ConversionDispatch instance;

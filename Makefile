@@ -1,0 +1,33 @@
+# The two commands of the README: `make demo` and `make test`. Both install
+# what is missing (Debian packages), build, and then run.
+BUILD ?= build
+JOBS ?= 2
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+XVFB = xvfb-run -a -s "-screen 0 1280x1024x24"
+
+.PHONY: all deps build test test-asan demo bench clean
+
+all: build
+
+deps:
+	@./tools/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && $(XVFB) ctest --output-on-failure -j$(JOBS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLV_SANITIZE=ON"
+
+demo: build
+	./$(BUILD)/kolv run
+
+bench: build
+	./tools/bench.sh $(BUILD)
+
+clean:
+	rm -rf build build-asan kolv-out
