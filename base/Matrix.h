@@ -123,7 +123,7 @@ class Matrix : public Object {
  private:
   // The largest matrix the text reader builds (a guard against a corrupt size
   // field asking for gigabytes).
-  static constexpr long long kMaxReadElements = 1LL << 28;
+  static constexpr long long kMaxReadElements = 1LL << 24;
 
   static size_t checkedSize(int rows, int cols) {
     if (rows < 0 || cols < 0)

@@ -13,6 +13,24 @@ constexpr int kTypedReferenceLine = 69;
 constexpr int kCloneLine = 105;
 // How far the generic reader looks for the "|" of the serialised form.
 constexpr int kSyncSearchLength = 6;
+// How deeply objects may nest in the text form (vectors of vectors...); a
+// guard against input that would exhaust the stack.
+constexpr int kMaxNesting = 64;
+thread_local int nesting = 0;
+
+// Counts one level of nesting for the lifetime of a read.
+struct NestingGuard {
+  NestingGuard() {
+    if (++nesting > kMaxNesting) {
+      --nesting;
+      throw new ParsingException("Objects nested more than " + std::to_string(kMaxNesting) +
+                                 " deep");
+    }
+  }
+  ~NestingGuard() { --nesting; }
+  NestingGuard(const NestingGuard &) = delete;
+  NestingGuard &operator=(const NestingGuard &) = delete;
+};
 
 std::map<std::string, std::function<Object *()>> &objectTypes() {
   static std::map<std::string, std::function<Object *()>> types;
@@ -135,6 +153,7 @@ std::ostream &operator<<(std::ostream &out, const ObjectRef &ref) {
 }
 
 std::istream &operator>>(std::istream &in, ObjectRef &ref) {
+  NestingGuard guard;
   char first = 0;
   if (!(in >> first)) return in;
   if (first == '<') {
