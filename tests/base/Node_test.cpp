@@ -99,7 +99,7 @@ TEST(BufferedNode, ReadingAReleasedFrameIsAnError) {
   FrameFeeder feeder(numbers(10));
   feeder.setOutputCapacity(0, 2);
   EXPECT_NO_THROW(feeder.getOutput(0, 5));
-  EXPECT_THROW(feeder.getOutput(0, 1), BaseException *);
+  EXPECT_NE(kolvtest::thrownText([&] { feeder.getOutput(0, 1); }).find("released"), std::string::npos);
 }
 
 }  // namespace

@@ -145,7 +145,7 @@ TEST(TextForm, ParseErrorsCarryTheFrameworkMessages) {
 TEST(TextForm, ErrorKeepsWhatWasReadBefore) {
   std::istringstream in("<rows 2> <cols 1> <bogus 1> >");
   Matrix<float> m;
-  EXPECT_THROW(m.readFrom(in), ParsingException *);
+  EXPECT_NE(kolvtest::thrownText<ParsingException>([&] { m.readFrom(in); }), "");
   EXPECT_TRUE(m.mempty());
 }
 

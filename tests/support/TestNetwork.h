@@ -5,6 +5,7 @@
 #define KOLV_TEST_NETWORK_H
 
 #include <complex>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,6 +84,20 @@ inline ObjectRef sourceAt(double azimuthDegrees, float power = 1.0f, int id = 0)
   s->power = power;
   s->id = id;
   return ObjectRef(s);
+}
+
+// Runs `action` and returns the text of the framework exception of type E it
+// throws (deleting it, as the framework's catchers do), or "" when it throws
+// nothing. Other exceptions pass on.
+template <class E = KOLV::BaseException, class F>
+std::string thrownText(F action) {
+  try {
+    action();
+  } catch (E *e) {
+    std::unique_ptr<E> owned(e);
+    return e->text();
+  }
+  return "";
 }
 
 }  // namespace kolvtest
