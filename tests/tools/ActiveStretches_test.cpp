@@ -40,6 +40,8 @@ TEST(ActiveStretches, IgnoresARecordingsSteadyBackground) {
   auto loud = bursts(3.0, {{1.0, 2.0}});
   auto floor = bursts(3.0, {{0.0, 3.0}}, 0.3 * std::pow(10.0, -25.0 / 20.0));
   for (size_t n = 0; n < loud.size(); ++n) loud[n] += floor[n];
+  // Digital silence after the recording (padding) leaves the background as it is.
+  loud.resize(loud.size() + 3 * kRate, 0.0);
   auto found = render::findActiveStretches(loud, kRate);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_NEAR(found[0].start, 1.0, render::kActivityFrameSeconds);

@@ -18,7 +18,11 @@ std::vector<double> framePowers(const std::vector<double> &signal, size_t frameL
   return powers;
 }
 
-double backgroundPower(std::vector<double> powers) {
+// Frames of digital silence (padding between sentences) are no background.
+double backgroundPower(const std::vector<double> &allPowers) {
+  std::vector<double> powers;
+  for (double p : allPowers)
+    if (p > 0.0) powers.push_back(p);
   size_t index = static_cast<size_t>(kBackgroundPercentile * static_cast<double>(powers.size() - 1));
   std::nth_element(powers.begin(), powers.begin() + static_cast<std::ptrdiff_t>(index), powers.end());
   return powers[index];
@@ -42,8 +46,9 @@ std::vector<scenekit::Stretch> findActiveStretches(const std::vector<double> &si
   const std::vector<double> powers = framePowers(signal, frameLength);
   const double loudest = powers.empty() ? 0.0 : *std::max_element(powers.begin(), powers.end());
   if (loudest <= 0.0) return {};
-  const double threshold = std::max(loudest * std::pow(10.0, -kActivityThresholdDb / 10.0),
-                                    backgroundPower(powers) * std::pow(10.0, kActivityAboveBackgroundDb / 10.0));
+  const double aboveBackground = std::min(backgroundPower(powers) * std::pow(10.0, kActivityAboveBackgroundDb / 10.0),
+                                         loudest * std::pow(10.0, -kActivityBackgroundCapDb / 10.0));
+  const double threshold = std::max(loudest * std::pow(10.0, -kActivityThresholdDb / 10.0), aboveBackground);
   const double seconds = static_cast<double>(signal.size()) / samplingRate;
 
   std::vector<scenekit::Stretch> raw;
