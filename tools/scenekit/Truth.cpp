@@ -148,4 +148,10 @@ std::vector<Stretch> speechStretches(const Truth &truth) {
   return merged;
 }
 
+bool isWithin(const std::vector<Stretch> &stretches, double t) {
+  for (const Stretch &s : stretches)
+    if (t >= s.start && t < s.end) return true;
+  return false;
+}
+
 }  // namespace scenekit

@@ -47,6 +47,9 @@ std::string folderOf(const std::string &path);
 // The union of every source's active stretches, sorted and merged.
 std::vector<Stretch> speechStretches(const Truth &truth);
 
+// Whether time `t` (s) lies in one of the stretches.
+bool isWithin(const std::vector<Stretch> &stretches, double t);
+
 }  // namespace scenekit
 
 #endif
