@@ -140,6 +140,28 @@ TEST_F(RenderedScene, ProducesTheAskedSnrAndKeepsTheMixtureWhole) {
   }
 }
 
+// Peak over lags of the normalised cross-correlation of the two channels.
+double interauralCoherence(const std::vector<std::vector<double>> &stereo, int maxLag) {
+  double left = 0.0, right = 0.0, best = 0.0;
+  for (size_t n = 0; n < stereo[0].size(); ++n) {
+    left += stereo[0][n] * stereo[0][n];
+    right += stereo[1][n] * stereo[1][n];
+  }
+  for (int lag = -maxLag; lag <= maxLag; ++lag) {
+    double sum = 0.0;
+    for (size_t n = static_cast<size_t>(maxLag); n + maxLag < stereo[0].size(); ++n)
+      sum += stereo[0][n] * stereo[1][n - lag];
+    best = std::max(best, std::fabs(sum) / std::sqrt(left * right));
+  }
+  return best;
+}
+
+TEST_F(RenderedScene, NoiseIsDiffuseUnlikeASource) {
+  render::RenderedScene scene = render::renderScene(twoTalkers(0.0));
+  EXPECT_LT(interauralCoherence(scene.noise, 20), 0.2);
+  EXPECT_GT(interauralCoherence(scene.images[1], 20), 0.7);
+}
+
 TEST_F(RenderedScene, SameSeedSameNoiseOtherSeedOtherNoise) {
   render::SceneSpec spec = twoTalkers(10.0);
   auto first = render::renderScene(spec).noise;
