@@ -239,6 +239,8 @@ TEST(RenderSceneProgram, RefusesBadInputWithAClearMessage) {
       {"other sampling rate", out + " --source " + (dir / "fast.wav") + " --azimuth 0", "sampled at 48000 Hz"},
       {"missing SOFA file", out + " --sofa " + (dir / "none.sofa") + " --source " + (dir / "ok.wav") + " --azimuth 0",
        "cannot open SOFA file"},
+      {"not a SOFA file", out + " --sofa " + (dir / "ok.wav") + " --source " + (dir / "ok.wav") + " --azimuth 0",
+       "cannot use SOFA file"},
       {"missing source file", out + " --source " + (dir / "none.wav") + " --azimuth 0", "cannot read audio file"},
       {"no azimuth", out + " --source " + (dir / "ok.wav"), "has no --azimuth"},
       {"not a number", out + " --source " + (dir / "ok.wav") + " --azimuth left", "expects a number"},

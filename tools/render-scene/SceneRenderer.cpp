@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 #include "ActiveStretches.h"
@@ -21,7 +22,8 @@ std::string describe(size_t index, const SourceSpec &source) {
   return "source " + std::to_string(index + 1) + " (" + source.file + ")";
 }
 
-std::string degrees(double v) {
+// A figure for a message, as the user would have typed it.
+std::string shortNumber(double v) {
   char text[32];
   std::snprintf(text, sizeof text, "%g", v);
   return text;
@@ -29,16 +31,16 @@ std::string degrees(double v) {
 
 void checkDirection(const HrtfSet &hrtf, size_t index, const SourceSpec &source) {
   if (!(std::fabs(source.azimuth) <= kMaxAzimuth))
-    throw std::runtime_error("azimuth " + degrees(source.azimuth) + " of " + describe(index, source) +
+    throw std::runtime_error("azimuth " + shortNumber(source.azimuth) + " of " + describe(index, source) +
                              " is outside the range -180 to 180 degrees");
   if (!(std::fabs(source.elevation) <= kMaxElevation))
-    throw std::runtime_error("elevation " + degrees(source.elevation) + " of " + describe(index, source) +
+    throw std::runtime_error("elevation " + shortNumber(source.elevation) + " of " + describe(index, source) +
                              " is outside the range -90 to 90 degrees");
   double gap = hrtf.distanceToMeasured(source.azimuth, source.elevation);
   if (gap > hrtf.coarsestSpacing())
-    throw std::runtime_error("azimuth " + degrees(source.azimuth) + ", elevation " + degrees(source.elevation) +
+    throw std::runtime_error("azimuth " + shortNumber(source.azimuth) + ", elevation " + shortNumber(source.elevation) +
                              " of " + describe(index, source) + " is outside the measured set's range: the nearest " +
-                             "measurement is " + degrees(gap) + " degrees away");
+                             "measurement is " + shortNumber(gap) + " degrees away");
 }
 
 std::vector<double> loadMono(const SourceSpec &source, size_t index, int samplingRate) {
@@ -136,7 +138,7 @@ RenderedScene renderScene(const SceneSpec &spec) {
     const SourceSpec &source = spec.sources[i];
     checkDirection(hrtf, i, source);
     if (!(source.start >= 0.0))
-      throw std::runtime_error("start " + degrees(source.start) + " s of " + describe(i, source) + " is negative");
+      throw std::runtime_error("start " + shortNumber(source.start) + " s of " + describe(i, source) + " is negative");
     recordings.push_back(loadMono(source, i, rate));
     starts.push_back(sampleAt(source.start, rate));
     lastImageEnd = std::max(lastImageEnd, starts.back() + recordings.back().size() + hrtf.filterLength() - 1);
@@ -148,8 +150,8 @@ RenderedScene renderScene(const SceneSpec &spec) {
   scene.duration = static_cast<double>(length) / rate;
   for (size_t i = 0; i < spec.sources.size(); ++i) {
     if (starts[i] >= length)
-      throw std::runtime_error(describe(i, spec.sources[i]) + " starts at " + degrees(spec.sources[i].start) +
-                               " s, after the scene ends at " + degrees(scene.duration) + " s");
+      throw std::runtime_error(describe(i, spec.sources[i]) + " starts at " + shortNumber(spec.sources[i].start) +
+                               " s, after the scene ends at " + shortNumber(scene.duration) + " s");
     HrirPair h = hrtf.responses(spec.sources[i].azimuth, spec.sources[i].elevation);
     Channels image(2, std::vector<double>(length, 0.0));
     addConvolved(recordings[i], h.left, image[0], starts[i]);

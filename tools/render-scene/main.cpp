@@ -22,7 +22,8 @@ constexpr int kExitBadInput = 2;
 constexpr double kMeasureStepDeg = 15.0;
 constexpr render::Band kWholeBand = {0.0, 1e9};
 
-const char *kUsage =
+std::string usage() {
+  return std::string() +
     "usage: kolv-render-scene --out DIR [options] --source FILE --azimuth DEG [source options] ...\n"
     "       kolv-render-scene --measure [--sofa FILE] [--rate HZ] [--band LOW HIGH]\n"
     "\n"
@@ -38,13 +39,14 @@ const char *kUsage =
     "  --snr DB         speech images over the diffuse noise (15)\n"
     "  --seed N         of the noise (1)\n"
     "  --peak DBFS      level of the mixture's largest sample (-3)\n"
-    "  --sofa FILE      measured head (" "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa)\n"
+    "  --sofa FILE      measured head (" + render::kDefaultSofaFile + ")\n"
     "  --noise-image    also write DIR/noise.wav, the noise at both ears\n"
     "source options, for the --source before them:\n"
     "  --azimuth DEG    -180 to 180, required\n"
     "  --elevation DEG  (0)\n"
     "  --start S        where the recording begins in the scene (0)\n"
     "  --gain DB        (0)\n";
+}
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -80,7 +82,7 @@ Command parse(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i];
     if (opt == "--help" || opt == "-h") {
-      std::cout << kUsage;
+      std::cout << usage();
       std::exit(0);
     } else if (opt == "--measure") {
       cmd.measure = true;
@@ -217,7 +219,7 @@ int main(int argc, char **argv) {
   try {
     cmd = parse(argc, argv);
   } catch (const UsageError &e) {
-    std::cerr << "kolv-render-scene: " << e.what() << "\n\n" << kUsage;
+    std::cerr << "kolv-render-scene: " << e.what() << "\n\n" << usage();
     return kExitBadInput;
   }
   try {
