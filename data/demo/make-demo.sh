@@ -9,9 +9,11 @@
 # The output is the same byte for byte on every run: the noise seed is fixed,
 # the renderer's arithmetic is fixed in order, and sox runs without dither
 # and in repeatable mode. Other versions of sox (its resampler), libmysofa
-# (the response resampling) or of the recordings' packages may change
-# samples; the truth file names the talkers' intermediate files, which this
-# script makes in a scratch folder and removes.
+# (the response resampling), glibc (whose mathematical functions may also
+# choose other code paths on other processors, differing in the last bit)
+# or of the recordings' packages may move a rare sample by one step. The
+# truth file names the talkers' intermediate files, which this script makes
+# in a scratch folder and removes.
 set -eu
 
 BUILD=${1:-build}
