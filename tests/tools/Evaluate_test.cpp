@@ -47,6 +47,7 @@ TEST(Tables, RefuseWhatIsNotATableWithTheLineAtFault) {
       {"missing field", "frame,time,speech\n0,0,1\n1,0.01\n", "line 3: 2 fields"},
       {"not a number", "frame,time,speech\n0,0,yes\n", "line 2: 'yes' is not a number"},
       {"not a decision", "frame,time,speech\n0,0,2\n", "speech must be 0 or 1"},
+      {"not finite", "frame,time,speech\n0,0,nan\n", "'nan' is not a number"},
       {"empty file", "", "header"},
   };
   for (const Case &c : cases) {

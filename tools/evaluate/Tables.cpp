@@ -1,5 +1,6 @@
 #include "Tables.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -23,7 +24,8 @@ std::vector<std::string> fields(const std::string &line) {
 double parseNumber(const std::string &text, const std::string &where) {
   char *end = nullptr;
   double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0') throw std::runtime_error(where + ": '" + text + "' is not a number");
+  if (text.empty() || *end != '\0' || !std::isfinite(v))
+    throw std::runtime_error(where + ": '" + text + "' is not a number");
   return v;
 }
 
