@@ -1,0 +1,40 @@
+// Tracked directions against a truth source. The tracker keeps no identity
+// from frame to frame, so a source's track is, in each frame, the tracked
+// direction nearest to it.
+#ifndef KOLV_EVALUATE_TRACKINGMETRICS_H
+#define KOLV_EVALUATE_TRACKINGMETRICS_H
+
+#include <vector>
+
+#include "Tables.h"
+#include "Truth.h"
+
+namespace evaluate {
+
+constexpr double kDirectionTolerance = 5.0;  // degrees
+
+struct FrameClock {
+  int advance;       // samples per frame
+  int samplingRate;  // Hz
+  int frames;        // in the run
+};
+
+struct DirectionScore {
+  double truthAzimuth = 0.0;   // degrees
+  int activeFrames = 0;        // frames in the source's active stretches
+  int trackedFrames = 0;       // of those, frames with any tracked direction
+  bool tracked = false;        // trackedFrames > 0
+  double medianAzimuth = 0.0;  // of the nearest tracked direction over the tracked frames
+  double error = 0.0;          // |median - truth|, degrees
+  double shareWithin = 0.0;    // share of the active frames with a track within 5 degrees
+};
+
+DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scenekit::TruthSource &truth,
+                              const FrameClock &clock);
+
+// Frames in a run of `duration` seconds: ceil(samples / advance).
+int framesIn(double duration, int advance, int samplingRate);
+
+}  // namespace evaluate
+
+#endif

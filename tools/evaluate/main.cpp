@@ -1,0 +1,273 @@
+// kolv-evaluate: compares the files a kolv run wrote with the truth of the
+// rendered scene it ran on, and prints the figures.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "AudioMetrics.h"
+#include "SpeechMetrics.h"
+#include "Tables.h"
+#include "TrackingMetrics.h"
+#include "Truth.h"
+#include "WavFile.h"
+
+namespace {
+
+constexpr int kExitBadInput = 2;
+constexpr int kDefaultAdvance = 160;
+constexpr double kMaxDelaySeconds = 0.25;  // longest output delay searched for
+
+const char *kUsage =
+    "usage: kolv-evaluate --truth truth.json [--sources SOURCES.csv] [--speech SPEECH.csv]\n"
+    "                     [--enhanced ENHANCED.wav] [--separated SEPARATED.wav] [options]\n"
+    "\n"
+    "  --truth FILE      the scene's truth file (from kolv-render-scene)\n"
+    "  --sources FILE    tracked directions (SourceTable CSV)\n"
+    "  --speech FILE     speech decisions (SpeechTable CSV)\n"
+    "  --enhanced FILE   enhanced audio: levels of the noise-only lead-in and of speech\n"
+    "  --separated FILE  separated audio: SIR against the mixture's\n"
+    "  --advance N       samples per frame of the tables (160)\n"
+    "  --delay N         samples by which the audio outputs trail the input\n"
+    "                    (default: estimated by cross-correlation)\n"
+    "  --skip S          leave the first S seconds out of the lead-in (0)\n"
+    "  --block S         SIR per block of S seconds (default: the whole file)\n"
+    "  --json            machine-readable figures instead of the summary\n";
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::string truth, sources, speech, enhanced, separated;
+  int advance = kDefaultAdvance;
+  int delay = -1;  // estimate
+  double skip = 0.0, block = 0.0;
+  bool json = false;
+};
+
+double number(const std::string &option, const char *text) {
+  char *end = nullptr;
+  double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0)
+    throw UsageError("option " + option + " expects a number of at least 0, not '" + text + "'");
+  return v;
+}
+
+Options parse(int argc, char **argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string opt = argv[i];
+    if (opt == "--help" || opt == "-h") {
+      std::cout << kUsage;
+      std::exit(0);
+    }
+    if (opt == "--json") {
+      o.json = true;
+      continue;
+    }
+    if (i + 1 >= argc) throw UsageError("option " + opt + " needs a value");
+    const char *v = argv[++i];
+    if (opt == "--truth") o.truth = v;
+    else if (opt == "--sources") o.sources = v;
+    else if (opt == "--speech") o.speech = v;
+    else if (opt == "--enhanced") o.enhanced = v;
+    else if (opt == "--separated") o.separated = v;
+    else if (opt == "--advance") o.advance = static_cast<int>(number(opt, v));
+    else if (opt == "--delay") o.delay = static_cast<int>(number(opt, v));
+    else if (opt == "--skip") o.skip = number(opt, v);
+    else if (opt == "--block") o.block = number(opt, v);
+    else throw UsageError("unknown option '" + opt + "'");
+  }
+  if (o.truth.empty()) throw UsageError("missing --truth FILE");
+  if (o.advance < 1) throw UsageError("option --advance expects a positive number of samples");
+  return o;
+}
+
+// A number for the JSON output: finite figures as they are, others as null.
+std::string jsonNumber(double v) {
+  if (!std::isfinite(v)) return "null";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+scenekit::Audio readScene(const scenekit::Truth &truth, const std::string &path) {
+  scenekit::Audio audio = scenekit::readWav(path);
+  if (audio.samplingRate != truth.samplingRate)
+    throw std::runtime_error(path + " is sampled at " + std::to_string(audio.samplingRate) + " Hz, the scene at " +
+                             std::to_string(truth.samplingRate) + " Hz");
+  return audio;
+}
+
+class Report {
+ public:
+  explicit Report(bool json) : json_(json) {}
+  void section(const std::string &name, const std::string &jsonBody, const std::string &text) {
+    if (json_)
+      sections_ << (first_ ? "" : ",\n") << "  \"" << name << "\": " << jsonBody;
+    else
+      sections_ << text;
+    first_ = false;
+  }
+  void print() const {
+    if (json_)
+      std::cout << "{\n" << sections_.str() << "\n}\n";
+    else
+      std::cout << sections_.str();
+  }
+
+ private:
+  bool json_;
+  bool first_ = true;
+  std::ostringstream sections_;
+};
+
+void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &report) {
+  auto rows = evaluate::readSourceTable(o.sources);
+  evaluate::FrameClock clock{o.advance, truth.samplingRate,
+                             evaluate::framesIn(truth.duration, o.advance, truth.samplingRate)};
+  std::ostringstream json, text;
+  json << "[";
+  text << "directions (" << o.sources << "):\n";
+  for (size_t i = 0; i < truth.sources.size(); ++i) {
+    evaluate::DirectionScore s = evaluate::scoreDirection(rows, truth.sources[i], clock);
+    json << (i ? ", " : "") << "{\"azimuth\": " << jsonNumber(s.truthAzimuth)
+         << ", \"tracked_azimuth\": " << (s.tracked ? jsonNumber(s.medianAzimuth) : "null")
+         << ", \"error\": " << (s.tracked ? jsonNumber(s.error) : "null")
+         << ", \"share_within_5\": " << jsonNumber(s.shareWithin) << ", \"active_frames\": " << s.activeFrames
+         << ", \"tracked_frames\": " << s.trackedFrames << "}";
+    char line[256];
+    if (s.tracked)
+      std::snprintf(line, sizeof line,
+                    "  source %zu at %+.1f deg: tracked at %+.1f (error %.1f deg), within 5 deg in %.0f%% of %d "
+                    "active frames\n",
+                    i + 1, s.truthAzimuth, s.medianAzimuth, s.error, 100.0 * s.shareWithin, s.activeFrames);
+    else
+      std::snprintf(line, sizeof line, "  source %zu at %+.1f deg: no tracked direction in its %d active frames\n",
+                    i + 1, s.truthAzimuth, s.activeFrames);
+    text << line;
+  }
+  json << "]";
+  report.section("directions", json.str(), text.str());
+}
+
+void evaluateSpeech(const Options &o, const scenekit::Truth &truth, Report &report) {
+  evaluate::SpeechScore s = evaluate::scoreSpeech(evaluate::readSpeechTable(o.speech),
+                                                  scenekit::speechStretches(truth), o.advance, truth.samplingRate);
+  std::ostringstream json;
+  json << "{\"frames\": " << s.frames << ", \"speech_frames\": " << s.speechFrames
+       << ", \"accuracy\": " << jsonNumber(s.accuracy) << ", \"hit_rate\": " << jsonNumber(s.hitRate)
+       << ", \"false_alarm_rate\": " << jsonNumber(s.falseAlarmRate) << "}";
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "speech decisions (%s):\n  frame accuracy %.1f%%, hit rate %.1f%%, false alarms %.1f%% "
+                "(%d frames, %d of them speech)\n",
+                o.speech.c_str(), 100.0 * s.accuracy, 100.0 * s.hitRate, 100.0 * s.falseAlarmRate, s.frames,
+                s.speechFrames);
+  report.section("speech", json.str(), text);
+}
+
+int delayOf(const Options &o, const evaluate::Channels &output, const scenekit::Audio &mixture) {
+  if (o.delay >= 0) return o.delay;
+  return evaluate::estimateDelay(output, mixture.channels,
+                                 static_cast<int>(kMaxDelaySeconds * mixture.samplingRate));
+}
+
+void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
+                         Report &report) {
+  scenekit::Audio enhanced = readScene(truth, o.enhanced);
+  int delay = delayOf(o, enhanced.channels, mixture);
+  evaluate::NoiseReduction r = evaluate::measureNoiseReduction(
+      mixture.channels, evaluate::aligned(enhanced.channels, delay, mixture.frames()),
+      scenekit::speechStretches(truth), truth.samplingRate, o.skip);
+  std::ostringstream json;
+  json << "{\"delay\": " << delay << ", \"lead_in\": [" << jsonNumber(r.leadIn.start) << ", "
+       << jsonNumber(r.leadIn.end) << "], \"input_lead_in_db\": " << jsonNumber(r.inputLeadInDb)
+       << ", \"output_lead_in_db\": " << jsonNumber(r.outputLeadInDb)
+       << ", \"reduction_db\": " << jsonNumber(r.reductionDb) << ", \"input_speech_db\": " << jsonNumber(r.inputSpeechDb)
+       << ", \"output_speech_db\": " << jsonNumber(r.outputSpeechDb)
+       << ", \"speech_change_db\": " << jsonNumber(r.speechChangeDb) << "}";
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "noise reduction (%s, %d samples behind the input):\n"
+                "  lead-in %.2f-%.2f s: input %.1f dBFS, enhanced %.1f dBFS, %.1f dB quieter\n"
+                "  speech: input %.1f dBFS, enhanced %.1f dBFS (%+.1f dB)\n",
+                o.enhanced.c_str(), delay, r.leadIn.start, r.leadIn.end, r.inputLeadInDb, r.outputLeadInDb,
+                r.reductionDb, r.inputSpeechDb, r.outputSpeechDb, r.speechChangeDb);
+  report.section("noise_reduction", json.str(), text);
+}
+
+void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
+                        Report &report) {
+  scenekit::Audio separated = readScene(truth, o.separated);
+  std::vector<evaluate::Channels> images;
+  for (const auto &s : truth.sources)
+    images.push_back(readScene(truth, scenekit::folderOf(o.truth) + "/" + s.image).channels);
+  int delay = delayOf(o, separated.channels, mixture);
+  auto blocks = evaluate::measureSeparation(
+      evaluate::aligned(separated.channels, delay, mixture.frames()), mixture.channels, images,
+      static_cast<size_t>(std::llround(o.block * truth.samplingRate)), truth.samplingRate);
+  std::ostringstream json, text;
+  double mean = 0.0;
+  for (const auto &b : blocks) mean += b.improvement / static_cast<double>(blocks.size());
+  json << "{\"delay\": " << delay << ", \"mean_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(mean))
+       << ", \"blocks\": [";
+  text << "separation (" << o.separated << ", " << delay << " samples behind the input):\n";
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const auto &b = blocks[i];
+    json << (i ? ", " : "") << "{\"start\": " << jsonNumber(b.start) << ", \"end\": " << jsonNumber(b.end)
+         << ", \"outputs\": [";
+    char line[128];
+    std::snprintf(line, sizeof line, "  %.2f-%.2f s:", b.start, b.end);
+    text << line;
+    for (size_t out = 0; out < b.outputSir.size(); ++out) {
+      json << (out ? ", " : "") << "{\"source\": " << b.sourceOfOutput[out] + 1
+           << ", \"sir_db\": " << jsonNumber(b.outputSir[out]) << ", \"mixture_sir_db\": "
+           << jsonNumber(b.mixtureSir[out]) << "}";
+      std::snprintf(line, sizeof line, " output %zu = source %d, SIR %.1f dB (mixture %.1f);", out + 1,
+                    b.sourceOfOutput[out] + 1, b.outputSir[out], b.mixtureSir[out]);
+      text << line;
+    }
+    std::snprintf(line, sizeof line, " improvement %.1f dB\n", b.improvement);
+    text << line;
+    json << "], \"improvement_db\": " << jsonNumber(b.improvement) << "}";
+  }
+  json << "]}";
+  if (blocks.empty())
+    text << "  no block in which every source is present\n";
+  else
+    text << "  mean SIR improvement " << jsonNumber(mean) << " dB over " << blocks.size() << " block(s)\n";
+  report.section("separation", json.str(), text.str());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options o;
+  try {
+    o = parse(argc, argv);
+  } catch (const UsageError &e) {
+    std::cerr << "kolv-evaluate: " << e.what() << "\n\n" << kUsage;
+    return kExitBadInput;
+  }
+  try {
+    scenekit::Truth truth = scenekit::readTruth(o.truth);
+    Report report(o.json);
+    if (!o.sources.empty()) evaluateDirections(o, truth, report);
+    if (!o.speech.empty()) evaluateSpeech(o, truth, report);
+    if (!o.enhanced.empty() || !o.separated.empty()) {
+      scenekit::Audio mixture = readScene(truth, scenekit::folderOf(o.truth) + "/" + truth.mixture);
+      if (!o.enhanced.empty()) evaluateEnhancement(o, truth, mixture, report);
+      if (!o.separated.empty()) evaluateSeparation(o, truth, mixture, report);
+    }
+    report.print();
+    return 0;
+  } catch (const std::exception &e) {
+    std::cerr << "kolv-evaluate: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+}

@@ -1,0 +1,60 @@
+// A measured set of head-related impulse responses (a SOFA file), looked up
+// in this project's convention: azimuth 0 straight ahead, positive azimuths
+// towards channel 1 (the right ear), elevation positive upwards.
+#ifndef KOLV_RENDER_HRTFSET_H
+#define KOLV_RENDER_HRTFSET_H
+
+#include <string>
+#include <vector>
+
+struct MYSOFA_EASY;
+
+namespace render {
+
+constexpr const char *kDefaultSofaFile = "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa";
+
+struct HrirPair {
+  std::vector<float> left;   // channel 0
+  std::vector<float> right;  // channel 1
+};
+
+// The unit vector of a direction in SOFA's frame (x ahead, y towards the
+// left ear, z up), whose azimuths grow counter-clockwise, to the left.
+void sofaDirection(double azimuthDeg, double elevationDeg, float xyz[3]);
+
+class HrtfSet {
+ public:
+  // Opens the set resampled to `samplingRate`; throws std::runtime_error
+  // naming the file when it is missing or not a usable SOFA file.
+  HrtfSet(const std::string &path, int samplingRate);
+  ~HrtfSet();
+  HrtfSet(const HrtfSet &) = delete;
+  HrtfSet &operator=(const HrtfSet &) = delete;
+
+  // The responses for a direction, interpolated between the nearest
+  // measurements, with the set's broadband delays applied as whole samples.
+  HrirPair responses(double azimuthDeg, double elevationDeg) const;
+
+  // Angle in degrees from a direction to the nearest measured one.
+  double distanceToMeasured(double azimuthDeg, double elevationDeg) const;
+
+  // The largest angle between a measured direction and its nearest
+  // neighbour: directions farther than this from every measurement lie
+  // outside what the set covers.
+  double coarsestSpacing() const { return coarsestSpacing_; }
+
+  int filterLength() const { return filterLength_; }
+  int samplingRate() const { return samplingRate_; }
+
+ private:
+  MYSOFA_EASY *easy_ = nullptr;
+  int filterLength_ = 0;
+  int samplingRate_ = 0;
+  float radius_ = 1.0f;                      // m, of the measurement positions
+  std::vector<std::vector<double>> measured_;  // unit vectors of the measured directions
+  double coarsestSpacing_ = 0.0;
+};
+
+}  // namespace render
+
+#endif

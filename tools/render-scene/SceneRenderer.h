@@ -1,0 +1,63 @@
+// Renders a binaural scene: mono recordings placed around the measured head,
+// plus diffuse noise at a chosen SNR, with the truth about who speaks when.
+//
+// SNR: the power of the sum of the source images, over the samples where at
+// least one source is active, against the power of the noise image over the
+// whole scene; both channels count alike. The noise is stationary, so over
+// the active samples alone its power is the same to within chance.
+#ifndef KOLV_RENDER_SCENERENDERER_H
+#define KOLV_RENDER_SCENERENDERER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "HrtfSet.h"
+#include "Truth.h"
+
+namespace render {
+
+using Channels = std::vector<std::vector<double>>;  // [channel][sample]
+
+struct SourceSpec {
+  std::string file;        // mono WAV at the scene's sampling rate
+  double azimuth = 0.0;    // degrees, positive towards channel 1
+  double elevation = 0.0;  // degrees
+  double start = 0.0;      // s, where the recording begins in the scene
+  double gainDb = 0.0;
+};
+
+struct SceneSpec {
+  int samplingRate = 16000;                   // Hz
+  double duration = 0.0;                      // s; 0: until the last image ends, plus a short tail
+  double snrDb = 15.0;
+  uint64_t seed = 1;                          // of the diffuse noise
+  double peakDb = -3.0;                       // dB full scale of the mixture's largest sample
+  std::string sofa = kDefaultSofaFile;
+  std::vector<SourceSpec> sources;
+};
+
+struct RenderedScene {
+  int samplingRate = 0;
+  double duration = 0.0;                        // s
+  double scale = 1.0;                           // common factor that set the mixture's peak
+  std::vector<Channels> images;                 // per source, both ears
+  std::vector<std::vector<scenekit::Stretch>> active;  // per source, seconds in the scene
+  Channels noise;
+  Channels mixture;
+};
+
+// Throws std::runtime_error with a message a user can act on: the source,
+// the value and what is allowed.
+RenderedScene renderScene(const SceneSpec &spec);
+
+// Sample of the scene at `seconds`, rounded to the nearest.
+size_t sampleAt(double seconds, int samplingRate);
+
+// The SNR as defined above, in dB.
+double measureSnrDb(const std::vector<Channels> &images, const Channels &noise,
+                    const std::vector<scenekit::Stretch> &speech, int samplingRate);
+
+}  // namespace render
+
+#endif
