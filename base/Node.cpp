@@ -7,9 +7,11 @@
 namespace KOLV {
 
 namespace {
+// The factories live as long as the process; the list itself is never freed
+// so that leak checkers still see them at exit.
 std::vector<_NodeFactory *> &factoryList() {
-  static std::vector<_NodeFactory *> list;
-  return list;
+  static auto *list = new std::vector<_NodeFactory *>;
+  return *list;
 }
 
 bool profiling = false;

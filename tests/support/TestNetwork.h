@@ -22,6 +22,10 @@ using KOLV::ObjectRef;
 
 constexpr int kTestCapacity = 1 << 14;
 
+// The repository and the build folder, compiled into every test program.
+inline std::string sourceDir() { return KOLV_SOURCE_DIR; }
+inline std::string buildDir() { return KOLV_BUILD_DIR; }
+
 inline ObjectRef intValue(int v) { return ObjectRef(new KOLV::GenericType<int>(v)); }
 inline ObjectRef floatValue(float v) { return ObjectRef(new KOLV::GenericType<float>(v)); }
 inline ObjectRef stringValue(const std::string &v) { return ObjectRef(new KOLV::String(v)); }
