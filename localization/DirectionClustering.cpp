@@ -85,11 +85,13 @@ bool updateCentres(const WeightedPool &pool, const Assignment &assignment,
 
 }  // namespace
 
-long long drawPoolIndex(long long poolSize) {
-  const float scaled = static_cast<float>(std::rand()) * static_cast<float>(poolSize) * kRandScale;
+long long poolIndex(int r, long long poolSize) {
+  const float scaled = static_cast<float>(r) * static_cast<float>(poolSize) * kRandScale;
   const long long index = static_cast<long long>(scaled);
   return index < poolSize ? index : poolSize - 1;
 }
+
+long long drawPoolIndex(long long poolSize) { return poolIndex(std::rand(), poolSize); }
 
 std::vector<int> dominantDirections(const std::vector<int> &windowAngles, int replication) {
   const WeightedPool pool(windowAngles, replication);

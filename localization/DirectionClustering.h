@@ -22,9 +22,14 @@ constexpr float kDominantShare = 0.3f;
 constexpr int kMinPooledAzimuth = -180;
 constexpr int kMaxPooledAzimuth = 180;
 
-// A uniform index into a pool of `poolSize` entries, drawn from the process's
-// rand(): trunc((float)rand() * (float)poolSize * 2^-31), kept below poolSize
-// (single-precision rounding can otherwise reach poolSize itself).
+// The index into a pool of `poolSize` entries that the random value `r`
+// (0 <= r <= RAND_MAX) selects: trunc((float)r * (float)poolSize * 2^-31),
+// kept below poolSize (single-precision rounding can otherwise reach
+// poolSize itself when r is near RAND_MAX).
+long long poolIndex(int r, long long poolSize);
+
+// A uniform index into a pool of `poolSize` entries, drawn from the
+// process's rand().
 long long drawPoolIndex(long long poolSize);
 
 // The centres (degrees) of the dominant clusters, in cluster order, of the
