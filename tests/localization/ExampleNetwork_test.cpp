@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include <regex>
 #include <set>
 #include <string>
 
@@ -12,13 +11,22 @@
 namespace {
 
 // A parameter value typed as network files type it: integer literals are
-// ints, literals with a point or an exponent floats, all else strings.
+// ints, other numbers (with a point or an exponent) floats, all else strings.
 KOLV::ObjectRef typedValue(const YAML::Node &value) {
   const std::string text = value.Scalar();
-  if (value.Tag() != "!") {
-    if (std::regex_match(text, std::regex("[-+]?[0-9]+"))) return kolvtest::intValue(std::stoi(text));
-    if (std::regex_match(text, std::regex("[-+]?(\\.[0-9]+|[0-9]+(\\.[0-9]*)?)([eE][-+]?[0-9]+)?")))
-      return kolvtest::floatValue(std::stof(text));
+  if (value.Tag() != "!" && !text.empty()) {
+    size_t used = 0;
+    try {
+      if (text.find_first_of(".eE") == std::string::npos) {
+        int v = std::stoi(text, &used);
+        if (used == text.size()) return kolvtest::intValue(v);
+      } else {
+        float v = std::stof(text, &used);
+        if (used == text.size()) return kolvtest::floatValue(v);
+      }
+    } catch (const std::exception &) {
+      // not a number: a string
+    }
   }
   return kolvtest::stringValue(text);
 }
