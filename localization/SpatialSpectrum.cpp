@@ -73,7 +73,7 @@ void spatialSpectrum(const Complex *left, const Complex *right, const float *noi
     const float ci = x.im / x.magnitude;
     // Over a noise level of exactly 0 the weight tends to 1.
     const float weight = noiseLevel[j] == 0.0f ? 1.0f : snrWeight(x.magnitude, noiseLevel[j]);
-    addBin(tables.cosines(j), tables.sines(j), cr, ci, weight, bins, P);
+    addBin(tables.steeringCos(j), tables.steeringSin(j), cr, ci, weight, bins, P);
   }
 }
 

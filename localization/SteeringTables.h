@@ -35,8 +35,8 @@ class SteeringTables {
   SteeringTables(DelayModel model, float micsDistance, int samplingRate, int cols, int lowBin,
                  int highBin);
 
-  const float *cosines(int j) const { return &cosines_[rowOffset(j)]; }
-  const float *sines(int j) const { return &sines_[rowOffset(j)]; }
+  const float *steeringCos(int j) const { return &cosines_[rowOffset(j)]; }
+  const float *steeringSin(int j) const { return &sines_[rowOffset(j)]; }
   int lowBin() const { return lowBin_; }
   int highBin() const { return highBin_; }
 

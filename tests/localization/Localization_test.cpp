@@ -120,6 +120,46 @@ TEST(LocalizationNumbers, DelayModelsAreOddAndReachTheirEnds) {
                   -9.35 * 2.5707963267948966 / 34050.0);
 }
 
+TEST(LocalizationNumbers, SteeringPhasesKeepTheirPrecisionRules) {
+  // The tables written out for a few directions and bins: delays in single
+  // precision from double-precision geometry, phases and their cosines and
+  // sines in double, stored as floats; the ends of the range use their
+  // exact values.
+  const double c = 34050.0, pi = 3.141592653589793;
+  const double d = static_cast<double>(kMics), a = static_cast<double>(0.5f * kMics);
+  auto freeSpace = [&](int deg) {
+    double sinTheta = deg == -90 ? -1.0 : std::sin(deg * pi / 180.0);
+    return static_cast<float>(d * sinTheta / c);
+  };
+  auto sphere = [&](int deg) {
+    double theta = deg * pi / 180.0;
+    double sum = deg == -90 ? -2.5707963267948966 : theta + std::sin(theta);
+    float base = static_cast<float>(a * sum / c);
+    float diffraction =
+        deg == -90 ? 0.0f
+                   : static_cast<float>(((deg < 0 ? -1.0 : 1.0) * pi - deg * 2.0 * pi / 180.0) * a *
+                                        std::fabs(0.10000000149011612 * std::sin(theta)) / c);
+    return base - diffraction;
+  };
+  SteeringTables freeTables(DelayModel::FreeSpace, kMics, loctest::kRate, loctest::kCols, 16, 90);
+  SteeringTables sphereTables(DelayModel::SphericalHead, kMics, loctest::kRate, loctest::kCols, 16, 90);
+  for (int deg : {-90, -61, -1, 0, 1, 37, 90}) {
+    for (int j : {16, 53, 89}) {
+      SCOPED_TRACE(std::to_string(deg) + " degrees, bin " + std::to_string(j));
+      const double omega = static_cast<double>(static_cast<float>(j)) *
+                           (static_cast<double>(static_cast<float>(loctest::kRate)) * (2.0 * pi)) /
+                           (2.0 * static_cast<double>(static_cast<float>(loctest::kCols - 1)));
+      const int n = deg + 90;
+      const double freePhase = static_cast<double>(freeSpace(deg)) * omega;
+      const double spherePhase = static_cast<double>(sphere(deg)) * omega;
+      EXPECT_EQ(freeTables.steeringCos(j)[n], static_cast<float>(std::cos(freePhase)));
+      EXPECT_EQ(freeTables.steeringSin(j)[n], static_cast<float>(std::sin(freePhase)));
+      EXPECT_EQ(sphereTables.steeringCos(j)[n], static_cast<float>(std::cos(spherePhase)));
+      EXPECT_EQ(sphereTables.steeringSin(j)[n], static_cast<float>(std::sin(spherePhase)));
+    }
+  }
+}
+
 TEST(Localization, NoiseFramesAndTheAveragingFrameAreEmpty) {
   Settings s;
   s.noiseDuration = 0.03f;  // 3 frames
@@ -310,7 +350,7 @@ TEST(LocalizationKernel, SpatialSpectrumIsTheBinAverageInItsOwnOrderBitForBit) {
         const float mag = std::sqrt(re * re + im * im);
         if (mag == 0.0f) continue;
         const float w = noise[j] == 0.0f ? 1.0f : snrWeight(mag, noise[j]);
-        expected += ((tables.cosines(j)[n] * (re / mag) - tables.sines(j)[n] * (im / mag)) * w) / 74.0f;
+        expected += ((tables.steeringCos(j)[n] * (re / mag) - tables.steeringSin(j)[n] * (im / mag)) * w) / 74.0f;
       }
       ASSERT_EQ(P[n], expected) << "direction " << n;
     }
