@@ -123,16 +123,18 @@ void BinauralMultisourceLocalization::setUpBand(const Spectrum &spectrum, int co
   if (cols < 2) fail(count, "input AUDIO_SPECTRUM has " + std::to_string(cols) +
                                 " column(s); a spectrum needs at least 2");
   const BandEdges band = bandEdges(frequencyLow, frequencyHigh, samplingRate, cols);
-  std::ostringstream where;
-  where << "the band FREQUENCY_LOW " << frequencyLow << " Hz to FREQUENCY_HIGH " << frequencyHigh
-        << " Hz gives bins " << band.lowBin << " to " << band.highBin << " (bin spacing "
-        << band.binSpacing << " Hz at SAMPLING_RATE " << samplingRate << "), but a spectrum of "
-        << cols << " columns holds bins 0 to " << cols - 2;
   if (band.binSpacing <= 0.0f)
-    fail(count, "SAMPLING_RATE " + std::to_string(samplingRate) + " Hz is too low for a spectrum of " +
-                    std::to_string(cols) + " columns (bin spacing 0 Hz)");
-  if (!(band.lowBin >= 0.0f) || !(band.highBin <= static_cast<float>(cols - 1)))
-    fail(count, where.str());
+    fail(count, "SAMPLING_RATE " + std::to_string(samplingRate) +
+                    " Hz is too low for a spectrum of " + std::to_string(cols) +
+                    " columns (bin spacing 0 Hz)");
+  if (!(band.lowBin >= 0.0f) || !(band.highBin <= static_cast<float>(cols - 1))) {
+    std::ostringstream what;
+    what << "the band FREQUENCY_LOW " << frequencyLow << " Hz to FREQUENCY_HIGH " << frequencyHigh
+         << " Hz gives lowBin " << band.lowBin << " and highBin " << band.highBin
+         << " (bin spacing " << band.binSpacing << " Hz at SAMPLING_RATE " << samplingRate
+         << "); a spectrum of " << cols << " columns needs lowBin >= 0 and highBin <= " << cols - 1;
+    fail(count, what.str());
+  }
   if (band.highBin > band.lowBin) {
     lowBin = static_cast<int>(band.lowBin);
     highBin = static_cast<int>(band.highBin);

@@ -307,8 +307,8 @@ TEST(LocalizationErrors, InputsThatDoNotFitAreRefusedWithTheirNumbers) {
   };
   std::vector<Case> cases = {
       {"band above the spectrum", tooHigh, {loctest::noiseFrame(rng, 1.0)}, 0,
-       {"frame 0", "7990", "257 columns", "bins 16 to 257"}},
-      {"negative low edge", negativeLow, {loctest::noiseFrame(rng, 1.0)}, 0, {"frame 0", "-100", "-3"}},
+       {"frame 0", "7990", "257 columns", "lowBin 16 and highBin 257", "highBin <= 256"}},
+      {"negative low edge", negativeLow, {loctest::noiseFrame(rng, 1.0)}, 0, {"frame 0", "-100", "lowBin -3"}},
       {"one row", Settings(), {kolvtest::complexMatrix(1, loctest::kCols)}, 0, {"frame 0", "1 row"}},
       {"column count changes", Settings(),
        {loctest::noiseFrame(rng, 1.0), loctest::noiseFrame(rng, 1.0), loctest::noiseFrame(rng, 1.0, 129)},
