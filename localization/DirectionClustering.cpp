@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
 
 namespace localization {
 
@@ -23,7 +25,11 @@ struct WeightedPool {
       : window(angles), replication(passes),
         size(static_cast<long long>(passes) * static_cast<long long>(angles.size())) {
     std::array<int, kAzimuthSpan> histogram{};
-    for (int a : angles) ++histogram[a - kMinPooledAzimuth];
+    for (int a : angles) {
+      if (a < kMinPooledAzimuth || a > kMaxPooledAzimuth)
+        throw std::out_of_range("pooled azimuth " + std::to_string(a) + " is outside -180..180");
+      ++histogram[a - kMinPooledAzimuth];
+    }
     for (int i = 0; i < kAzimuthSpan; ++i) {
       if (histogram[i] == 0) continue;
       values.push_back(i + kMinPooledAzimuth);

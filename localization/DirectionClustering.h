@@ -33,12 +33,12 @@ long long poolIndex(int r, long long poolSize);
 long long drawPoolIndex(long long poolSize);
 
 // The centres (degrees) of the dominant clusters, in cluster order, of the
-// pool that holds every angle of `windowAngles` (each in
-// [kMinPooledAzimuth, kMaxPooledAzimuth]) `replication` times, the whole
-// window repeated pass after pass. Empty when the pool holds at most
-// 2 x `replication` angles. Clustering works on each distinct angle once,
-// weighted by its count in the pool, and draws random centres by index into
-// the replicated pool, so it yields what clustering the full pool would.
+// pool that holds every angle of `windowAngles` `replication` times, the whole
+// window repeated pass after pass. The angles must lie in [kMinPooledAzimuth,
+// kMaxPooledAzimuth] (std::out_of_range otherwise). Empty when the pool holds
+// at most 2 x `replication` angles. Clustering works on each distinct angle
+// once, weighted by its count in the pool, and draws random centres by index
+// into the replicated pool, so it yields what clustering the full pool would.
 std::vector<int> dominantDirections(const std::vector<int> &windowAngles, int replication);
 
 }  // namespace localization
