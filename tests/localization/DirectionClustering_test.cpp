@@ -14,6 +14,7 @@ namespace {
 
 // The clustering written out on the whole replicated pool, as a check of the
 // weighted computation: every angle of the window appears `passes` times.
+// Its iterations run until the centres settle, without a bound.
 std::vector<int> replicatedDominantDirections(const std::vector<int> &window, int passes) {
   std::vector<int> pool;
   for (int pass = 0; pass < passes; ++pass) pool.insert(pool.end(), window.begin(), window.end());
@@ -29,7 +30,7 @@ std::vector<int> replicatedDominantDirections(const std::vector<int> &window, in
   centres[0] = draw();
   for (;;) {
     int meanDistance = 0;
-    for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
+    for (;;) {
       for (int p = 0; p < n; ++p) {
         cluster[p] = 0;
         smallest[p] = std::abs(pool[p] - centres[0]);
