@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
+#include "BinauralMultisourceLocalization.h"
 #include "BinauralMultisourceTracker.h"
 #include "DirectionClustering.h"
 #include "Directions.h"
 #include "LocalizationTestSupport.h"
+#include "SteeringTables.h"
 
 using namespace localization;
 using kolvtest::floatValue;
@@ -185,4 +188,42 @@ TEST(TrackerErrors, RefusedSettingsAndInputs) {
   kolvtest::wire(node, "ESTIMATED_DOA", feeder);
   text = thrownText([&] { node.getOutput(0, 0); });
   EXPECT_NE(text.find("Something is wrong in RCPtr::operator="), std::string::npos) << text;
+}
+
+TEST(LocalizationAndTracking, ChainTracksASynthesisedSource) {
+  const int azimuth = 33, sourceFrames = 40;
+  std::mt19937 rng(77);
+  const double tau = interauralDelay(DelayModel::SphericalHead, 18.7f, azimuth + 90);
+  std::vector<KOLV::ObjectRef> spectra = {loctest::noiseFrame(rng, 0.05), loctest::noiseFrame(rng, 0.05)};
+  for (int f = 0; f < sourceFrames; ++f) spectra.push_back(loctest::delayedSourceFrame(rng, tau, 0.05));
+  kolvtest::FrameFeeder feeder(spectra, loctest::noiseFrame(rng, 0.05));
+  BinauralMultisourceLocalization localizer(
+      "loc", kolvtest::makeParams({{"MICS_DISTANCE", floatValue(18.7f)},
+                                   {"GCCPHAT_THRESHOLD", floatValue(0.15f)},
+                                   {"SOUND_DIFFRACTION_COMPENSATION", kolvtest::stringValue("SPHERICAL_HEAD")},
+                                   {"ADVANCE", intValue(160)},
+                                   {"SAMPLING_RATE", intValue(16000)},
+                                   {"FREQUENCY_HIGH", floatValue(2800.0f)},
+                                   {"FREQUENCY_LOW", floatValue(500.0f)},
+                                   {"NOISE_DURATION", floatValue(0.0f)}}));
+  kolvtest::wire(localizer, "AUDIO_SPECTRUM", feeder);
+  BinauralMultisourceTracker tracker("track", trackerParams(0.1f));
+  tracker.connectInput(0, &localizer, 0);
+  tracker.setOutputCapacity(0, kolvtest::kTestCapacity);
+
+  // The tracker pools the reported direction truncated to whole degrees.
+  float x[3];
+  directionVector(azimuth, x);
+  const int pooled = truncatedAzimuth(x[0], x[1]);
+  for (int f = 0; f < 2 + sourceFrames; ++f) {
+    // Output frame f pools localizer frames max(5, f - 4) to f + 5 (W = 10);
+    // frames 2 .. 41 report the source, and three estimates are needed.
+    const int first = std::max({5, f - 4, 2}), last = std::min(f + 5, 1 + sourceFrames);
+    const bool enough = last - first + 1 >= 3;
+    SCOPED_TRACE(f);
+    if (enough)
+      expectSame(tracked(tracker, f), {expectedAt(pooled, 0)});
+    else
+      EXPECT_TRUE(tracked(tracker, f).empty());
+  }
 }
