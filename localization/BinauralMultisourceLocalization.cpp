@@ -29,7 +29,7 @@ float noiseFrameQuotient(float noiseDuration, int advance, int samplingRate) {
 
 namespace {
 
-// Largest frame count that an int holds exactly as a float quotient.
+// The largest float below 2^31: more noise frames than this do not fit an int.
 constexpr float kMaxFrameQuotient = 2147483520.0f;
 
 std::string describe(const std::string &nodeName) {

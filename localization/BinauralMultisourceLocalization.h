@@ -15,7 +15,7 @@ namespace localization {
 // Analysed bins lowBin <= j < highBin of a spectrum, from the band edges in Hz
 // and the bin spacing, which is the integer (rate / 2) / (cols - 1). The edges
 // are the truncated single-precision quotients, still as floats, so that the
-// caller can check them before turning them into indices.
+// caller can check them before turning them into indices. Needs cols >= 2.
 struct BandEdges {
   float binSpacing;
   float lowBin;
