@@ -1,0 +1,179 @@
+#include "BinauralMultisourceLocalization.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "GenericType.h"
+#include "PeakPicking.h"
+#include "Source.h"
+#include "SpatialSpectrum.h"
+#include "Vector.h"
+
+using namespace localization;
+
+namespace localization {
+
+BandEdges bandEdges(float frequencyLow, float frequencyHigh, int samplingRate, int cols) {
+  BandEdges band;
+  band.binSpacing = static_cast<float>((samplingRate / 2) / (cols - 1));
+  band.lowBin = std::trunc(frequencyLow / band.binSpacing);
+  band.highBin = std::trunc(frequencyHigh / band.binSpacing);
+  return band;
+}
+
+float noiseFrameQuotient(float noiseDuration, int advance, int samplingRate) {
+  return std::trunc(noiseDuration / static_cast<float>(advance) * static_cast<float>(samplingRate));
+}
+
+}  // namespace localization
+
+namespace {
+
+// The largest float below 2^31: more noise frames than this do not fit an int.
+constexpr float kMaxFrameQuotient = 2147483520.0f;
+
+std::string describe(const std::string &nodeName) {
+  return "BinauralMultisourceLocalization '" + nodeName + "'";
+}
+
+}  // namespace
+
+const KOLV::NodeDescription &BinauralMultisourceLocalization::description() {
+  using KOLV::ValueType;
+  static const KOLV::NodeDescription table{
+      "Per-frame azimuths (-90 to +90 degrees) of sound sources from a two-channel spectrum, "
+      "by noise-weighted GCC-PHAT",
+      {{"AUDIO_SPECTRUM", "Matrix<complex<float>>",
+        "spectrum, row 0 the left (first) microphone, row 1 the right (second)"}},
+      {{"ESTIMATED_DOA", "Vector<ObjectRef>",
+        "one Source per detected peak, in increasing azimuth; empty while the noise is learnt"}},
+      {{"MICS_DISTANCE", ValueType::Float, "cm",
+        "distance between the microphones (the spherical head's diameter)"},
+       {"GCCPHAT_THRESHOLD", ValueType::Float, "",
+        "a peak of the spatial spectrum (-1 to 1) is reported only above this"},
+       {"SOUND_DIFFRACTION_COMPENSATION", ValueType::String, "",
+        "delay model: FREE_SPACE or SPHERICAL_HEAD"},
+       {"ADVANCE", ValueType::Int, "samples", "frame shift"},
+       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"},
+       {"FREQUENCY_HIGH", ValueType::Float, "Hz", "upper edge of the analysed band"},
+       {"FREQUENCY_LOW", ValueType::Float, "Hz", "lower edge of the analysed band"},
+       {"NOISE_DURATION", ValueType::Float, "s",
+        "length of the noise-learning period at the start of the stream"}}};
+  return table;
+}
+
+BinauralMultisourceLocalization::BinauralMultisourceLocalization(std::string nodeName,
+                                                                 KOLV::ParameterSet params)
+    : BufferedNode(nodeName, params) {
+  spectrumID = addInput("AUDIO_SPECTRUM");
+  doaID = addOutput("ESTIMATED_DOA");
+
+  micsDistance = KOLV::dereference_cast<float>(parameters.get("MICS_DISTANCE"));
+  gccphatThreshold = KOLV::dereference_cast<float>(parameters.get("GCCPHAT_THRESHOLD"));
+  const KOLV::String model =
+      KOLV::dereference_cast<KOLV::String>(parameters.get("SOUND_DIFFRACTION_COMPENSATION"));
+  advance = KOLV::dereference_cast<int>(parameters.get("ADVANCE"));
+  samplingRate = KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"));
+  frequencyHigh = KOLV::dereference_cast<float>(parameters.get("FREQUENCY_HIGH"));
+  frequencyLow = KOLV::dereference_cast<float>(parameters.get("FREQUENCY_LOW"));
+  noiseDuration = KOLV::dereference_cast<float>(parameters.get("NOISE_DURATION"));
+
+  if (!parseDelayModel(model, delayModel))
+    throw new KOLV::GeneralException(describe(getName()) +
+                                         ": SOUND_DIFFRACTION_COMPENSATION is \"" + model +
+                                         "\"; it must be \"" + kFreeSpaceName + "\" or \"" +
+                                         kSphericalHeadName + "\"",
+                                     __FILE__, __LINE__);
+  if (advance <= 0 || samplingRate <= 0)
+    throw new KOLV::GeneralException(describe(getName()) + ": ADVANCE (" +
+                                         std::to_string(advance) + ") and SAMPLING_RATE (" +
+                                         std::to_string(samplingRate) + ") must be positive",
+                                     __FILE__, __LINE__);
+
+  const float frames = noiseFrameQuotient(noiseDuration, advance, samplingRate);
+  if (frames > kMaxFrameQuotient)
+    throw new KOLV::GeneralException(describe(getName()) + ": NOISE_DURATION " +
+                                         std::to_string(noiseDuration) +
+                                         " s is too long a noise-learning period",
+                                     __FILE__, __LINE__);
+  // Fewer than one frame (or not a number) still learns from frame 0.
+  noiseFrames_ = frames >= 1.0f ? static_cast<int>(frames) : 1;
+
+  processInOrder = true;
+}
+
+BinauralMultisourceLocalization::~BinauralMultisourceLocalization() = default;
+
+void BinauralMultisourceLocalization::fail(int count, const std::string &what) const {
+  throw new KOLV::GeneralException(
+      describe(getName()) + ", frame " + std::to_string(count) + ": " + what, __FILE__, __LINE__);
+}
+
+void BinauralMultisourceLocalization::checkShape(const Spectrum &spectrum, int count) const {
+  if (spectrum.nrows() < 2)
+    fail(count, "input AUDIO_SPECTRUM has " + std::to_string(spectrum.nrows()) +
+                    " row(s); it needs two channels");
+  if (count > 0 && spectrum.ncols() != cols)
+    fail(count, "input AUDIO_SPECTRUM has " + std::to_string(spectrum.ncols()) +
+                    " columns, but frame 0 had " + std::to_string(cols));
+}
+
+void BinauralMultisourceLocalization::setUpBand(const Spectrum &spectrum, int count) {
+  cols = spectrum.ncols();
+  if (cols < 2) fail(count, "input AUDIO_SPECTRUM has " + std::to_string(cols) +
+                                " column(s); a spectrum needs at least 2");
+  const BandEdges band = bandEdges(frequencyLow, frequencyHigh, samplingRate, cols);
+  if (band.binSpacing <= 0.0f)
+    fail(count, "SAMPLING_RATE " + std::to_string(samplingRate) +
+                    " Hz is too low for a spectrum of " + std::to_string(cols) +
+                    " columns (bin spacing 0 Hz)");
+  if (!(band.lowBin >= 0.0f) || !(band.highBin <= static_cast<float>(cols - 1))) {
+    std::ostringstream what;
+    what << "the band FREQUENCY_LOW " << frequencyLow << " Hz to FREQUENCY_HIGH " << frequencyHigh
+         << " Hz gives lowBin " << band.lowBin << " and highBin " << band.highBin
+         << " (bin spacing " << band.binSpacing << " Hz at SAMPLING_RATE " << samplingRate
+         << "); a spectrum of " << cols << " columns needs lowBin >= 0 and highBin <= " << cols - 1;
+    fail(count, what.str());
+  }
+  if (band.highBin > band.lowBin) {
+    lowBin = static_cast<int>(band.lowBin);
+    highBin = static_cast<int>(band.highBin);
+  } else {
+    lowBin = highBin = 0;  // an empty band: the spatial spectrum stays 0
+  }
+  noiseLevel.assign(static_cast<size_t>(cols - 1), 0.0f);
+}
+
+void BinauralMultisourceLocalization::calculate(int, int count, KOLV::Buffer &out) {
+  KOLV::RCPtr<Spectrum> spectrum = getInput(spectrumID, count);
+  KOLV::RCPtr<KOLV::Vector<KOLV::ObjectRef>> sources(new KOLV::Vector<KOLV::ObjectRef>);
+  out[count] = sources;
+
+  checkShape(*spectrum, count);
+  if (count == 0) setUpBand(*spectrum, count);
+  const std::complex<float> *left = spectrum->row(0);
+  const std::complex<float> *right = spectrum->row(1);
+
+  if (count < noiseFrames_) {
+    accumulateNoise(left, right, lowBin, highBin, noiseLevel.data());
+    return;
+  }
+  if (count == noiseFrames_) {
+    averageNoise(noiseFrames_, lowBin, highBin, noiseLevel.data());
+    return;
+  }
+  if (count == noiseFrames_ + 1)
+    steering = SteeringTables(delayModel, micsDistance, samplingRate, cols, lowBin, highBin);
+
+  float P[kPaddedDirections];
+  spatialSpectrum(left, right, noiseLevel.data(), steering, P);
+  const PeakList peaks = pickPeaks(P, gccphatThreshold);
+  for (int i = 0; i < peaks.count; ++i) {
+    auto *source = new KOLV::Source;
+    directionVector(azimuthOfDirection(peaks.peaks[i].direction), source->x);
+    source->power = peaks.peaks[i].value;
+    source->id = i;
+    source->spare = 0;
+    sources->push_back(KOLV::ObjectRef(source));
+  }
+}
