@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "DisplayGeometry.h"
+TEST(Placeholder, Builds) { SUCCEED(); }
