@@ -133,6 +133,7 @@ class DisplayNode : public KOLV::BufferedNode {
 
   // The window state, for inspection (tests, snapshots).
   const DisplayRecord &display() const { return *record_; }
+  DisplayRecord &display() { return *record_; }
   // Whether a display could be opened for the window.
   bool hasDisplay() const { return displayOpen_; }
   // Redraws now, as the refresh at frame `count` does.
