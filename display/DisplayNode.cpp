@@ -240,6 +240,8 @@ void DisplayNode::initialize() {
   BufferedNode::initialize();
   displayOpen_ = openDisplay();
   if (!displayOpen_) {
+    if (warnedNoDisplay_) return;
+    warnedNoDisplay_ = true;
     std::cerr << label() << ": no X display could be opened (is DISPLAY set?); the window is "
               << "not shown and the data pass on unchanged.";
     if (!KOLV::runOptions().snapshotDirectory.empty())

@@ -174,6 +174,7 @@ class DisplayNode : public KOLV::BufferedNode {
   std::unique_ptr<DisplayRecord> record_;
   DisplayHandlers handlers_;
   bool displayOpen_ = false;
+  bool warnedNoDisplay_ = false;
 };
 
 // The parameter table the four displays share, in the order they are read.

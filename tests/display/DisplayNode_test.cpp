@@ -262,3 +262,63 @@ TEST(DisplayNodes, FinishSavesTheLastPictureAsSnapshot) {
   rmdir(dir.c_str());
   rmdir(dirTemplate);
 }
+
+TEST(DisplayNodes, DestroyedDisplayLeavesNoHandlerBehind) {
+  REQUIRE_DISPLAY();
+  FrameFeeder feeder(repeated(audioFrame(100, -100), 41));
+  auto doomed = std::make_unique<WaveVisualization>("doomed", displayParams(0.4f));
+  WaveVisualization survivor("survivor", displayParams(0.4f));
+  wire(*doomed, "INPUT_AUDIO_SIGNAL", feeder);
+  wire(survivor, "INPUT_AUDIO_SIGNAL", feeder);
+  doomed->initialize();
+  survivor.initialize();
+  run(*doomed, 20);
+  // Events for the doomed window are pending when it goes.
+  gtk_widget_queue_draw(doomed->display().drawing_area);
+  gtk_window_resize(GTK_WINDOW(doomed->display().window), 700, 300);
+  doomed.reset();
+  // The survivor's main-loop iterations serve whatever is left.
+  run(survivor, 40);
+  while (gtk_events_pending()) gtk_main_iteration();
+  EXPECT_NE(survivor.display().window, nullptr);
+}
+
+TEST(DisplayNodes, LaterInitializeShowsAClosedWindowAgain) {
+  REQUIRE_DISPLAY();
+  FrameFeeder feeder(repeated(audioFrame(0, 0), 41));
+  WaveVisualization node("wave", displayParams(0.4f));
+  wire(node, "INPUT_AUDIO_SIGNAL", feeder);
+  node.initialize();
+  GtkWidget *window = node.display().window;
+  sendDelete(window);
+  run(node, 40);
+  ASSERT_EQ(node.display().window, nullptr);
+  node.initialize();
+  EXPECT_EQ(node.display().window, window) << "the same window, not a second one";
+  EXPECT_TRUE(GTK_WIDGET_VISIBLE(window));
+}
+
+TEST(DisplayNodes, DirectionLayoutFollowsTheWindowHeight) {
+  REQUIRE_DISPLAY();
+  auto frame = KOLV::RCPtr<kolvtest::SourceVector>(new kolvtest::SourceVector);
+  frame->push_back(kolvtest::sourceAt(0));
+  FrameFeeder audio(repeated(audioFrame(0, 0), 41)), doa(repeated(frame, 41));
+  SSLvisualization node("ssl", displayParams(3.0f));
+  wire(node, "INPUT_AUDIO_SIGNAL", audio);
+  wire(node, "INPUT_TRACKED_DOA", doa);
+  node.initialize();
+  run(node, 0);
+
+  gtk_window_resize(GTK_WINDOW(node.display().window), 600, 880);
+  for (int attempt = 0; attempt < 200 && node.display().plot_height != 840; ++attempt) {
+    gdk_flush();
+    while (gtk_events_pending()) gtk_main_iteration();
+    g_usleep(5000);
+  }
+  ASSERT_EQ(node.display().plot_height, 840) << "the window was not resized";
+  run(node, 40);
+  // H1 = 0.61 x 840 = 512.4: azimuth 0 at trunc(256.2 + 10), the cursor down to 522.
+  Picture p = picture(node);
+  EXPECT_EQ(p.at(30 + 20 * 545 / 300, 266), kBlack);
+  EXPECT_EQ(p.at(30 + 40 * 545 / 300, 520), kRed);
+}
