@@ -170,9 +170,14 @@ gboolean displayExposeEvent(GtkWidget *widget, GdkEventExpose *event, DisplayRec
 }
 
 bool openDisplay() {
-  // gtk_init would end the process without a display; the check variant
-  // lets the run go on without windows.
-  static const bool opened = gtk_init_check(nullptr, nullptr);
+  static const bool opened = [] {
+    // GTK would switch the whole process to the user's locale, and with it
+    // the decimal separator of every number the run reads or writes.
+    gtk_disable_setlocale();
+    // gtk_init would end the process without a display; the check variant
+    // lets the run go on without windows.
+    return gtk_init_check(nullptr, nullptr) != FALSE;
+  }();
   return opened;
 }
 

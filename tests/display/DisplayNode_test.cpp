@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -321,4 +322,15 @@ TEST(DisplayNodes, DirectionLayoutFollowsTheWindowHeight) {
   Picture p = picture(node);
   EXPECT_EQ(p.at(30 + 20 * 545 / 300, 266), kBlack);
   EXPECT_EQ(p.at(30 + 40 * 545 / 300, 520), kRed);
+}
+
+TEST(DisplayNodes, OpeningTheDisplayKeepsTheProcessLocale) {
+  // Where a display test ran first in this process, GTK is already set up;
+  // run alone (as ctest does), this checks GTK's own start.
+  setenv("LC_ALL", "C.UTF-8", 1);
+  REQUIRE_DISPLAY();
+  EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
+  char text[16];
+  std::snprintf(text, sizeof text, "%0.2f", 1.5);
+  EXPECT_STREQ(text, "1.50");
 }
