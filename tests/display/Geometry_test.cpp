@@ -30,7 +30,13 @@ TEST(TimeAxis, RefusesSpansTheDisplayCannotScroll) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   for (float seconds : {0.39f, 0.0f, -2.0f, nan, 1e12f}) {
     SCOPED_TRACE(seconds);
-    EXPECT_THROW(makeTimeAxis("node", seconds, 160, 16000), KOLV::GeneralException *);
+    try {
+      makeTimeAxis("node", seconds, 160, 16000);
+      ADD_FAILURE() << "not refused";
+    } catch (KOLV::GeneralException *e) {
+      EXPECT_NE(e->message().find("node: VISUALIZATION_TIME_LENGTH"), std::string::npos);
+      delete e;
+    }
   }
 }
 
