@@ -113,6 +113,7 @@ gboolean displayExposeEvent(GtkWidget *widget, GdkEventExpose *event, DisplayRec
 // arguments); false when no display can be opened.
 bool openDisplay();
 
+// An input and the output that passes its frames on.
 struct PortSpec {
   const char *input;
   const char *output;
@@ -131,7 +132,7 @@ class DisplayNode : public KOLV::BufferedNode {
   // Saves the picture as DIR/NODE.png when snapshots are asked for.
   void finish() override;
 
-  // The window state, for inspection (tests, snapshots).
+  // The window state.
   const DisplayRecord &display() const { return *record_; }
   DisplayRecord &display() { return *record_; }
   // Whether a display could be opened for the window.
@@ -153,10 +154,9 @@ class DisplayNode : public KOLV::BufferedNode {
 
   // "TYPE node 'NAME'", the start of every message of this node.
   std::string label() const;
-  // Throws unless `audio` has at least two channels.
+  // Throws unless the frame of `port` has at least two channels (rows).
   void requireTwoChannels(const std::string &port, int count, int rows) const;
 
-  DisplayRecord &record() { return *record_; }
   int samplingRate() const { return samplingRate_; }
   int inputId(int index) const { return inputIds_.at(index); }
 

@@ -152,7 +152,7 @@ void SSLvisualization::checkFrame(int count, const std::vector<KOLV::ObjectRef> 
 }
 
 void SSLvisualization::visualization_plot(int count) {
-  auto &r = static_cast<zuSSLGtk &>(record());
+  auto &r = static_cast<zuSSLGtk &>(display());
   const float h1 = r.directionBoxHeight();
   kolvdisplay::Envelope envelope = r.makeEnvelope();
   std::map<int, std::vector<kolvdisplay::ScreenPoint>> dashesById;

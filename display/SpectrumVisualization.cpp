@@ -115,7 +115,7 @@ SpectrumVisualization::SpectrumVisualization(std::string nodeName, KOLV::Paramet
                    G_CALLBACK(spectrum_visualization_expose_event)}) {
   spectrumInput_ = inputId(0);
   const int rate = samplingRate();
-  static_cast<SpectrumRecord &>(record()).sampling_rate = rate;
+  static_cast<SpectrumRecord &>(display()).sampling_rate = rate;
   if (rate < kMinSamplingRate) {
     std::ostringstream msg;
     msg << label() << ": SAMPLING_RATE " << rate << " Hz is below the " << kMinSamplingRate
@@ -209,7 +209,7 @@ class SpectrogramPainter {
 }  // namespace
 
 void SpectrumVisualization::visualization_plot(int count) {
-  DisplayRecord &r = record();
+  DisplayRecord &r = display();
   std::vector<kolvdisplay::RampColour> colours;
   // Channel 1 is drawn after channel 0, as it would win where they overlap.
   for (int channel = 0; channel < 2; ++channel) {

@@ -61,7 +61,7 @@ void VADvisualization::checkFrame(int count, const std::vector<KOLV::ObjectRef> 
 }
 
 void VADvisualization::visualization_plot(int count) {
-  auto &r = static_cast<TwoTraceRecord &>(record());
+  auto &r = static_cast<TwoTraceRecord &>(display());
   kolvdisplay::Envelope envelope = r.makeEnvelope();
   for (int i = r.first_frame; i <= count; ++i) {
     KOLV::RCPtr<KOLV::Matrix<float>> audio = getInput(audioInput_, i);

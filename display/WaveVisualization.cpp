@@ -50,7 +50,7 @@ void WaveVisualization::checkFrame(int count, const std::vector<KOLV::ObjectRef>
 }
 
 void WaveVisualization::visualization_plot(int count) {
-  auto &r = static_cast<kolvdisplay::TwoTraceRecord &>(record());
+  auto &r = static_cast<kolvdisplay::TwoTraceRecord &>(display());
   kolvdisplay::Envelope envelope = r.makeEnvelope();
   for (int i = r.first_frame; i <= count; ++i) {
     KOLV::RCPtr<KOLV::Matrix<float>> audio = getInput(audioInput_, i);
