@@ -68,6 +68,7 @@ void releaseContext(GdkGC *&gc) {
 // ---------------------------------------------------------------- record
 
 DisplayRecord::~DisplayRecord() {
+  if (fontHeld) gdk_font_unref(fontHeld);
   releaseGraphicsContexts();
   if (pixmap) g_object_unref(pixmap);
 }
@@ -119,7 +120,11 @@ void DisplayRecord::drawEnvelope(const Envelope &envelope) {
 }
 
 PlotPainter::PlotPainter(DisplayRecord &record)
-    : record_(record), font_(gdk_font_load(kFontName)) {}
+    : record_(record), font_(gdk_font_load(kFontName)) {
+  // While the record holds a reference, GDK finds the font in its cache by
+  // name instead of asking the X server again at every refresh.
+  if (font_ && !record.fontHeld) record.fontHeld = gdk_font_ref(font_);
+}
 
 PlotPainter::~PlotPainter() {
   if (font_) gdk_font_unref(font_);

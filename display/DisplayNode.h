@@ -67,6 +67,8 @@ class DisplayRecord {
   // The top-level window as created, kept after the user closes it so that
   // it can be destroyed with the node.
   GtkWidget *toplevel = nullptr;
+  // The text font, kept loaded for the life of the record.
+  GdkFont *fontHeld = nullptr;
 
   // Draws the time-axis labels with baseline y.
   void drawTimeLabels(int baseline);
