@@ -170,9 +170,12 @@ void SSLvisualization::visualization_plot(int count) {
 
   const int dashLength =
       truncToInt(static_cast<float>(r.plot_width) / static_cast<float>(r.frames_shown));
+  std::vector<GdkSegment> dashes;
   for (const auto &entry : dashesById)
     for (const kolvdisplay::ScreenPoint &p : entry.second)
-      gdk_draw_line(r.pixmap, r.gc_black, p.x, p.y, p.x + dashLength, p.y);
+      dashes.push_back({p.x, p.y, p.x + dashLength, p.y});
+  if (!dashes.empty())
+    gdk_draw_segments(r.pixmap, r.gc_black, dashes.data(), static_cast<gint>(dashes.size()));
   r.drawEnvelope(envelope);
   r.drawCursor(count);
 }

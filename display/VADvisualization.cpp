@@ -63,6 +63,9 @@ void VADvisualization::checkFrame(int count, const std::vector<KOLV::ObjectRef> 
 void VADvisualization::visualization_plot(int count) {
   auto &r = static_cast<TwoTraceRecord &>(display());
   kolvdisplay::Envelope envelope = r.makeEnvelope();
+  // One vertical stroke per column of a speech frame in each box, sent to
+  // the server as one batch.
+  std::vector<GdkSegment> strokes;
   for (int i = r.first_frame; i <= count; ++i) {
     KOLV::RCPtr<KOLV::Matrix<float>> audio = getInput(audioInput_, i);
     int x = r.column(i);
@@ -73,11 +76,13 @@ void VADvisualization::visualization_plot(int count) {
     for (int column = x; column < r.column(i + 1); ++column) {
       for (int channel = 0; channel < 2; ++channel) {
         int top = r.boxTop(channel);
-        gdk_draw_line(r.pixmap, r.gc_speech, column, top + 1, column,
-                      kolvdisplay::truncToInt(static_cast<float>(top) + kShadeDepth));
+        strokes.push_back({column, top + 1, column,
+                           kolvdisplay::truncToInt(static_cast<float>(top) + kShadeDepth)});
       }
     }
   }
+  if (!strokes.empty())
+    gdk_draw_segments(r.pixmap, r.gc_speech, strokes.data(), static_cast<gint>(strokes.size()));
   // The traces go on top of the shading.
   r.drawEnvelope(envelope);
 }
