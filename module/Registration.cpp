@@ -4,6 +4,10 @@
 #include "BinauralMultisourceTracker.h"
 #include "Node.h"
 #include "Object.h"
+#include "SSLvisualization.h"
+#include "SpectrumVisualization.h"
+#include "VADvisualization.h"
+#include "WaveVisualization.h"
 
 namespace {
 
@@ -16,6 +20,14 @@ struct ToolboxRegistration {
     KOLV::Node::addFactory("BinauralMultisourceTracker",
                            new KOLV::NodeFactory<BinauralMultisourceTracker>(
                                "BinauralMultisourceTracker"));
+    KOLV::Node::addFactory("SSLvisualization",
+                           new KOLV::NodeFactory<SSLvisualization>("SSLvisualization"));
+    KOLV::Node::addFactory("SpectrumVisualization",
+                           new KOLV::NodeFactory<SpectrumVisualization>("SpectrumVisualization"));
+    KOLV::Node::addFactory("VADvisualization",
+                           new KOLV::NodeFactory<VADvisualization>("VADvisualization"));
+    KOLV::Node::addFactory("WaveVisualization",
+                           new KOLV::NodeFactory<WaveVisualization>("WaveVisualization"));
   }
 };
 
