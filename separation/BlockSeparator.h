@@ -31,6 +31,7 @@ class BlockSeparator {
   const arma::cx_fcube &whitened() const { return whitened_; }
   const arma::cx_fcube &demixing() const { return demixing_; }
   int passesRun() const { return estimator_.passesRun(); }
+  bool overflowed() const { return estimator_.overflowed(); }
 
  private:
   int numSources_;

@@ -47,6 +47,7 @@ IvaEstimator::IvaEstimator(UpdateRule rule, int maxIteration, std::ostream &prog
 void IvaEstimator::estimateDemixing(const arma::cx_fcube &whitened, arma::cx_fcube &demixing,
                                     arma::cx_fcube &separated) {
   passesRun_ = 0;
+  overflowed_ = false;
   if (maxIteration_ < 1) return;
   whitened_.load(whitened);
   estimates_.resize(whitened_.sources(), whitened_.frames(), whitened_.bins());
@@ -59,8 +60,17 @@ void IvaEstimator::estimateDemixing(const arma::cx_fcube &whitened, arma::cx_fcu
   for (int pass = 0;;) {
     computeEstimates(demixing);
     const float error = computeWeights();
+    previousDemixing_ = demixing;
     updateDemixing(demixing);
     ++passesRun_;
+    // A natural-gradient row acting on a silent whitened component grows by
+    // 10 % a pass and overflows after some 900 passes; the non-finite
+    // matrices would then turn the whole block into NaN.
+    if (!demixing.is_finite()) {
+      demixing = previousDemixing_;
+      overflowed_ = true;
+      break;
+    }
     const float difference = previousError - error;
     const bool converged = std::fabs(difference) < kConvergenceThreshold;
     if (pass % kProgressInterval == kProgressInterval - 1 || converged)

@@ -29,6 +29,9 @@ class IvaEstimator {
 
   // How many passes the last call ran.
   int passesRun() const { return passesRun_; }
+  // Whether the last call stopped because an update made some W_k
+  // non-finite; the W_k of the pass before are kept then.
+  bool overflowed() const { return overflowed_; }
 
  private:
   void computeEstimates(const arma::cx_fcube &demixing);
@@ -40,9 +43,11 @@ class IvaEstimator {
   int maxIteration_;
   std::ostream &progress_;
   int passesRun_ = 0;
+  bool overflowed_ = false;
 
   PlanarBlock whitened_;   // Z_k
   PlanarBlock estimates_;  // Y_k
+  arma::cx_fcube previousDemixing_;  // W_k before the current pass's update
   std::vector<float> normSquared_;  // sources x frames: sum over bins of |Y_k(i, t)|^2
   std::vector<float> g1_;           // 1 / (r + eps)
   std::vector<float> g2_;           // 1 / (r^3 + eps)

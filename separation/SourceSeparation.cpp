@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <iostream>
 #include <sstream>
 
 namespace KOLV {
@@ -99,6 +100,10 @@ void SourceSeparation::separateBlock(int first, const Spectrum &firstFrame) {
   separator->beginBlock(channels, blockFrames, columns - 1);
   readBlock(first, channels, columns);
   separator->separate();
+  if (separator->overflowed())
+    std::cerr << "SourceSeparation node '" << getName() << "', frame " << first
+              << ": the demixing matrices overflowed in IVA pass " << separator->passesRun()
+              << "; the block is separated with those of the pass before" << std::endl;
   writeBlock(first);
 }
 

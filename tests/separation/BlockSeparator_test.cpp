@@ -158,6 +158,22 @@ TEST(IvaEstimator, LeavesTheLastPassEstimates) {
   EXPECT_TRUE(arma::approx_equal(separated, whitened, "absdiff", 0.0f));
 }
 
+TEST(IvaEstimator, KeepsTheLastFiniteMatricesWhenAnUpdateOverflows) {
+  // Estimates so large that their norm overflows: the weights vanish and the
+  // natural gradient grows W by 10 % a pass until the estimates overflow too.
+  cx_fcube whitened(2, 10, 1, arma::fill::zeros);
+  whitened.slice(0).diag().fill(std::complex<float>(1e20f, 0.0f));
+  cx_fcube demixing(2, 2, 1), separated(2, 10, 1);
+  demixing.slice(0).eye();
+  std::ostringstream progress;
+  IvaEstimator estimator(UpdateRule::NaturalGradient, 5000, progress);
+  estimator.estimateDemixing(whitened, demixing, separated);
+  EXPECT_TRUE(estimator.overflowed());
+  EXPECT_LT(estimator.passesRun(), 5000);
+  EXPECT_TRUE(demixing.is_finite());
+  EXPECT_GT(std::abs(demixing(0, 0, 0)), 1.0f);
+}
+
 class SeparationQuality : public ::testing::TestWithParam<UpdateRule> {};
 
 TEST_P(SeparationQuality, ImprovesTheSignalToInterferenceRatio) {
