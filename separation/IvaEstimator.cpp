@@ -56,12 +56,14 @@ void IvaEstimator::estimateDemixing(const arma::cx_fcube &whitened, arma::cx_fcu
   g1_.resize(rowsTimesFrames);
   g2_.resize(rowsTimesFrames);
 
+  NaturalGradientRule naturalGradient(whitened_.sources());
+  FixedPointRule fixedPoint(whitened_.sources());
   float previousError = kInitialError;
   for (int pass = 0;;) {
     computeEstimates(demixing);
     const float error = computeWeights();
     previousDemixing_ = demixing;
-    updateDemixing(demixing);
+    updateDemixing(naturalGradient, fixedPoint, demixing);
     ++passesRun_;
     // A natural-gradient row acting on a silent whitened component grows by
     // 10 % a pass and overflows after some 900 passes; the non-finite
@@ -114,11 +116,10 @@ float IvaEstimator::computeWeights() {
   return sum / static_cast<float>(normSquared_.size());
 }
 
-void IvaEstimator::updateDemixing(arma::cx_fcube &demixing) {
+void IvaEstimator::updateDemixing(NaturalGradientRule &naturalGradient, FixedPointRule &fixedPoint,
+                                  arma::cx_fcube &demixing) {
   if (rule_ == UpdateRule::Unchanged) return;
   const int sources = whitened_.sources(), frames = whitened_.frames();
-  NaturalGradientRule naturalGradient(sources);
-  FixedPointRule fixedPoint(sources);
   for (int k = 0; k < whitened_.bins(); ++k) {
     const BinSignals bin{estimates_.re(k, 0), estimates_.im(k, 0), whitened_.re(k, 0),
                          whitened_.im(k, 0), sources, frames};

@@ -36,7 +36,8 @@ class IvaEstimator {
  private:
   void computeEstimates(const arma::cx_fcube &demixing);
   float computeWeights();
-  void updateDemixing(arma::cx_fcube &demixing);
+  void updateDemixing(NaturalGradientRule &naturalGradient, FixedPointRule &fixedPoint,
+                      arma::cx_fcube &demixing);
   void reportProgress(int pass, float error, float difference);
 
   UpdateRule rule_;

@@ -6,7 +6,9 @@
 #define KOLV_SEPARATION_UPDATE_RULES_H
 
 #include <armadillo>
+#include <complex>
 #include <string>
+#include <vector>
 
 namespace KOLV {
 namespace separation {
@@ -44,6 +46,7 @@ class NaturalGradientRule {
 
  private:
   arma::cx_fmat identity_, step_, change_;
+  std::vector<std::complex<float>> correlationRow_;
 };
 
 // W <- diag(d) W - (G1 o Y) Z^H / T, then W <- (W W^H)^(-1/2) W.
@@ -58,6 +61,7 @@ class FixedPointRule {
 
   arma::cx_fmat gram_, eigenvectors_, inverseEigenvectors_, root_, inverseRoot_, product_;
   arma::cx_fvec eigenvalues_;
+  std::vector<std::complex<float>> correlationRow_;
 };
 
 }  // namespace separation
