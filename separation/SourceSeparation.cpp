@@ -51,30 +51,13 @@ SourceSeparation::SourceSeparation(std::string nodeName, ParameterSet params)
   advance = dereference_cast<int>(params.get("ADVANCE"));
   samplingRate = dereference_cast<int>(params.get("SAMPLING_RATE"));
 
-  const std::string where = "SourceSeparation node '" + getName() + "': ";
   if (numSources < 1)
-    throw new GeneralException(where + "NUMBER_OF_SOURCES_TO_BE_SEPARATED is " +
-                                   std::to_string(numSources) + ", it must be at least 1",
-                               __FILE__, __LINE__);
+    fail("NUMBER_OF_SOURCES_TO_BE_SEPARATED is " + std::to_string(numSources) +
+         ", it must be at least 1");
   if (advance < 1 || samplingRate < 1)
-    throw new GeneralException(where + "ADVANCE (" + std::to_string(advance) +
-                                   ") and SAMPLING_RATE (" + std::to_string(samplingRate) +
-                                   ") must both be positive",
-                               __FILE__, __LINE__);
-  // Both divisions in single precision, then rounded half up in double.
-  const float frameShift = static_cast<float>(advance) / static_cast<float>(samplingRate);
-  const double rounded = static_cast<double>(separationTimeLength / frameShift) + 0.5;
-  if (!(rounded >= 1.0) || !(rounded < static_cast<double>(INT_MAX))) {
-    std::ostringstream message;
-    message << where << "SEPARATION_TIME_LENGTH " << separationTimeLength << " s with ADVANCE "
-            << advance << " and SAMPLING_RATE " << samplingRate << " gives a block of ";
-    if (std::isfinite(rounded) && std::fabs(rounded) < static_cast<double>(INT_MAX))
-      message << static_cast<int>(rounded) << " frames; a block needs at least 1";
-    else
-      message << rounded - 0.5 << " frames, which is not a usable block length";
-    throw new GeneralException(message.str(), __FILE__, __LINE__);
-  }
-  blockFrames = static_cast<int>(rounded);
+    fail("ADVANCE (" + std::to_string(advance) + ") and SAMPLING_RATE (" +
+         std::to_string(samplingRate) + ") must both be positive");
+  blockFrames = computeBlockFrames();
 
   processInOrder = true;
   setInputLookAhead(inputID, blockFrames);
@@ -84,6 +67,27 @@ SourceSeparation::SourceSeparation(std::string nodeName, ParameterSet params)
 }
 
 SourceSeparation::~SourceSeparation() = default;
+
+int SourceSeparation::computeBlockFrames() const {
+  // Both divisions in single precision, then rounded half up in double.
+  const float frameShift = static_cast<float>(advance) / static_cast<float>(samplingRate);
+  const double rounded = static_cast<double>(separationTimeLength / frameShift) + 0.5;
+  if (rounded >= 1.0 && rounded < static_cast<double>(INT_MAX)) return static_cast<int>(rounded);
+  std::ostringstream message;
+  message << "SEPARATION_TIME_LENGTH " << separationTimeLength << " s with ADVANCE " << advance
+          << " and SAMPLING_RATE " << samplingRate << " gives a block of ";
+  if (std::fabs(rounded) < static_cast<double>(INT_MAX))
+    message << static_cast<int>(rounded) << " frames; a block needs at least 1";
+  else
+    message << rounded - 0.5 << " frames, which is not a usable block length";
+  fail(message.str());
+}
+
+void SourceSeparation::fail(const std::string &problem, int frame) const {
+  std::string where = "SourceSeparation node '" + getName() + "'";
+  if (frame >= 0) where += ", frame " + std::to_string(frame);
+  throw new GeneralException(where + ": " + problem, __FILE__, __LINE__);
+}
 
 void SourceSeparation::calculate(int, int count, Buffer &out) {
   RCPtr<Spectrum> input = getInput(inputID, count);
@@ -108,19 +112,14 @@ void SourceSeparation::separateBlock(int first, const Spectrum &firstFrame) {
 }
 
 void SourceSeparation::checkBlockShape(int first, const Spectrum &firstFrame) const {
-  const std::string where = "SourceSeparation node '" + getName() + "', frame " +
-                            std::to_string(first) + ": ";
+  const std::string size = sizeText(firstFrame.nrows(), firstFrame.ncols());
   if (firstFrame.ncols() < 1)
-    throw new GeneralException(where + kInputPort + " is " +
-                                   sizeText(firstFrame.nrows(), firstFrame.ncols()) +
-                                   ", a spectrum needs at least one column",
-                               __FILE__, __LINE__);
+    fail(std::string(kInputPort) + " is " + size + ", a spectrum needs at least one column",
+         first);
   if (numSources > firstFrame.nrows())
-    throw new GeneralException(where + "NUMBER_OF_SOURCES_TO_BE_SEPARATED is " +
-                                   std::to_string(numSources) + " but " + kInputPort + " is " +
-                                   sizeText(firstFrame.nrows(), firstFrame.ncols()) +
-                                   ": no more sources than channels can be separated",
-                               __FILE__, __LINE__);
+    fail("NUMBER_OF_SOURCES_TO_BE_SEPARATED is " + std::to_string(numSources) + " but " +
+             kInputPort + " is " + size + ": no more sources than channels can be separated",
+         first);
 }
 
 void SourceSeparation::readBlock(int first, int channels, int columns) {
@@ -137,22 +136,19 @@ void SourceSeparation::readBlock(int first, int channels, int columns) {
 
 void SourceSeparation::checkFrame(int frame, const Spectrum &spectrum, int channels,
                                   int columns) const {
-  const std::string where = "SourceSeparation node '" + getName() + "', frame " +
-                            std::to_string(frame) + " of " + kInputPort + ": ";
   if (spectrum.nrows() != channels || spectrum.ncols() != columns)
-    throw new GeneralException(where + "size " + sizeText(spectrum.nrows(), spectrum.ncols()) +
-                                   " differs from the " + sizeText(channels, columns) +
-                                   " of its block's first frame " +
-                                   std::to_string(frame - frame % blockFrames),
-                               __FILE__, __LINE__);
+    fail(std::string(kInputPort) + " is " + sizeText(spectrum.nrows(), spectrum.ncols()) +
+             ", unlike the " + sizeText(channels, columns) + " of its block's first frame " +
+             std::to_string(frame - frame % blockFrames),
+         frame);
   for (int c = 0; c < channels; ++c)
     for (int k = 0; k + 1 < columns; ++k) {
       const std::complex<float> value = spectrum(c, k);
       if (!std::isfinite(value.real()) || !std::isfinite(value.imag())) {
         std::ostringstream message;
-        message << where << "channel " << c << ", bin " << k << " holds the non-finite value "
-                << value;
-        throw new GeneralException(message.str(), __FILE__, __LINE__);
+        message << kInputPort << " holds the non-finite value " << value << " in channel " << c
+                << ", bin " << k;
+        fail(message.str(), frame);
       }
     }
 }

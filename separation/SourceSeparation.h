@@ -29,6 +29,10 @@ class SourceSeparation : public BufferedNode {
  private:
   using Spectrum = Matrix<std::complex<float>>;
 
+  int computeBlockFrames() const;
+  // Throws the node's error: its name, the frame (when not negative) and the
+  // problem.
+  [[noreturn]] void fail(const std::string &problem, int frame = -1) const;
   void separateBlock(int first, const Spectrum &firstFrame);
   void checkBlockShape(int first, const Spectrum &firstFrame) const;
   void readBlock(int first, int channels, int columns);
