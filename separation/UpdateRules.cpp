@@ -51,7 +51,8 @@ void weightedCrossSums(const float *g, const float *aRe, const float *aIm, const
       sumIm[j][l] += phiIm * re - phiRe * im;
     }
   }
-  for (int j = 0; j < Rows; ++j) sums[j] = std::complex<float>(addLanes(sumRe[j]), addLanes(sumIm[j]));
+  for (int j = 0; j < Rows; ++j)
+    sums[j] = std::complex<float>(addLanes(sumRe[j]), addLanes(sumIm[j]));
 }
 
 // Row i of (G1 o Y) B^H / T, for B = Y or B = Z.
@@ -84,7 +85,8 @@ float curvatureSum(const float *g1, const float *g2, const float *yRe, const flo
       const float power = yRe[t + l] * yRe[t + l] + yIm[t + l] * yIm[t + l];
       sum[l] += g1[t + l] - g2[t + l] * power;
     }
-  for (int l = 0; t < frames; ++t, ++l) sum[l] += g1[t] - g2[t] * (yRe[t] * yRe[t] + yIm[t] * yIm[t]);
+  for (int l = 0; t < frames; ++t, ++l)
+    sum[l] += g1[t] - g2[t] * (yRe[t] * yRe[t] + yIm[t] * yIm[t]);
   return addLanes(sum);
 }
 

@@ -145,6 +145,67 @@ TEST(IvaEstimator, WritesProgressLines) {
   }
 }
 
+// One pass written literally with Armadillo, for the rules' fast loops to be
+// held against.
+void referencePass(const cx_fcube &z, cx_fcube &w, UpdateRule rule) {
+  const arma::uword sources = z.n_rows, frames = z.n_cols, bins = z.n_slices;
+  const std::complex<float> count(static_cast<float>(frames), 0.0f);
+  cx_fcube y(sources, frames, bins);
+  arma::fmat normSquared(sources, frames, arma::fill::zeros);
+  for (arma::uword k = 0; k < bins; ++k) {
+    y.slice(k) = w.slice(k) * z.slice(k);
+    normSquared += arma::square(arma::abs(y.slice(k)));
+  }
+  const arma::fmat r = arma::sqrt(normSquared);
+  const arma::fmat g1 = 1.0f / (r + 1e-6f), g2 = 1.0f / (arma::pow(r, 3.0f) + 1e-6f);
+  const cx_fmat identity(sources, sources, arma::fill::eye);
+  for (arma::uword k = 0; k < bins; ++k) {
+    const cx_fmat &yk = y.slice(k);
+    const cx_fmat phi = cx_fmat(g1, arma::fmat(sources, frames, arma::fill::zeros)) % yk;
+    cx_fmat &wk = w.slice(k);
+    if (rule == UpdateRule::NaturalGradient) {
+      const cx_fmat c = phi * yk.t() / count;
+      wk = wk + 0.1f * (identity - c) * wk;
+    } else {
+      const arma::fvec d = arma::mean(g1 - g2 % arma::square(arma::abs(yk)), 1);
+      wk = arma::diagmat(arma::conv_to<arma::cx_fvec>::from(d)) * wk -
+           phi * z.slice(k).t() / count;
+      arma::vec sigma;
+      arma::cx_mat f;
+      const arma::cx_mat gram = arma::conv_to<arma::cx_mat>::from(wk * wk.t());
+      ASSERT_TRUE(arma::eig_sym(sigma, f, gram));
+      const arma::cx_vec roots = arma::sqrt(arma::conv_to<arma::cx_vec>::from(sigma));
+      const arma::cx_mat root = f * arma::diagmat(roots) * arma::pinv(f);
+      wk = arma::pinv(arma::conv_to<cx_fmat>::from(root)) * wk;
+    }
+  }
+}
+
+TEST(IvaEstimator, PassesAgreeWithTheLiteralComputation) {
+  // Frame counts off the vector width, and three sources for the odd row and
+  // the LAPACK decompositions.
+  for (int sources : {1, 2, 3}) {
+    for (UpdateRule rule : {UpdateRule::NaturalGradient, UpdateRule::FixedPoint}) {
+      SCOPED_TRACE(std::to_string(sources) + " sources, rule " + updateRuleLabel(rule));
+      const kolvtest::SyntheticMixture mix = kolvtest::makeMixture(37, 5, 10, true, 3, 3);
+      cx_fcube whitening, whitened;
+      whitenBlock(mix.observed, sources, whitening, whitened);
+      cx_fcube demixing(sources, sources, 5), reference, separated;
+      for (arma::uword k = 0; k < 5; ++k) demixing.slice(k).eye();
+      reference = demixing;
+      std::ostringstream progress;
+      IvaEstimator estimator(rule, 3, progress);
+      estimator.estimateDemixing(whitened, demixing, separated);
+      ASSERT_GE(estimator.passesRun(), 2);
+      for (int pass = 0; pass < estimator.passesRun(); ++pass)
+        referencePass(whitened, reference, rule);
+      EXPECT_LT(arma::norm(arma::vectorise(demixing - reference)) /
+                    arma::norm(arma::vectorise(reference)),
+                1e-4f);
+    }
+  }
+}
+
 TEST(IvaEstimator, LeavesTheLastPassEstimates) {
   const kolvtest::SyntheticMixture mix = kolvtest::makeMixture(100, 4, 3);
   cx_fcube whitening, whitened;

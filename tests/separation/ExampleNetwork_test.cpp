@@ -15,7 +15,8 @@ namespace {
 // ints, numbers with a point or an exponent floats, everything else strings.
 KOLV::ObjectRef typedValue(const YAML::Node &value, KOLV::ValueType declared) {
   const std::string text = value.Scalar();
-  const bool isNumber = value.Tag() != "!" && text.find_first_not_of("+-0123456789.eE") == std::string::npos;
+  const bool isNumber = value.Tag() != "!" &&
+                        text.find_first_not_of("+-0123456789.eE") == std::string::npos;
   const bool isFloat = isNumber && text.find_first_of(".eE") != std::string::npos;
   switch (declared) {
     case KOLV::ValueType::Int:

@@ -32,12 +32,14 @@ inline SyntheticMixture makeMixture(int frames, int bins, unsigned seed, bool sp
       float envelope = talking(generator) ? 0.2f + loudness(generator) : 0.02f;
       if (!sparse) envelope = 1.0f;
       for (int k = 0; k < bins; ++k)
-        mix.sources(i, t, k) = envelope * std::complex<float>(gaussian(generator), gaussian(generator));
+        mix.sources(i, t, k) =
+            envelope * std::complex<float>(gaussian(generator), gaussian(generator));
     }
   mix.mixing.set_size(channels, numSources, bins);
   mix.observed.set_size(channels, frames, bins);
   for (int k = 0; k < bins; ++k) {
-    for (auto &a : mix.mixing.slice(k)) a = std::complex<float>(gaussian(generator), gaussian(generator));
+    for (auto &a : mix.mixing.slice(k))
+      a = std::complex<float>(gaussian(generator), gaussian(generator));
     mix.observed.slice(k) = mix.mixing.slice(k) * mix.sources.slice(k);
   }
   return mix;
