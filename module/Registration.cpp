@@ -5,29 +5,30 @@
 #include "Node.h"
 #include "Object.h"
 #include "SSLvisualization.h"
+#include "SourceSeparation.h"
 #include "SpectrumVisualization.h"
 #include "VADvisualization.h"
 #include "WaveVisualization.h"
 
 namespace {
 
+// A node type is registered under its class name; the framework keeps the
+// factory for the life of the process.
+template <class T>
+void registerNode(const char *className) {
+  KOLV::Node::addFactory(className, new KOLV::NodeFactory<T>(className));
+}
+
 struct ToolboxRegistration {
   ToolboxRegistration() {
     KOLV::Object::setModuleVersion("VEVOVU", "9497", "3.3.0");
-    KOLV::Node::addFactory("BinauralMultisourceLocalization",
-                           new KOLV::NodeFactory<BinauralMultisourceLocalization>(
-                               "BinauralMultisourceLocalization"));
-    KOLV::Node::addFactory("BinauralMultisourceTracker",
-                           new KOLV::NodeFactory<BinauralMultisourceTracker>(
-                               "BinauralMultisourceTracker"));
-    KOLV::Node::addFactory("SSLvisualization",
-                           new KOLV::NodeFactory<SSLvisualization>("SSLvisualization"));
-    KOLV::Node::addFactory("SpectrumVisualization",
-                           new KOLV::NodeFactory<SpectrumVisualization>("SpectrumVisualization"));
-    KOLV::Node::addFactory("VADvisualization",
-                           new KOLV::NodeFactory<VADvisualization>("VADvisualization"));
-    KOLV::Node::addFactory("WaveVisualization",
-                           new KOLV::NodeFactory<WaveVisualization>("WaveVisualization"));
+    registerNode<BinauralMultisourceLocalization>("BinauralMultisourceLocalization");
+    registerNode<BinauralMultisourceTracker>("BinauralMultisourceTracker");
+    registerNode<SSLvisualization>("SSLvisualization");
+    registerNode<KOLV::SourceSeparation>("SourceSeparation");
+    registerNode<SpectrumVisualization>("SpectrumVisualization");
+    registerNode<VADvisualization>("VADvisualization");
+    registerNode<WaveVisualization>("WaveVisualization");
   }
 };
 

@@ -1,0 +1,167 @@
+#include "SourceSeparation.h"
+
+#include <climits>
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+namespace KOLV {
+
+namespace {
+
+const char *const kInputPort = "INPUT_AUDIO_SPECTRUM";
+const char *const kOutputPort = "OUTPUT_AUDIO_SPECTRUM";
+
+std::string sizeText(int rows, int cols) {
+  return std::to_string(rows) + " x " + std::to_string(cols);
+}
+
+}  // namespace
+
+const NodeDescription &SourceSeparation::description() {
+  static const NodeDescription table{
+      "Separates a multichannel spectrum into independent sources, block by block, by "
+      "independent vector analysis",
+      {{kInputPort, "Matrix<complex<float>>",
+        "spectrum, one row per microphone, one column per bin (the last one is ignored)"}},
+      {{kOutputPort, "Matrix<complex<float>>",
+        "same size as the input; row i < N is source i as heard at microphone i, other rows "
+        "and the last column are zero; lags the input by up to T - 1 frames"}},
+      {{"ITERATION_METHOD", ValueType::String, "",
+        "\"[IVA]NATURAL_GRADIENT_DESCENT_METHOD\" or "
+        "\"[FastIVA]NEWTON_METHOD_WITH_FIXED_POINT_ITERATION\""},
+       {"NUMBER_OF_SOURCES_TO_BE_SEPARATED", ValueType::Int, "",
+        "N, the number of sources, 1 to the number of microphones"},
+       {"MAX_ITERATION", ValueType::Int, "passes",
+        "upper bound on the IVA passes per block; 0 or less: whitening only"},
+       {"SEPARATION_TIME_LENGTH", ValueType::Float, "s", "length of one separation block"},
+       {"ADVANCE", ValueType::Int, "samples", "frame shift"},
+       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"}}};
+  return table;
+}
+
+SourceSeparation::SourceSeparation(std::string nodeName, ParameterSet params)
+    : BufferedNode(std::move(nodeName), params) {
+  inputID = addInput(kInputPort);
+  outputID = addOutput(kOutputPort);
+  iterationMethod = dereference_cast<String>(params.get("ITERATION_METHOD"));
+  numSources = dereference_cast<int>(params.get("NUMBER_OF_SOURCES_TO_BE_SEPARATED"));
+  maxIteration = dereference_cast<int>(params.get("MAX_ITERATION"));
+  separationTimeLength = dereference_cast<float>(params.get("SEPARATION_TIME_LENGTH"));
+  advance = dereference_cast<int>(params.get("ADVANCE"));
+  samplingRate = dereference_cast<int>(params.get("SAMPLING_RATE"));
+
+  if (numSources < 1)
+    fail("NUMBER_OF_SOURCES_TO_BE_SEPARATED is " + std::to_string(numSources) +
+         ", it must be at least 1");
+  if (advance < 1 || samplingRate < 1)
+    fail("ADVANCE (" + std::to_string(advance) + ") and SAMPLING_RATE (" +
+         std::to_string(samplingRate) + ") must both be positive");
+  blockFrames = computeBlockFrames();
+
+  processInOrder = true;
+  setInputLookAhead(inputID, blockFrames);
+  setOutputLookAhead(outputID, blockFrames);
+  separator = std::make_unique<separation::BlockSeparator>(
+      separation::updateRuleNamed(iterationMethod), numSources, maxIteration);
+}
+
+SourceSeparation::~SourceSeparation() = default;
+
+int SourceSeparation::computeBlockFrames() const {
+  // Both divisions in single precision, then rounded half up in double.
+  const float frameShift = static_cast<float>(advance) / static_cast<float>(samplingRate);
+  const double rounded = static_cast<double>(separationTimeLength / frameShift) + 0.5;
+  if (rounded >= 1.0 && rounded < static_cast<double>(INT_MAX)) return static_cast<int>(rounded);
+  std::ostringstream message;
+  message << "SEPARATION_TIME_LENGTH " << separationTimeLength << " s with ADVANCE " << advance
+          << " and SAMPLING_RATE " << samplingRate << " gives a block of ";
+  if (std::fabs(rounded) < static_cast<double>(INT_MAX))
+    message << static_cast<int>(rounded) << " frames; a block needs at least 1";
+  else
+    message << rounded - 0.5 << " frames, which is not a usable block length";
+  fail(message.str());
+}
+
+void SourceSeparation::fail(const std::string &problem, int frame) const {
+  std::string where = "SourceSeparation node '" + getName() + "'";
+  if (frame >= 0) where += ", frame " + std::to_string(frame);
+  throw new GeneralException(where + ": " + problem, __FILE__, __LINE__);
+}
+
+void SourceSeparation::calculate(int, int count, Buffer &out) {
+  RCPtr<Spectrum> input = getInput(inputID, count);
+  out[count] = ObjectRef(new Spectrum(input->nrows(), input->ncols()));
+  // Frames inside a block get their values when the block's first frame is
+  // computed, which also computes them (nested) and fills their matrices.
+  if (count % blockFrames != 0) return;
+  separateBlock(count, *input);
+}
+
+void SourceSeparation::separateBlock(int first, const Spectrum &firstFrame) {
+  checkBlockShape(first, firstFrame);
+  const int channels = firstFrame.nrows(), columns = firstFrame.ncols();
+  separator->beginBlock(channels, blockFrames, columns - 1);
+  readBlock(first, channels, columns);
+  separator->separate();
+  if (separator->overflowed())
+    std::cerr << "SourceSeparation node '" << getName() << "', frame " << first
+              << ": the demixing matrices overflowed in IVA pass " << separator->passesRun()
+              << "; the block is separated with those of the pass before" << std::endl;
+  writeBlock(first);
+}
+
+void SourceSeparation::checkBlockShape(int first, const Spectrum &firstFrame) const {
+  const std::string size = sizeText(firstFrame.nrows(), firstFrame.ncols());
+  if (firstFrame.ncols() < 1)
+    fail(std::string(kInputPort) + " is " + size + ", a spectrum needs at least one column",
+         first);
+  if (numSources > firstFrame.nrows())
+    fail("NUMBER_OF_SOURCES_TO_BE_SEPARATED is " + std::to_string(numSources) + " but " +
+             kInputPort + " is " + size + ": no more sources than channels can be separated",
+         first);
+}
+
+void SourceSeparation::readBlock(int first, int channels, int columns) {
+  arma::cx_fcube &observed = separator->observed();
+  for (int t = 0; t < blockFrames; ++t) {
+    RCPtr<Spectrum> frame = getInput(inputID, first + t);
+    checkFrame(first + t, *frame, channels, columns);
+    for (int c = 0; c < channels; ++c) {
+      const std::complex<float> *row = frame->row(c);
+      for (int k = 0; k + 1 < columns; ++k) observed.at(c, t, k) = row[k];
+    }
+  }
+}
+
+void SourceSeparation::checkFrame(int frame, const Spectrum &spectrum, int channels,
+                                  int columns) const {
+  if (spectrum.nrows() != channels || spectrum.ncols() != columns)
+    fail(std::string(kInputPort) + " is " + sizeText(spectrum.nrows(), spectrum.ncols()) +
+             ", unlike the " + sizeText(channels, columns) + " of its block's first frame " +
+             std::to_string(frame - frame % blockFrames),
+         frame);
+  for (int c = 0; c < channels; ++c)
+    for (int k = 0; k + 1 < columns; ++k) {
+      const std::complex<float> value = spectrum(c, k);
+      if (!std::isfinite(value.real()) || !std::isfinite(value.imag())) {
+        std::ostringstream message;
+        message << kInputPort << " holds the non-finite value " << value << " in channel " << c
+                << ", bin " << k;
+        fail(message.str(), frame);
+      }
+    }
+}
+
+void SourceSeparation::writeBlock(int first) {
+  const arma::cx_fcube &separated = separator->separated();
+  for (int t = 0; t < blockFrames; ++t) {
+    RCPtr<Spectrum> frame = getOutput(outputID, first + t);
+    for (arma::uword i = 0; i < separated.n_rows; ++i) {
+      std::complex<float> *row = frame->row(static_cast<int>(i));
+      for (arma::uword k = 0; k < separated.n_slices; ++k) row[k] = separated.at(i, t, k);
+    }
+  }
+}
+
+}  // namespace KOLV

@@ -1,0 +1,56 @@
+// SourceSeparation: block-wise blind separation of a multichannel spectrum by
+// independent vector analysis, with projection back onto the microphones.
+#ifndef KOLV_SOURCE_SEPARATION_H
+#define KOLV_SOURCE_SEPARATION_H
+
+#include <complex>
+#include <memory>
+#include <string>
+
+#include "BlockSeparator.h"
+#include "GenericType.h"
+#include "Matrix.h"
+#include "Node.h"
+
+namespace KOLV {
+
+class SourceSeparation : public BufferedNode {
+ public:
+  SourceSeparation(std::string nodeName, ParameterSet params);
+  ~SourceSeparation() override;
+
+  static const NodeDescription &description();
+
+  void calculate(int output_id, int count, Buffer &out) override;
+
+  // T, the block length in frames.
+  int framesPerBlock() const { return blockFrames; }
+
+ private:
+  using Spectrum = Matrix<std::complex<float>>;
+
+  int computeBlockFrames() const;
+  // Throws the node's error: its name, the frame (when not negative) and the
+  // problem.
+  [[noreturn]] void fail(const std::string &problem, int frame = -1) const;
+  void separateBlock(int first, const Spectrum &firstFrame);
+  void checkBlockShape(int first, const Spectrum &firstFrame) const;
+  void readBlock(int first, int channels, int columns);
+  void checkFrame(int frame, const Spectrum &spectrum, int channels, int columns) const;
+  void writeBlock(int first);
+
+  int inputID;
+  int outputID;
+  String iterationMethod;
+  int numSources;
+  float separationTimeLength;  // s
+  int maxIteration;
+  int advance;       // samples
+  int samplingRate;  // Hz
+  int blockFrames;   // T
+  std::unique_ptr<separation::BlockSeparator> separator;
+};
+
+}  // namespace KOLV
+
+#endif
