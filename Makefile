@@ -3,7 +3,9 @@
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
-XVFB = xvfb-run -a -s "-screen 0 1280x1024x24"
+# -noreset: each test is its own X client; a server that resets whenever the
+# last client leaves refuses the next one for a moment.
+XVFB = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 
 .PHONY: all deps build test test-asan demo bench clean
 
