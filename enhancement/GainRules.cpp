@@ -1,6 +1,5 @@
 #include "GainRules.h"
 
-#include <cfloat>
 #include <cmath>
 
 namespace enhancement {
@@ -10,21 +9,6 @@ namespace {
 // Below this argument the Bessel approximations are polynomials in
 // (x / 3.75)^2; above it, in 3.75 / x times exp(x) / sqrt(x).
 constexpr double kBesselBreak = 3.75;
-
-// The amplitude squared in double, as the clean power the rules store.
-float squaredInDouble(float amplitude) {
-  double a = amplitude;
-  return static_cast<float>(a * a);
-}
-
-BinGain withCleanPower(float amplitude, float gain) {
-  BinGain result;
-  result.amplitude = amplitude;
-  result.gain = gain;
-  result.storesPower = true;
-  result.cleanPower = squaredInDouble(amplitude);
-  return result;
-}
 
 // The large-argument factor exp(x) / sqrt(x) shared by both orders.
 double besselAsymptoticScale(double ax) { return std::exp(ax) / std::sqrt(ax); }
@@ -37,25 +21,6 @@ GainRule gainRuleNamed(const std::string &name) {
   if (name == "TWO_STEP_WIENER_FILTERING") return GainRule::TwoStepWienerFiltering;
   if (name == "MINIMUM_MEAN_SQUARE_ERROR") return GainRule::MinimumMeanSquareError;
   return GainRule::None;
-}
-
-float posteriorSnrMinusOne(float noisyPower, float noisePower) {
-  float gamma = noisyPower / noisePower - 1.0f;
-  // Not positive means the bin holds no more than noise; keep the ratio
-  // strictly positive so that the rules' divisions stay defined.
-  if (gamma <= 0.0f) gamma = kGainFloor;
-  return gamma;
-}
-
-float priorSnr(float prevCleanPower, float noisePower, float posteriorMinusOne) {
-  return (prevCleanPower / noisePower) * kPriorSnrSmoothing +
-         posteriorMinusOne * kPriorSnrInstantWeight;
-}
-
-float wienerGain(float x) {
-  if (x < 0.0f) return kGainFloor;
-  float gain = x / (1.0f + x);
-  return gain < 0.0f ? kGainFloor : gain;
 }
 
 double besselI0(double x) {
@@ -90,50 +55,6 @@ double besselI1(double x) {
   return x < 0.0 ? -value : value;
 }
 
-BinGain spectralSubtraction(float noisyPower, float noisePower) {
-  BinGain result;
-  float excess = noisyPower - noisePower;
-  result.amplitude = excess >= 0.0f ? std::sqrt(excess) : kSubtractionAmplitudeFloor;
-  result.gain = posteriorSnrMinusOne(noisyPower, noisePower);
-  return result;
-}
-
-BinGain wienerFiltering(float noisyPower, float noisePower, float prevCleanPower) {
-  float xi = priorSnr(prevCleanPower, noisePower, posteriorSnrMinusOne(noisyPower, noisePower));
-  float gain = wienerGain(xi);
-  return withCleanPower(std::sqrt(noisyPower) * gain, gain);
-}
-
-BinGain twoStepWienerFiltering(float noisyPower, float noisePower, float prevCleanPower) {
-  float xi = priorSnr(prevCleanPower, noisePower, posteriorSnrMinusOne(noisyPower, noisePower));
-  float firstAmplitude = std::sqrt(noisyPower) * wienerGain(xi);
-  double a = firstAmplitude;
-  float secondXi = static_cast<float>(a * a / static_cast<double>(noisePower));
-  float gain = wienerGain(secondXi);
-  return withCleanPower(std::sqrt(noisyPower) * gain, gain);
-}
-
-BinGain minimumMeanSquareError(float noisyPower, float noisePower, float prevCleanPower) {
-  float xi = priorSnr(prevCleanPower, noisePower, posteriorSnrMinusOne(noisyPower, noisePower));
-  float wiener = xi >= 0.0f ? xi / (1.0f + xi) : kGainFloor;
-  // The estimator's own a-posteriori SNR: the floored ratio minus one would
-  // make v / gamma explode for a bin below the noise.
-  float posterior = noisyPower / noisePower;
-  float v = posterior * wiener;
-  float decay = std::exp(-v * 0.5f);
-  float scale = (std::sqrt(v) * kHalfSqrtPi / posterior) * decay;
-  double halfV = static_cast<double>(v * 0.5f);
-  double i0 = besselI0(halfV);
-  double i1 = besselI1(halfV);
-  float onePlusV = 1.0f + v;
-  double exact = ((i1 * static_cast<double>(v)) + static_cast<double>(onePlusV) * i0) *
-                 static_cast<double>(scale);
-  float estimate = static_cast<float>(exact);
-  float gain = (std::isnan(estimate) || std::fabs(estimate) > FLT_MAX) ? wiener : estimate;
-  if (gain < 0.0f) gain = kGainFloor;
-  return withCleanPower(std::sqrt(noisyPower) * gain, gain);
-}
-
 BinGain applyGainRule(GainRule rule, float noisyPower, float noisePower, float prevCleanPower) {
   switch (rule) {
     case GainRule::SpectralSubtraction:
@@ -148,6 +69,53 @@ BinGain applyGainRule(GainRule rule, float noisyPower, float noisePower, float p
       break;
   }
   return BinGain();
+}
+
+namespace {
+
+template <class Rule>
+void applyToRow(Rule rule, const RowGains &row) {
+  for (int k = 0; k < row.bins; ++k) {
+    const float p = row.noisyPower[k];
+    const float n = row.noisePower[k];
+    const bool noNoise = n == 0.0f;
+    const BinGain bin = noNoise ? BinGain() : rule(p, n, row.prevCleanPower[k]);
+    const bool unbounded = noNoise || !std::isfinite(bin.amplitude);
+    row.unbounded[k] = unbounded;
+    if (unbounded) {
+      row.amplitude[k] = std::sqrt(p);
+      row.gain[k] = 1.0f;
+      continue;
+    }
+    row.amplitude[k] = bin.amplitude;
+    row.gain[k] = bin.gain;
+    if (bin.storesPower) row.prevCleanPower[k] = bin.cleanPower;
+  }
+}
+
+}  // namespace
+
+void applyGainRuleToRow(GainRule rule, const RowGains &row) {
+  // Each rule gets its own loop, so that the per-bin function is inlined.
+  switch (rule) {
+    case GainRule::SpectralSubtraction:
+      return applyToRow([](float p, float n, float) { return spectralSubtraction(p, n); }, row);
+    case GainRule::WienerFiltering:
+      return applyToRow([](float p, float n, float c) { return wienerFiltering(p, n, c); }, row);
+    case GainRule::TwoStepWienerFiltering:
+      return applyToRow(
+          [](float p, float n, float c) { return twoStepWienerFiltering(p, n, c); }, row);
+    case GainRule::MinimumMeanSquareError:
+      return applyToRow(
+          [](float p, float n, float c) { return minimumMeanSquareError(p, n, c); }, row);
+    case GainRule::None:
+      break;
+  }
+  for (int k = 0; k < row.bins; ++k) {
+    row.amplitude[k] = 0.0f;
+    row.gain[k] = 0.0f;
+    row.unbounded[k] = 0;
+  }
 }
 
 }  // namespace enhancement

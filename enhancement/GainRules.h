@@ -2,9 +2,12 @@
 // subtraction, Wiener filtering, two-step Wiener filtering and the minimum
 // mean-square-error short-time spectral amplitude estimator of Ephraim and
 // Malah. Each turns the power of one noisy bin into an enhanced amplitude.
+// The per-bin rules are inline so that the row loops can interleave bins.
 #ifndef KOLV_ENHANCEMENT_GAIN_RULES_H
 #define KOLV_ENHANCEMENT_GAIN_RULES_H
 
+#include <cfloat>
+#include <cmath>
 #include <string>
 
 namespace enhancement {
@@ -42,27 +45,108 @@ struct BinGain {
   float cleanPower = 0.0f;  // amplitude squared (in double, rounded)
 };
 
-// A-posteriori SNR minus one, P / N - 1, floored when not positive.
-float posteriorSnrMinusOne(float noisyPower, float noisePower);
-
-// Decision-directed a-priori SNR from the previous clean power.
-float priorSnr(float prevCleanPower, float noisePower, float posteriorMinusOne);
-
-// x / (1 + x), floored when x or the result is negative.
-float wienerGain(float x);
-
 // Modified Bessel functions of the first kind, orders 0 and 1, by the
 // polynomial approximations of Abramowitz and Stegun (9.8.1 to 9.8.4).
 double besselI0(double x);
 double besselI1(double x);
 
-BinGain spectralSubtraction(float noisyPower, float noisePower);
-BinGain wienerFiltering(float noisyPower, float noisePower, float prevCleanPower);
-BinGain twoStepWienerFiltering(float noisyPower, float noisePower, float prevCleanPower);
-BinGain minimumMeanSquareError(float noisyPower, float noisePower, float prevCleanPower);
+// A-posteriori SNR minus one, P / N - 1, floored when not positive.
+inline float posteriorSnrMinusOne(float noisyPower, float noisePower) {
+  float gamma = noisyPower / noisePower - 1.0f;
+  // Not positive means the bin holds no more than noise; keep the ratio
+  // strictly positive so that the rules' divisions stay defined.
+  return gamma <= 0.0f ? kGainFloor : gamma;
+}
+
+// Decision-directed a-priori SNR from the previous clean power.
+inline float priorSnr(float prevCleanPower, float noisePower, float posteriorMinusOne) {
+  return (prevCleanPower / noisePower) * kPriorSnrSmoothing +
+         posteriorMinusOne * kPriorSnrInstantWeight;
+}
+
+// x / (1 + x), floored when x or the result is negative.
+inline float wienerGain(float x) {
+  if (x < 0.0f) return kGainFloor;
+  float gain = x / (1.0f + x);
+  return gain < 0.0f ? kGainFloor : gain;
+}
+
+// A bin result whose clean power is stored: the amplitude squared in double.
+inline BinGain withCleanPower(float amplitude, float gain) {
+  const double a = amplitude;
+  BinGain result;
+  result.amplitude = amplitude;
+  result.gain = gain;
+  result.storesPower = true;
+  result.cleanPower = static_cast<float>(a * a);
+  return result;
+}
+
+inline BinGain spectralSubtraction(float noisyPower, float noisePower) {
+  BinGain result;
+  const float excess = noisyPower - noisePower;
+  result.amplitude = excess >= 0.0f ? std::sqrt(excess) : kSubtractionAmplitudeFloor;
+  result.gain = posteriorSnrMinusOne(noisyPower, noisePower);
+  return result;
+}
+
+inline BinGain wienerFiltering(float noisyPower, float noisePower, float prevCleanPower) {
+  const float xi =
+      priorSnr(prevCleanPower, noisePower, posteriorSnrMinusOne(noisyPower, noisePower));
+  const float gain = wienerGain(xi);
+  return withCleanPower(std::sqrt(noisyPower) * gain, gain);
+}
+
+inline BinGain twoStepWienerFiltering(float noisyPower, float noisePower, float prevCleanPower) {
+  const float xi =
+      priorSnr(prevCleanPower, noisePower, posteriorSnrMinusOne(noisyPower, noisePower));
+  const double firstAmplitude = std::sqrt(noisyPower) * wienerGain(xi);
+  const float secondXi =
+      static_cast<float>(firstAmplitude * firstAmplitude / static_cast<double>(noisePower));
+  const float gain = wienerGain(secondXi);
+  return withCleanPower(std::sqrt(noisyPower) * gain, gain);
+}
+
+inline BinGain minimumMeanSquareError(float noisyPower, float noisePower, float prevCleanPower) {
+  const float xi =
+      priorSnr(prevCleanPower, noisePower, posteriorSnrMinusOne(noisyPower, noisePower));
+  const float wiener = xi >= 0.0f ? xi / (1.0f + xi) : kGainFloor;
+  // The estimator's own a-posteriori SNR: the floored ratio minus one would
+  // make v / gamma explode for a bin below the noise.
+  const float posterior = noisyPower / noisePower;
+  const float v = posterior * wiener;
+  const float decay = std::exp(-v * 0.5f);
+  const float scale = (std::sqrt(v) * kHalfSqrtPi / posterior) * decay;
+  const double halfV = static_cast<double>(v * 0.5f);
+  const float onePlusV = 1.0f + v;
+  const double exact = ((besselI1(halfV) * static_cast<double>(v)) +
+                        static_cast<double>(onePlusV) * besselI0(halfV)) *
+                       static_cast<double>(scale);
+  const float estimate = static_cast<float>(exact);
+  float gain = (std::isnan(estimate) || std::fabs(estimate) > FLT_MAX) ? wiener : estimate;
+  if (gain < 0.0f) gain = kGainFloor;
+  return withCleanPower(std::sqrt(noisyPower) * gain, gain);
+}
 
 // Applies `rule` to one bin; GainRule::None gives amplitude and gain 0.
 BinGain applyGainRule(GainRule rule, float noisyPower, float noisePower, float prevCleanPower);
+
+// One row of bins for applyGainRuleToRow: inputs and per-bin results.
+struct RowGains {
+  int bins = 0;
+  const float *noisyPower = nullptr;  // P of each bin
+  const float *noisePower = nullptr;  // the row's learnt noise power
+  float *prevCleanPower = nullptr;    // read, and updated where the rule stores it
+  float *amplitude = nullptr;         // out: enhanced amplitude
+  float *gain = nullptr;              // out: recorded gain
+  unsigned char *unbounded = nullptr; // out: 1 where the bin is to pass unchanged
+};
+
+// Applies `rule` to every bin of a row, in increasing bin order. A bin with
+// no learnt noise (N = 0), or whose amplitude overflows, has an unbounded
+// SNR: it is marked to pass unchanged, with amplitude sqrt(P) and gain 1,
+// and its clean power is kept.
+void applyGainRuleToRow(GainRule rule, const RowGains &row);
 
 }  // namespace enhancement
 

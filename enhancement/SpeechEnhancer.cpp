@@ -8,14 +8,6 @@ namespace {
 
 float power(Complex x) { return x.real() * x.real() + x.imag() * x.imag(); }
 
-// The bin as it came: used where the rule's ratio to the noise is unbounded.
-BinGain passThrough(float noisyPower) {
-  BinGain result;
-  result.amplitude = std::sqrt(noisyPower);
-  result.gain = 1.0f;
-  return result;
-}
-
 }  // namespace
 
 SpeechEnhancer::SpeechEnhancer(GainRule rule, bool regenerateHarmonics, int noiseFrames)
@@ -28,6 +20,8 @@ void SpeechEnhancer::start(int rows, int bins) {
   prevCleanPower_.assign(bins, 0.0f);
   binGain_.assign(bins, 0.0f);
   binAmplitude_.assign(bins, 0.0f);
+  noisyPower_.assign(bins, 0.0f);
+  unbounded_.assign(bins, 0);
   phaseCos_.assign(bins, 0.0f);
   phaseSin_.assign(bins, 0.0f);
   if (regenerate_ && rule_ != GainRule::None) {
@@ -58,26 +52,18 @@ void SpeechEnhancer::learnNoise(int row, const Complex *in) {
 
 void SpeechEnhancer::enhanceRow(int row, const Complex *in, Complex *out) {
   const float *noise = noisePower_[row].data();
+  for (int k = 0; k < bins_; ++k) noisyPower_[k] = power(in[k]);
+  applyGainRuleToRow(rule_, {bins_, noisyPower_.data(), noise, prevCleanPower_.data(),
+                             binAmplitude_.data(), binGain_.data(), unbounded_.data()});
   for (int k = 0; k < bins_; ++k) {
     const Complex x = in[k];
-    const float p = power(x);
     float cosPhase, sinPhase;
     sincosf(std::atan2(x.imag(), x.real()), &sinPhase, &cosPhase);
-    const bool noNoise = noise[k] == 0.0f;
-    BinGain bin = noNoise ? BinGain() : applyGainRule(rule_, p, noise[k], prevCleanPower_[k]);
-    if (noNoise || !std::isfinite(bin.amplitude)) {
-      // No noise was learnt here (or the ratio to it overflows): the bin is
-      // all signal and passes unchanged.
-      bin = passThrough(p);
-      out[k] = x;
-    } else {
-      if (bin.storesPower) prevCleanPower_[k] = bin.cleanPower;
-      out[k] = Complex(bin.amplitude * cosPhase, bin.amplitude * sinPhase);
-    }
-    binGain_[k] = bin.gain;
-    binAmplitude_[k] = bin.amplitude;
     phaseCos_[k] = cosPhase;
     phaseSin_[k] = sinPhase;
+    // No noise was learnt here (or the ratio to it overflows): the bin is
+    // all signal and passes unchanged.
+    out[k] = unbounded_[k] ? x : Complex(binAmplitude_[k] * cosPhase, binAmplitude_[k] * sinPhase);
   }
   if (regeneration_) {
     regeneration_->regenerate({out, binGain_.data(), binAmplitude_.data(), in, phaseCos_.data(),
