@@ -1,0 +1,59 @@
+// The example networks name the enhancement nodes' parameters as the nodes
+// take them, each written so that it reads as the value type they expect.
+#include <gtest/gtest.h>
+#include <yaml-cpp/yaml.h>
+
+#include <cstdlib>
+#include <regex>
+#include <set>
+
+#include "SpeechEnhancement.h"
+#include "VoiceActivityDetection.h"
+
+namespace {
+
+// How the network loader types a plain scalar.
+KOLV::ValueType scalarType(const YAML::Node &value) {
+  static const std::regex integer("[-+]?[0-9]+");
+  static const std::regex real("[-+]?(\\.[0-9]+|[0-9]+(\\.[0-9]*)?)([eE][-+]?[0-9]+)?");
+  const std::string text = value.Scalar();
+  if (value.Tag() == "?" && std::regex_match(text, integer)) return KOLV::ValueType::Int;
+  if (value.Tag() == "?" && std::regex_match(text, real)) return KOLV::ValueType::Float;
+  return KOLV::ValueType::String;
+}
+
+const KOLV::NodeDescription *describe(const std::string &type) {
+  if (type == "SpeechEnhancement") return &SpeechEnhancement::description();
+  if (type == "VoiceActivityDetection") return &VoiceActivityDetection::description();
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(ExampleNetworks, EnhancementNodesGetEveryParameterWithItsType) {
+  const char *source = std::getenv("KOLV_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  for (const char *file : {"networks/enhance.yaml", "networks/vad.yaml"}) {
+    SCOPED_TRACE(file);
+    YAML::Node network = YAML::LoadFile(std::string(source) + "/" + file);
+    int checked = 0;
+    for (const auto &entry : network["nodes"]) {
+      const KOLV::NodeDescription *description = describe(entry.second["type"].as<std::string>());
+      if (!description) continue;
+      ++checked;
+      std::set<std::string> given;
+      for (const auto &param : entry.second["params"]) given.insert(param.first.as<std::string>());
+      std::set<std::string> taken;
+      for (const KOLV::ParameterInfo &info : description->parameters) {
+        taken.insert(info.name);
+        SCOPED_TRACE(info.name);
+        ASSERT_TRUE(entry.second["params"][info.name]);
+        EXPECT_EQ(scalarType(entry.second["params"][info.name]), info.type);
+      }
+      EXPECT_EQ(given, taken);
+      for (const KOLV::PortInfo &port : description->inputs)
+        EXPECT_TRUE(entry.second["inputs"][port.name]) << port.name;
+    }
+    EXPECT_EQ(checked, 1);
+  }
+}
