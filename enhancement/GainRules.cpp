@@ -73,23 +73,28 @@ BinGain applyGainRule(GainRule rule, float noisyPower, float noisePower, float p
 
 namespace {
 
+// Branch-free over the bins, so that the loop can run several bins at once:
+// the rule is evaluated everywhere, and its result then discarded where the
+// bin has no learnt noise.
 template <class Rule>
 void applyToRow(Rule rule, const RowGains &row) {
-  for (int k = 0; k < row.bins; ++k) {
-    const float p = row.noisyPower[k];
-    const float n = row.noisePower[k];
-    const bool noNoise = n == 0.0f;
-    const BinGain bin = noNoise ? BinGain() : rule(p, n, row.prevCleanPower[k]);
-    const bool unbounded = noNoise || !std::isfinite(bin.amplitude);
-    row.unbounded[k] = unbounded;
-    if (unbounded) {
-      row.amplitude[k] = std::sqrt(p);
-      row.gain[k] = 1.0f;
-      continue;
-    }
-    row.amplitude[k] = bin.amplitude;
-    row.gain[k] = bin.gain;
-    if (bin.storesPower) row.prevCleanPower[k] = bin.cleanPower;
+  // Local copies: the flag stores could otherwise alias the row's pointers.
+  const int bins = row.bins;
+  const float *noisyPower = row.noisyPower;
+  const float *noisePower = row.noisePower;
+  float *prevCleanPower = row.prevCleanPower;
+  float *amplitude = row.amplitude;
+  float *gain = row.gain;
+  unsigned char *unboundedBins = row.unbounded;
+  for (int k = 0; k < bins; ++k) {
+    const float p = noisyPower[k];
+    const float n = noisePower[k];
+    const BinGain bin = rule(p, n, prevCleanPower[k]);
+    const bool unbounded = n == 0.0f || !std::isfinite(bin.amplitude);
+    unboundedBins[k] = unbounded;
+    amplitude[k] = unbounded ? std::sqrt(p) : bin.amplitude;
+    gain[k] = unbounded ? 1.0f : bin.gain;
+    if (bin.storesPower) prevCleanPower[k] = unbounded ? prevCleanPower[k] : bin.cleanPower;
   }
 }
 

@@ -66,9 +66,8 @@ inline float priorSnr(float prevCleanPower, float noisePower, float posteriorMin
 
 // x / (1 + x), floored when x or the result is negative.
 inline float wienerGain(float x) {
-  if (x < 0.0f) return kGainFloor;
-  float gain = x / (1.0f + x);
-  return gain < 0.0f ? kGainFloor : gain;
+  const float gain = x / (1.0f + x);
+  return (x < 0.0f || gain < 0.0f) ? kGainFloor : gain;
 }
 
 // A bin result whose clean power is stored: the amplitude squared in double.

@@ -1,5 +1,6 @@
 #include "HarmonicRegeneration.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "GainRules.h"
@@ -11,8 +12,8 @@ HarmonicRegeneration::HarmonicRegeneration(int bins)
 
 void HarmonicRegeneration::rectify(float *timeSignal, int length) {
   const float scale = 1.0f / static_cast<float>(length);
-  for (int n = 0; n < length; ++n)
-    timeSignal[n] = timeSignal[n] < 0.0f ? 0.0f : timeSignal[n] * scale;
+  // max(s, 0) is exactly 0 below zero, and keeps -0 and NaN as they are.
+  for (int n = 0; n < length; ++n) timeSignal[n] = std::max(timeSignal[n], 0.0f) * scale;
 }
 
 void HarmonicRegeneration::regenerate(const RegenerationRow &row) {
@@ -39,8 +40,7 @@ void HarmonicRegeneration::regenerate(const RegenerationRow &row) {
       row.enhanced[k] = row.noisy[k];
       continue;
     }
-    const Complex x = row.noisy[k];
-    const float magnitude = gain * std::sqrt(x.real() * x.real() + x.imag() * x.imag());
+    const float magnitude = gain * std::sqrt(row.noisyPower[k]);
     row.enhanced[k] = Complex(row.phaseCos[k] * magnitude, row.phaseSin[k] * magnitude);
   }
 }

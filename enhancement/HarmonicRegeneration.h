@@ -18,6 +18,7 @@ struct RegenerationRow {
   const float *binGain;       // gain each bin's rule recorded
   const float *binAmplitude;  // amplitude each bin's rule gave
   const Complex *noisy;       // the noisy input row
+  const float *noisyPower;    // its power per bin, re^2 + im^2
   const float *phaseCos;      // cos and sin of the noisy bins' phase
   const float *phaseSin;
   const float *noisePower;    // the row's learnt noise power

@@ -66,8 +66,8 @@ void SpeechEnhancer::enhanceRow(int row, const Complex *in, Complex *out) {
     out[k] = unbounded_[k] ? x : Complex(binAmplitude_[k] * cosPhase, binAmplitude_[k] * sinPhase);
   }
   if (regeneration_) {
-    regeneration_->regenerate({out, binGain_.data(), binAmplitude_.data(), in, phaseCos_.data(),
-                               phaseSin_.data(), noise});
+    regeneration_->regenerate({out, binGain_.data(), binAmplitude_.data(), in,
+                               noisyPower_.data(), phaseCos_.data(), phaseSin_.data(), noise});
   }
 }
 

@@ -43,21 +43,23 @@ double largest(const std::vector<CD> &v) {
 // A row of the regeneration stage with every per-bin input filled in.
 struct RowFixture {
   explicit RowFixture(int bins)
-      : enhanced(bins), gain(bins), amplitude(bins), noisy(bins), cosPhase(bins), sinPhase(bins),
-        noise(bins, 1.0f) {}
+      : enhanced(bins), gain(bins), amplitude(bins), noisy(bins), noisyPower(bins),
+        cosPhase(bins), sinPhase(bins), noise(bins, 1.0f) {}
   void setNoisy(int k, Complex x) {
     noisy[k] = x;
+    noisyPower[k] = x.real() * x.real() + x.imag() * x.imag();
     float phi = std::atan2(x.imag(), x.real());
     cosPhase[k] = std::cos(phi);
     sinPhase[k] = std::sin(phi);
   }
   RegenerationRow row() {
     return {enhanced.data(), gain.data(),     amplitude.data(), noisy.data(),
-            cosPhase.data(), sinPhase.data(), noise.data()};
+            noisyPower.data(), cosPhase.data(), sinPhase.data(), noise.data()};
   }
   std::vector<Complex> enhanced;
   std::vector<float> gain, amplitude;
   std::vector<Complex> noisy;
+  std::vector<float> noisyPower;
   std::vector<float> cosPhase, sinPhase, noise;
 };
 
