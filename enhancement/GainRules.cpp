@@ -10,8 +10,30 @@ namespace {
 // (x / 3.75)^2; above it, in 3.75 / x times exp(x) / sqrt(x).
 constexpr double kBesselBreak = 3.75;
 
-// The large-argument factor exp(x) / sqrt(x) shared by both orders.
-double besselAsymptoticScale(double ax) { return std::exp(ax) / std::sqrt(ax); }
+// 9.8.1: I0(x) for |x| < 3.75, with y = (x / 3.75)^2.
+double i0Small(double y) {
+  return 1.0 + y * (3.5156229 + y * (3.0899424 + y * (1.2067492 + y * (0.2659732 +
+               y * (0.0360768 + y * 0.0045813)))));
+}
+
+// 9.8.3: I1(x) / x for |x| < 3.75, with y = (x / 3.75)^2.
+double i1OverXSmall(double y) {
+  return 0.5 + y * (0.87890594 + y * (0.51498869 + y * (0.15084934 + y * (0.02658733 +
+               y * (0.00301532 + y * 0.00032411)))));
+}
+
+// 9.8.2: sqrt(x) exp(-x) I0(x) for x >= 3.75, with y = 3.75 / x.
+double i0ScaledLarge(double y) {
+  return 0.39894228 + y * (0.01328592 + y * (0.00225319 + y * (-0.00157565 + y * (0.00916281 +
+         y * (-0.02057706 + y * (0.02635537 + y * (-0.01647633 + y * 0.00392377)))))));
+}
+
+// 9.8.4: sqrt(x) exp(-x) I1(x) for x >= 3.75, with y = 3.75 / x.
+double i1ScaledLarge(double y) {
+  double tail = 0.02282967 + y * (-0.02895312 + y * (0.01787654 - y * 0.00420059));
+  return 0.39894228 + y * (-0.03988024 + y * (-0.00362018 + y * (0.00163801 +
+         y * (-0.01031555 + y * tail))));
+}
 
 }  // namespace
 
@@ -23,37 +45,27 @@ GainRule gainRuleNamed(const std::string &name) {
   return GainRule::None;
 }
 
-double besselI0(double x) {
-  double ax = std::fabs(x);
+BesselPair besselI0I1(double x) {
+  const double ax = std::fabs(x);
+  BesselPair result;
   if (ax < kBesselBreak) {
     double y = x / kBesselBreak;
     y *= y;
-    return 1.0 + y * (3.5156229 + y * (3.0899424 + y * (1.2067492 + y * (0.2659732 +
-                 y * (0.0360768 + y * 0.0045813)))));
+    result.i0 = i0Small(y);
+    result.i1 = ax * i1OverXSmall(y);
+  } else {
+    // exp(x) / sqrt(x), shared by both orders.
+    const double scale = std::exp(ax) / std::sqrt(ax);
+    const double y = kBesselBreak / ax;
+    result.i0 = scale * i0ScaledLarge(y);
+    result.i1 = i1ScaledLarge(y) * scale;
   }
-  double y = kBesselBreak / ax;
-  return besselAsymptoticScale(ax) *
-         (0.39894228 + y * (0.01328592 + y * (0.00225319 + y * (-0.00157565 + y * (0.00916281 +
-          y * (-0.02057706 + y * (0.02635537 + y * (-0.01647633 + y * 0.00392377))))))));
+  if (x < 0.0) result.i1 = -result.i1;
+  return result;
 }
 
-double besselI1(double x) {
-  double ax = std::fabs(x);
-  double value;
-  if (ax < kBesselBreak) {
-    double y = x / kBesselBreak;
-    y *= y;
-    value = ax * (0.5 + y * (0.87890594 + y * (0.51498869 + y * (0.15084934 + y * (0.02658733 +
-                 y * (0.00301532 + y * 0.00032411))))));
-  } else {
-    double y = kBesselBreak / ax;
-    value = 0.02282967 + y * (-0.02895312 + y * (0.01787654 - y * 0.00420059));
-    value = 0.39894228 + y * (-0.03988024 + y * (-0.00362018 + y * (0.00163801 +
-            y * (-0.01031555 + y * value))));
-    value *= besselAsymptoticScale(ax);
-  }
-  return x < 0.0 ? -value : value;
-}
+double besselI0(double x) { return besselI0I1(x).i0; }
+double besselI1(double x) { return besselI0I1(x).i1; }
 
 BinGain applyGainRule(GainRule rule, float noisyPower, float noisePower, float prevCleanPower) {
   switch (rule) {

@@ -47,6 +47,11 @@ struct BinGain {
 
 // Modified Bessel functions of the first kind, orders 0 and 1, by the
 // polynomial approximations of Abramowitz and Stegun (9.8.1 to 9.8.4).
+struct BesselPair {
+  double i0 = 0.0;
+  double i1 = 0.0;
+};
+BesselPair besselI0I1(double x);
 double besselI0(double x);
 double besselI1(double x);
 
@@ -118,8 +123,9 @@ inline BinGain minimumMeanSquareError(float noisyPower, float noisePower, float 
   const float scale = (std::sqrt(v) * kHalfSqrtPi / posterior) * decay;
   const double halfV = static_cast<double>(v * 0.5f);
   const float onePlusV = 1.0f + v;
-  const double exact = ((besselI1(halfV) * static_cast<double>(v)) +
-                        static_cast<double>(onePlusV) * besselI0(halfV)) *
+  const BesselPair bessel = besselI0I1(halfV);
+  const double exact = ((bessel.i1 * static_cast<double>(v)) +
+                        static_cast<double>(onePlusV) * bessel.i0) *
                        static_cast<double>(scale);
   const float estimate = static_cast<float>(exact);
   float gain = (std::isnan(estimate) || std::fabs(estimate) > FLT_MAX) ? wiener : estimate;
