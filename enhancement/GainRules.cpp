@@ -35,6 +35,30 @@ double i1ScaledLarge(double y) {
          y * (-0.01031555 + y * tail))));
 }
 
+// The rule is evaluated for every bin and its result discarded where the bin
+// has no learnt noise, which keeps the loop free of branches.
+template <class Rule>
+void applyToRow(Rule rule, const RowGains &row) {
+  // Local copies: the flag stores could otherwise alias the row's pointers.
+  const int bins = row.bins;
+  const float *noisyPower = row.noisyPower;
+  const float *noisePower = row.noisePower;
+  float *prevCleanPower = row.prevCleanPower;
+  float *amplitude = row.amplitude;
+  float *gain = row.gain;
+  unsigned char *unboundedBins = row.unbounded;
+  for (int k = 0; k < bins; ++k) {
+    const float p = noisyPower[k];
+    const float n = noisePower[k];
+    const BinGain bin = rule(p, n, prevCleanPower[k]);
+    const bool unbounded = n == 0.0f || !std::isfinite(bin.amplitude);
+    unboundedBins[k] = unbounded;
+    amplitude[k] = unbounded ? std::sqrt(p) : bin.amplitude;
+    gain[k] = unbounded ? 1.0f : bin.gain;
+    if (bin.storesPower) prevCleanPower[k] = unbounded ? prevCleanPower[k] : bin.cleanPower;
+  }
+}
+
 }  // namespace
 
 GainRule gainRuleNamed(const std::string &name) {
@@ -66,51 +90,6 @@ BesselPair besselI0I1(double x) {
 
 double besselI0(double x) { return besselI0I1(x).i0; }
 double besselI1(double x) { return besselI0I1(x).i1; }
-
-BinGain applyGainRule(GainRule rule, float noisyPower, float noisePower, float prevCleanPower) {
-  switch (rule) {
-    case GainRule::SpectralSubtraction:
-      return spectralSubtraction(noisyPower, noisePower);
-    case GainRule::WienerFiltering:
-      return wienerFiltering(noisyPower, noisePower, prevCleanPower);
-    case GainRule::TwoStepWienerFiltering:
-      return twoStepWienerFiltering(noisyPower, noisePower, prevCleanPower);
-    case GainRule::MinimumMeanSquareError:
-      return minimumMeanSquareError(noisyPower, noisePower, prevCleanPower);
-    case GainRule::None:
-      break;
-  }
-  return BinGain();
-}
-
-namespace {
-
-// Branch-free over the bins, so that the loop can run several bins at once:
-// the rule is evaluated everywhere, and its result then discarded where the
-// bin has no learnt noise.
-template <class Rule>
-void applyToRow(Rule rule, const RowGains &row) {
-  // Local copies: the flag stores could otherwise alias the row's pointers.
-  const int bins = row.bins;
-  const float *noisyPower = row.noisyPower;
-  const float *noisePower = row.noisePower;
-  float *prevCleanPower = row.prevCleanPower;
-  float *amplitude = row.amplitude;
-  float *gain = row.gain;
-  unsigned char *unboundedBins = row.unbounded;
-  for (int k = 0; k < bins; ++k) {
-    const float p = noisyPower[k];
-    const float n = noisePower[k];
-    const BinGain bin = rule(p, n, prevCleanPower[k]);
-    const bool unbounded = n == 0.0f || !std::isfinite(bin.amplitude);
-    unboundedBins[k] = unbounded;
-    amplitude[k] = unbounded ? std::sqrt(p) : bin.amplitude;
-    gain[k] = unbounded ? 1.0f : bin.gain;
-    if (bin.storesPower) prevCleanPower[k] = unbounded ? prevCleanPower[k] : bin.cleanPower;
-  }
-}
-
-}  // namespace
 
 void applyGainRuleToRow(GainRule rule, const RowGains &row) {
   // Each rule gets its own loop, so that the per-bin function is inlined.

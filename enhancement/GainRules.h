@@ -133,9 +133,6 @@ inline BinGain minimumMeanSquareError(float noisyPower, float noisePower, float 
   return withCleanPower(std::sqrt(noisyPower) * gain, gain);
 }
 
-// Applies `rule` to one bin; GainRule::None gives amplitude and gain 0.
-BinGain applyGainRule(GainRule rule, float noisyPower, float noisePower, float prevCleanPower);
-
 // One row of bins for applyGainRuleToRow: inputs and per-bin results.
 struct RowGains {
   int bins = 0;

@@ -48,20 +48,6 @@ TEST(GainRules, ConstantsHaveTheirSinglePrecisionBitPatterns) {
   EXPECT_EQ(bitsOf(kHalfSqrtPi), 0x3F62DE01u);
 }
 
-TEST(GainRules, MethodNamesAreExactAndCaseSensitive) {
-  EXPECT_EQ(gainRuleNamed("SPECTRAL_SUBTRACTION"), GainRule::SpectralSubtraction);
-  EXPECT_EQ(gainRuleNamed("WIENER_FILTERING"), GainRule::WienerFiltering);
-  EXPECT_EQ(gainRuleNamed("TWO_STEP_WIENER_FILTERING"), GainRule::TwoStepWienerFiltering);
-  EXPECT_EQ(gainRuleNamed("MINIMUM_MEAN_SQUARE_ERROR"), GainRule::MinimumMeanSquareError);
-  for (const char *other : {"wiener_filtering", "WIENER_FILTERING ", "", "MMSE"}) {
-    SCOPED_TRACE(other);
-    EXPECT_EQ(gainRuleNamed(other), GainRule::None);
-    BinGain g = applyGainRule(gainRuleNamed(other), 5.0f, 1.0f, 0.0f);
-    EXPECT_EQ(g.amplitude, 0.0f);
-    EXPECT_EQ(g.gain, 0.0f);
-  }
-}
-
 TEST(GainRules, PosteriorSnrIsFlooredWhenNotPositive) {
   EXPECT_EQ(bitsOf(posteriorSnrMinusOne(3.0f, 3.0f)), bitsOf(kGainFloor));
   EXPECT_EQ(bitsOf(posteriorSnrMinusOne(1.0f, 3.0f)), bitsOf(kGainFloor));

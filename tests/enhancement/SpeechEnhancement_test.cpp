@@ -123,13 +123,6 @@ TEST(SpeechEnhancement, LearnsInSilenceThenEnhancesLeavingNyquistZero) {
   }
 }
 
-TEST(SpeechEnhancement, ZeroNoisePeriodLearnsFromFrameZeroOnly) {
-  std::vector<RCPtr<ComplexMatrix>> out =
-      run(params("WIENER_FILTERING", "NO", 0.0f), randomFrames(3, 1, 9, 2));
-  EXPECT_TRUE(allZero(*out[0]));
-  EXPECT_FALSE(allZero(*out[1]));
-}
-
 TEST(SpeechEnhancement, UnknownMethodSilencesEveryFrame) {
   for (const char *method : {"wiener_filtering", "MMSE", ""}) {
     for (const char *regeneration : {"USE", "use"}) {
