@@ -47,16 +47,12 @@ SpeechEnhancement::SpeechEnhancement(std::string nodeName, KOLV::ParameterSet pa
           KOLV::dereference_cast<KOLV::String>(parameters.get("NOISE_REDUCTION_METHOD"))),
       harmonicRegeneration(
           KOLV::dereference_cast<KOLV::String>(parameters.get("HARMONIC_REGENERATION"))),
-      noiseFrames(1),
-      advance(0),
-      samplingRate(0),
-      enhancer(enhancement::GainRule::None, false, 1) {
-  float noisePeriod = KOLV::dereference_cast<float>(parameters.get("NOISE_PERIOD"));
-  advance = KOLV::dereference_cast<int>(parameters.get("ADVANCE"));
-  samplingRate = KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"));
-  noiseFrames = enhancement::noiseLearningFrames(noisePeriod, advance, samplingRate);
-  enhancer = enhancement::SpeechEnhancer(enhancement::gainRuleNamed(noiseReductionMethod),
-                                         harmonicRegeneration == kRegenerationOn, noiseFrames);
+      noisePeriod(KOLV::dereference_cast<float>(parameters.get("NOISE_PERIOD"))),
+      advance(KOLV::dereference_cast<int>(parameters.get("ADVANCE"))),
+      samplingRate(KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"))),
+      noiseFrames(enhancement::noiseLearningFrames(noisePeriod, advance, samplingRate)),
+      enhancer(enhancement::gainRuleNamed(noiseReductionMethod),
+               harmonicRegeneration == kRegenerationOn, noiseFrames) {
   processInOrder = true;
 }
 

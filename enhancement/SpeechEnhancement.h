@@ -28,9 +28,10 @@ class SpeechEnhancement : public KOLV::BufferedNode {
   int outputID;
   KOLV::String noiseReductionMethod;
   KOLV::String harmonicRegeneration;
-  int noiseFrames;
+  float noisePeriod;  // seconds
   int advance;
   int samplingRate;
+  int noiseFrames;
   int streamRows = 0;  // shape of frame 0
   int streamCols = 0;
   enhancement::SpeechEnhancer enhancer;
