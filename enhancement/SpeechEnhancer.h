@@ -27,12 +27,6 @@ class SpeechEnhancer {
   // the noise-learning frames.
   void process(int frame, const Complex *in, Complex *out);
 
-  int noiseFrames() const { return noiseFrames_; }
-  int rows() const { return rows_; }
-  int bins() const { return bins_; }
-  const std::vector<float> &noisePower(int row) const { return noisePower_[row]; }
-  const std::vector<float> &prevCleanPower() const { return prevCleanPower_; }
-
  private:
   void learnNoise(int row, const Complex *in);
   void enhanceRow(int row, const Complex *in, Complex *out);

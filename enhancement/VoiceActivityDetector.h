@@ -48,8 +48,6 @@ class VoiceActivityDetector {
   // Band bins whose learnt deviation is zero (they make every statistic NaN).
   int zeroDeviationBins(const SpeechBand &band) const;
 
-  int noiseFrames() const { return noiseFrames_; }
-  float threshold() const { return threshold_; }
   const std::vector<float> &noiseMean() const { return noiseMean_; }
   const std::vector<float> &noiseDeviation() const { return noiseDeviation_; }
 
