@@ -35,28 +35,36 @@ double i1ScaledLarge(double y) {
          y * (-0.01031555 + y * tail))));
 }
 
-// The rule is evaluated for every bin and its result discarded where the bin
-// has no learnt noise, which keeps the loop free of branches.
+// First the rule alone over the whole row: a loop without branches, which
+// the compiler runs several bins at a time (the arrays never overlap). Then
+// the bins without learnt noise, or whose amplitude overflowed, are set to
+// pass unchanged, and the other bins' clean powers are committed.
 template <class Rule>
-void applyToRow(Rule rule, const RowGains &row) {
-  // Local copies: the flag stores could otherwise alias the row's pointers.
-  const int bins = row.bins;
-  const float *noisyPower = row.noisyPower;
-  const float *noisePower = row.noisePower;
-  float *prevCleanPower = row.prevCleanPower;
-  float *amplitude = row.amplitude;
-  float *gain = row.gain;
-  unsigned char *unboundedBins = row.unbounded;
+void applyToBins(Rule rule, bool storesPower, int bins, const float *__restrict noisyPower,
+                 const float *__restrict noisePower, float *__restrict prevCleanPower,
+                 float *__restrict amplitude, float *__restrict gain,
+                 float *__restrict cleanPower, unsigned char *__restrict unbounded) {
   for (int k = 0; k < bins; ++k) {
-    const float p = noisyPower[k];
-    const float n = noisePower[k];
-    const BinGain bin = rule(p, n, prevCleanPower[k]);
-    const bool unbounded = n == 0.0f || !std::isfinite(bin.amplitude);
-    unboundedBins[k] = unbounded;
-    amplitude[k] = unbounded ? std::sqrt(p) : bin.amplitude;
-    gain[k] = unbounded ? 1.0f : bin.gain;
-    if (bin.storesPower) prevCleanPower[k] = unbounded ? prevCleanPower[k] : bin.cleanPower;
+    const BinGain bin = rule(noisyPower[k], noisePower[k], prevCleanPower[k]);
+    amplitude[k] = bin.amplitude;
+    gain[k] = bin.gain;
+    cleanPower[k] = bin.cleanPower;
   }
+  for (int k = 0; k < bins; ++k) {
+    unbounded[k] = noisePower[k] == 0.0f || !std::isfinite(amplitude[k]);
+    if (unbounded[k]) {
+      amplitude[k] = std::sqrt(noisyPower[k]);
+      gain[k] = 1.0f;
+    } else if (storesPower) {
+      prevCleanPower[k] = cleanPower[k];
+    }
+  }
+}
+
+template <class Rule>
+void applyToRow(Rule rule, bool storesPower, const RowGains &row) {
+  applyToBins(rule, storesPower, row.bins, row.noisyPower, row.noisePower, row.prevCleanPower,
+              row.amplitude, row.gain, row.cleanPower, row.unbounded);
 }
 
 }  // namespace
@@ -93,17 +101,20 @@ double besselI1(double x) { return besselI0I1(x).i1; }
 
 void applyGainRuleToRow(GainRule rule, const RowGains &row) {
   // Each rule gets its own loop, so that the per-bin function is inlined.
+  const bool stores = storesCleanPower(rule);
   switch (rule) {
     case GainRule::SpectralSubtraction:
-      return applyToRow([](float p, float n, float) { return spectralSubtraction(p, n); }, row);
+      return applyToRow([](float p, float n, float) { return spectralSubtraction(p, n); }, stores,
+                        row);
     case GainRule::WienerFiltering:
-      return applyToRow([](float p, float n, float c) { return wienerFiltering(p, n, c); }, row);
+      return applyToRow([](float p, float n, float c) { return wienerFiltering(p, n, c); },
+                        stores, row);
     case GainRule::TwoStepWienerFiltering:
       return applyToRow(
-          [](float p, float n, float c) { return twoStepWienerFiltering(p, n, c); }, row);
+          [](float p, float n, float c) { return twoStepWienerFiltering(p, n, c); }, stores, row);
     case GainRule::MinimumMeanSquareError:
       return applyToRow(
-          [](float p, float n, float c) { return minimumMeanSquareError(p, n, c); }, row);
+          [](float p, float n, float c) { return minimumMeanSquareError(p, n, c); }, stores, row);
     case GainRule::None:
       break;
   }

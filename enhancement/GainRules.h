@@ -41,9 +41,14 @@ GainRule gainRuleNamed(const std::string &name);
 struct BinGain {
   float amplitude = 0.0f;   // enhanced amplitude
   float gain = 0.0f;        // gain recorded for harmonic regeneration
-  bool storesPower = false; // whether cleanPower replaces the bin's previous clean power
-  float cleanPower = 0.0f;  // amplitude squared (in double, rounded)
+  float cleanPower = 0.0f;  // amplitude squared (in double, rounded), for the rules that store it
 };
+
+// Whether `rule` replaces a bin's previous clean power by the cleanPower of
+// its result (every rule but spectral subtraction).
+constexpr bool storesCleanPower(GainRule rule) {
+  return rule != GainRule::SpectralSubtraction && rule != GainRule::None;
+}
 
 // Modified Bessel functions of the first kind, orders 0 and 1, by the
 // polynomial approximations of Abramowitz and Stegun (9.8.1 to 9.8.4).
@@ -81,7 +86,6 @@ inline BinGain withCleanPower(float amplitude, float gain) {
   BinGain result;
   result.amplitude = amplitude;
   result.gain = gain;
-  result.storesPower = true;
   result.cleanPower = static_cast<float>(a * a);
   return result;
 }
@@ -141,6 +145,7 @@ struct RowGains {
   float *prevCleanPower = nullptr;    // read, and updated where the rule stores it
   float *amplitude = nullptr;         // out: enhanced amplitude
   float *gain = nullptr;              // out: recorded gain
+  float *cleanPower = nullptr;        // out: the clean power each bin's rule computed
   unsigned char *unbounded = nullptr; // out: 1 where the bin is to pass unchanged
 };
 

@@ -21,6 +21,7 @@ void SpeechEnhancer::start(int rows, int bins) {
   binGain_.assign(bins, 0.0f);
   binAmplitude_.assign(bins, 0.0f);
   noisyPower_.assign(bins, 0.0f);
+  cleanPower_.assign(bins, 0.0f);
   unbounded_.assign(bins, 0);
   phaseCos_.assign(bins, 0.0f);
   phaseSin_.assign(bins, 0.0f);
@@ -54,7 +55,8 @@ void SpeechEnhancer::enhanceRow(int row, const Complex *in, Complex *out) {
   const float *noise = noisePower_[row].data();
   for (int k = 0; k < bins_; ++k) noisyPower_[k] = power(in[k]);
   applyGainRuleToRow(rule_, {bins_, noisyPower_.data(), noise, prevCleanPower_.data(),
-                             binAmplitude_.data(), binGain_.data(), unbounded_.data()});
+                             binAmplitude_.data(), binGain_.data(), cleanPower_.data(),
+                             unbounded_.data()});
   for (int k = 0; k < bins_; ++k) {
     const Complex x = in[k];
     float cosPhase, sinPhase;

@@ -43,6 +43,7 @@ class SpeechEnhancer {
   std::vector<float> phaseCos_;        // per bin of the current row: cos, sin of the noisy phase
   std::vector<float> phaseSin_;
   std::vector<float> noisyPower_;           // per bin of the current row: P
+  std::vector<float> cleanPower_;           // per bin of the current row: the rule's clean power
   std::vector<unsigned char> unbounded_;    // per bin of the current row: passes unchanged
   std::unique_ptr<HarmonicRegeneration> regeneration_;
 };
