@@ -37,11 +37,17 @@ class HarmonicRegeneration {
   const std::vector<Complex> &harmonicSpectrum() const { return harmonicSpectrum_; }
   // Replaces every sample below zero by zero and scales the others by 1/N.
   static void rectify(float *timeSignal, int length);
+  // The Wiener gain of each bin's mix of regenerated power |H|^2 and
+  // first-stage power A^2, weighted by the first-stage gain rho, over the
+  // noise: (|H|^2 (1 - rho) + A^2 rho) / N. NaN where the noise is 0.
+  static void finalGains(int bins, const Complex *harmonic, const float *binGain,
+                         const float *binAmplitude, const float *noisePower, float *gain);
 
  private:
   RealTransform transform_;
   std::vector<float> timeSignal_;         // N samples
   std::vector<Complex> harmonicSpectrum_; // K + 1 bins
+  std::vector<float> finalGain_;          // K gains of the last row
 };
 
 }  // namespace enhancement
