@@ -57,33 +57,30 @@ SpeechEnhancement::SpeechEnhancement(std::string nodeName, KOLV::ParameterSet pa
 }
 
 void SpeechEnhancement::checkShape(int count, int rows, int cols) {
-  const std::string where = "SpeechEnhancement node '" + getName() + "', frame " +
-                            std::to_string(count) + ": ";
-  if (count == 0) {
-    if (cols < 1)
-      throw new KOLV::GeneralException(
-          where + "input NOISY_SPEECH_SPECTRUM is " + sizeText(rows, cols) +
-              "; a spectrum needs at least one column",
-          __FILE__, __LINE__);
-    const int bins = cols - 1;
-    if (harmonicRegeneration == kRegenerationOn &&
-        !enhancement::RealTransform::isValidHalfLength(bins))
-      throw new KOLV::GeneralException(
-          where + "HARMONIC_REGENERATION needs a transform length that is a power of two (at "
-                  "least 4), but input NOISY_SPEECH_SPECTRUM has " +
-              std::to_string(cols) + " columns (transform length " + std::to_string(2 * bins) +
-              ")",
-          __FILE__, __LINE__);
-    streamRows = rows;
-    streamCols = cols;
-    enhancer.start(rows, bins);
+  auto refuse = [&](const std::string &reason) {
+    return new KOLV::GeneralException("SpeechEnhancement node '" + getName() + "', frame " +
+                                          std::to_string(count) + ": " + reason,
+                                      __FILE__, __LINE__);
+  };
+  if (count > 0) {
+    if (rows != streamRows || cols != streamCols)
+      throw refuse("input NOISY_SPEECH_SPECTRUM changed size from " +
+                   sizeText(streamRows, streamCols) + " at frame 0 to " + sizeText(rows, cols));
     return;
   }
-  if (rows != streamRows || cols != streamCols)
-    throw new KOLV::GeneralException(
-        where + "input NOISY_SPEECH_SPECTRUM changed size from " +
-            sizeText(streamRows, streamCols) + " at frame 0 to " + sizeText(rows, cols),
-        __FILE__, __LINE__);
+  if (cols < 1)
+    throw refuse("input NOISY_SPEECH_SPECTRUM is " + sizeText(rows, cols) +
+                 "; a spectrum needs at least one column");
+  const int bins = cols - 1;
+  if (harmonicRegeneration == kRegenerationOn &&
+      !enhancement::RealTransform::isValidHalfLength(bins))
+    throw refuse("HARMONIC_REGENERATION needs a transform length that is a power of two (at "
+                 "least 4), but input NOISY_SPEECH_SPECTRUM has " +
+                 std::to_string(cols) + " columns (transform length " +
+                 std::to_string(2 * bins) + ")");
+  streamRows = rows;
+  streamCols = cols;
+  enhancer.start(rows, bins);
 }
 
 void SpeechEnhancement::calculate(int, int count, KOLV::Buffer &out) {

@@ -26,6 +26,11 @@ KOLV::ObjectRef speechSource() {
   return KOLV::ObjectRef(source);
 }
 
+std::string speechBandText() {
+  return "the speech band " + std::to_string(enhancement::SpeechBand::kLowHz) + "-" +
+         std::to_string(enhancement::SpeechBand::kHighHz) + " Hz";
+}
+
 }  // namespace
 
 const KOLV::NodeDescription &VoiceActivityDetection::description() {
@@ -65,32 +70,28 @@ VoiceActivityDetection::VoiceActivityDetection(std::string nodeName, KOLV::Param
 }
 
 enhancement::SpeechBand VoiceActivityDetection::checkedBand(int count, int rows, int cols) {
-  const std::string where = "VoiceActivityDetection node '" + getName() + "', frame " +
-                            std::to_string(count) + ": input AUDIO_SPECTRUM is " +
-                            std::to_string(rows) + " x " + std::to_string(cols);
-  if (rows < kChannels)
-    throw new KOLV::GeneralException(where + "; it needs at least two rows (two channels)",
-                                     __FILE__, __LINE__);
+  auto refuse = [&](const std::string &reason) {
+    return new KOLV::GeneralException("VoiceActivityDetection node '" + getName() + "', frame " +
+                                          std::to_string(count) + ": input AUDIO_SPECTRUM is " +
+                                          std::to_string(rows) + " x " + std::to_string(cols) +
+                                          "; " + reason,
+                                      __FILE__, __LINE__);
+  };
+  auto atRate = [&] { return "at SAMPLING_RATE " + std::to_string(samplingRate) + " Hz "; };
+  if (rows < kChannels) throw refuse("it needs at least two rows (two channels)");
   if (count == 0) streamCols = cols;
   if (cols != streamCols)
-    throw new KOLV::GeneralException(
-        where + "; it had " + std::to_string(streamCols) + " columns at frame 0", __FILE__,
-        __LINE__);
-  const std::string bandText = "the speech band " + std::to_string(enhancement::SpeechBand::kLowHz) +
-                               "-" + std::to_string(enhancement::SpeechBand::kHighHz) + " Hz";
-  if (cols < 2 || cols - 1 > samplingRate / 2)
-    throw new KOLV::GeneralException(
-        where + "; at SAMPLING_RATE " + std::to_string(samplingRate) +
-            " Hz its bins are narrower than 1 Hz, so " + bandText + " cannot be placed",
-        __FILE__, __LINE__);
-  enhancement::SpeechBand band = enhancement::SpeechBand::of(samplingRate, cols);
-  if (band.highBin > cols - 1)
-    throw new KOLV::GeneralException(
-        where + "; at SAMPLING_RATE " + std::to_string(samplingRate) + " Hz " + bandText +
-            " reaches bin " + std::to_string(band.highBin) + ", past the last bin " +
-            std::to_string(cols - 2) + " below Nyquist",
-        __FILE__, __LINE__);
-  return band;
+    throw refuse("it had " + std::to_string(streamCols) + " columns at frame 0");
+  if (cols < 2) throw refuse("a spectrum needs at least two columns");
+  if (cols - 1 > samplingRate / 2)
+    throw refuse(atRate() + "its bins are narrower than 1 Hz, so " + speechBandText() +
+                 " cannot be placed");
+  const enhancement::SpeechBand speechBand = enhancement::SpeechBand::of(samplingRate, cols);
+  if (speechBand.highBin > cols - 1)
+    throw refuse(atRate() + speechBandText() + " reaches bin " +
+                 std::to_string(speechBand.highBin) + ", past the last bin " +
+                 std::to_string(cols - 2) + " below Nyquist");
+  return speechBand;
 }
 
 void VoiceActivityDetection::warnOfFlatNoise(const enhancement::SpeechBand &band) const {
