@@ -43,7 +43,8 @@ void enhancerFrames(benchmark::State &state, enhancement::GainRule rule, bool re
   enhancer.start(kRows, kCols - 1);
   std::vector<Complex> out(kRows * kCols);
   int frame = 0;
-  for (; frame < kLearningFrames; ++frame) enhancer.process(frame, frames[frame].data(), out.data());
+  for (; frame < kLearningFrames; ++frame)
+    enhancer.process(frame, frames[frame].data(), out.data());
   for (auto _ : state) {
     const auto &in = frames[kLearningFrames + frame % kDistinctFrames];
     enhancer.process(frame++, in.data(), out.data());
@@ -74,13 +75,13 @@ void BM_SpeechEnhancementNode(benchmark::State &state) {
   auto input = kolvtest::complexMatrix(kRows, kCols);
   std::copy(frames.back().begin(), frames.back().end(), input->data());
   kolvtest::FrameFeeder feeder({}, input);
+  using namespace kolvtest;
   SpeechEnhancement node(
-      "enhancer", kolvtest::makeParams(
-                      {{"NOISE_REDUCTION_METHOD", kolvtest::stringValue("MINIMUM_MEAN_SQUARE_ERROR")},
-                       {"HARMONIC_REGENERATION", kolvtest::stringValue("USE")},
-                       {"NOISE_PERIOD", kolvtest::floatValue(0.2f)},
-                       {"ADVANCE", kolvtest::intValue(160)},
-                       {"SAMPLING_RATE", kolvtest::intValue(16000)}}));
+      "enhancer", makeParams({{"NOISE_REDUCTION_METHOD", stringValue("MINIMUM_MEAN_SQUARE_ERROR")},
+                              {"HARMONIC_REGENERATION", stringValue("USE")},
+                              {"NOISE_PERIOD", floatValue(0.2f)},
+                              {"ADVANCE", intValue(160)},
+                              {"SAMPLING_RATE", intValue(16000)}}));
   node.connectInput(0, &feeder, 0);
   int frame = 0;
   for (; frame < node.learningFrames(); ++frame) node.getOutput(0, frame);

@@ -17,6 +17,7 @@ constexpr int kRate = 16000;
 constexpr int kLength = 512;
 constexpr int kAdvance = 160;
 constexpr int kCols = kLength / 2 + 1;
+constexpr double kToneHz = 200.0;  // fundamental of the test tone; five harmonics
 
 struct NoisyRecording {
   std::vector<std::vector<float>> channels;  // samples on the 16-bit scale
@@ -37,7 +38,8 @@ inline NoisyRecording noisyTone(double seconds, double leadInSeconds, float nois
   for (int n = 0; n < samples; ++n) {
     double tone = 0.0;
     if (n >= leadIn)
-      for (int h = 1; h <= 5; ++h) tone += toneAmplitude / h * std::sin(2 * pi * 200.0 * h * n / kRate);
+      for (int h = 1; h <= 5; ++h)
+        tone += toneAmplitude / h * std::sin(2 * pi * kToneHz * h * n / kRate);
     for (auto &channel : rec.channels) channel[n] = static_cast<float>(tone) + noise(gen);
   }
   rec.speechStartFrame = (leadIn - kLength) / kAdvance + 1;

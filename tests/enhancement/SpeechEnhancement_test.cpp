@@ -255,7 +255,7 @@ TEST(SpeechEnhancement, RemovesStationaryNoiseAndKeepsTheTone) {
     // The tone's harmonics at 200 Hz steps fall on bins 6.4, 12.8, ...
     for (int f = rec.speechStartFrame + 3; f < static_cast<int>(frames.size()); ++f)
       for (int h = 1; h <= 5; ++h) {
-        int bin = static_cast<int>(std::lround(200.0 * h * kLength / kRate));
+        int bin = static_cast<int>(std::lround(kToneHz * h * kLength / kRate));
         toneIn += power(*RCPtr<ComplexMatrix>(frames[f]), bin - 1, bin + 2);
         toneOut += power(*out[f], bin - 1, bin + 2);
       }
