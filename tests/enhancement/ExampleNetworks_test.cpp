@@ -4,21 +4,37 @@
 #include <yaml-cpp/yaml.h>
 
 #include <cstdlib>
-#include <regex>
 #include <set>
+#include <stdexcept>
+#include <string>
 
 #include "SpeechEnhancement.h"
 #include "VoiceActivityDetection.h"
 
 namespace {
 
-// How the network loader types a plain scalar.
+// Whether all of `text` reads as a number by `parse` (std::stoll, std::stod).
+template <class Parse>
+bool readsWhole(const std::string &text, Parse parse) {
+  try {
+    size_t used = 0;
+    parse(text, &used);
+    return used == text.size();
+  } catch (const std::exception &) {
+    return false;
+  }
+}
+
+// How the network loader types a plain scalar: an integer literal is an int,
+// a number with a decimal point or an exponent a float, anything else a string.
 KOLV::ValueType scalarType(const YAML::Node &value) {
-  static const std::regex integer("[-+]?[0-9]+");
-  static const std::regex real("[-+]?(\\.[0-9]+|[0-9]+(\\.[0-9]*)?)([eE][-+]?[0-9]+)?");
   const std::string text = value.Scalar();
-  if (value.Tag() == "?" && std::regex_match(text, integer)) return KOLV::ValueType::Int;
-  if (value.Tag() == "?" && std::regex_match(text, real)) return KOLV::ValueType::Float;
+  if (value.Tag() != "?") return KOLV::ValueType::String;
+  if (readsWhole(text, [](const std::string &t, size_t *n) { return std::stoll(t, n); }))
+    return KOLV::ValueType::Int;
+  if (text.find_first_of(".eE") != std::string::npos &&
+      readsWhole(text, [](const std::string &t, size_t *n) { return std::stod(t, n); }))
+    return KOLV::ValueType::Float;
   return KOLV::ValueType::String;
 }
 

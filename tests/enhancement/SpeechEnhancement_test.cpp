@@ -100,7 +100,12 @@ TEST(SpeechEnhancement, NoisePeriodInFrames) {
 TEST(SpeechEnhancement, ParameterOfAnotherTypeIsACastError) {
   KOLV::ParameterSet p = params("WIENER_FILTERING", "USE", 2.0f);
   p.add("NOISE_PERIOD", intValue(2));
-  EXPECT_THROW(SpeechEnhancement("e", p), KOLV::CastException<float> *);
+  try {
+    SpeechEnhancement node("e", p);
+    ADD_FAILURE() << "an int NOISE_PERIOD was accepted";
+  } catch (KOLV::CastException<float> *e) {
+    delete e;
+  }
 }
 
 TEST(SpeechEnhancement, LearnsInSilenceThenEnhancesLeavingNyquistZero) {
