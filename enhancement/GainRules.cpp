@@ -1,5 +1,6 @@
 #include "GainRules.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace enhancement {
@@ -35,21 +36,61 @@ double i1ScaledLarge(double y) {
          y * (-0.01031555 + y * tail))));
 }
 
-// First the rule alone over the whole row: a loop without branches, which
-// the compiler runs several bins at a time (the arrays never overlap). Then
-// the bins without learnt noise, or whose amplitude overflowed, are set to
-// pass unchanged, and the other bins' clean powers are committed.
+// The rule alone over a row: a loop without branches, which the compiler
+// runs several bins at a time (the arrays never overlap).
 template <class Rule>
-void applyToBins(Rule rule, bool storesPower, int bins, const float *__restrict noisyPower,
-                 const float *__restrict noisePower, float *__restrict prevCleanPower,
-                 float *__restrict amplitude, float *__restrict gain,
-                 float *__restrict cleanPower, unsigned char *__restrict unbounded) {
+void ruleOverBins(Rule rule, int bins, const float *__restrict noisyPower,
+                  const float *__restrict noisePower, const float *__restrict prevCleanPower,
+                  float *__restrict amplitude, float *__restrict gain,
+                  float *__restrict cleanPower) {
   for (int k = 0; k < bins; ++k) {
     const BinGain bin = rule(noisyPower[k], noisePower[k], prevCleanPower[k]);
     amplitude[k] = bin.amplitude;
     gain[k] = bin.gain;
     cleanPower[k] = bin.cleanPower;
   }
+}
+
+// The MMSE rule over a row, a block of bins at a time: its first and last
+// steps run several bins at once, the exponentials between them one by one.
+void mmseOverBins(int bins, const float *__restrict noisyPower,
+                  const float *__restrict noisePower, const float *__restrict prevCleanPower,
+                  float *__restrict amplitude, float *__restrict gain,
+                  float *__restrict cleanPower) {
+  constexpr int kBlock = 64;
+  float wiener[kBlock], v[kBlock], scale[kBlock], decay[kBlock];
+  double i0[kBlock], i1[kBlock];
+  for (int start = 0; start < bins; start += kBlock) {
+    const int n = std::min(kBlock, bins - start);
+    const float *p = noisyPower + start;
+    for (int j = 0; j < n; ++j) {
+      const MmsePrepared m = mmsePrepare(p[j], noisePower[start + j], prevCleanPower[start + j]);
+      wiener[j] = m.wiener;
+      v[j] = m.v;
+      scale[j] = m.scale;
+    }
+    for (int j = 0; j < n; ++j) {
+      decay[j] = mmseDecay(v[j]);
+      const BesselPair bessel = mmseBessel(v[j]);
+      i0[j] = bessel.i0;
+      i1[j] = bessel.i1;
+    }
+    for (int j = 0; j < n; ++j) {
+      const BinGain bin = mmseFinish(p[j], {wiener[j], v[j], scale[j]}, decay[j], {i0[j], i1[j]});
+      amplitude[start + j] = bin.amplitude;
+      gain[start + j] = bin.gain;
+      cleanPower[start + j] = bin.cleanPower;
+    }
+  }
+}
+
+// After the rule: the bins without learnt noise, or whose amplitude
+// overflowed, are set to pass unchanged, and the other bins' clean powers are
+// committed.
+void settleBins(bool storesPower, int bins, const float *__restrict noisyPower,
+                const float *__restrict noisePower, float *__restrict prevCleanPower,
+                float *__restrict amplitude, float *__restrict gain,
+                const float *__restrict cleanPower, unsigned char *__restrict unbounded) {
   for (int k = 0; k < bins; ++k) {
     unbounded[k] = noisePower[k] == 0.0f || !std::isfinite(amplitude[k]);
     if (unbounded[k]) {
@@ -62,9 +103,9 @@ void applyToBins(Rule rule, bool storesPower, int bins, const float *__restrict 
 }
 
 template <class Rule>
-void applyToRow(Rule rule, bool storesPower, const RowGains &row) {
-  applyToBins(rule, storesPower, row.bins, row.noisyPower, row.noisePower, row.prevCleanPower,
-              row.amplitude, row.gain, row.cleanPower, row.unbounded);
+void ruleOverRow(Rule rule, const RowGains &row) {
+  ruleOverBins(rule, row.bins, row.noisyPower, row.noisePower, row.prevCleanPower,
+               row.amplitude, row.gain, row.cleanPower);
 }
 
 }  // namespace
@@ -101,28 +142,30 @@ double besselI1(double x) { return besselI0I1(x).i1; }
 
 void applyGainRuleToRow(GainRule rule, const RowGains &row) {
   // Each rule gets its own loop, so that the per-bin function is inlined.
-  const bool stores = storesCleanPower(rule);
   switch (rule) {
     case GainRule::SpectralSubtraction:
-      return applyToRow([](float p, float n, float) { return spectralSubtraction(p, n); }, stores,
-                        row);
-    case GainRule::WienerFiltering:
-      return applyToRow([](float p, float n, float c) { return wienerFiltering(p, n, c); },
-                        stores, row);
-    case GainRule::TwoStepWienerFiltering:
-      return applyToRow(
-          [](float p, float n, float c) { return twoStepWienerFiltering(p, n, c); }, stores, row);
-    case GainRule::MinimumMeanSquareError:
-      return applyToRow(
-          [](float p, float n, float c) { return minimumMeanSquareError(p, n, c); }, stores, row);
-    case GainRule::None:
+      ruleOverRow([](float p, float n, float) { return spectralSubtraction(p, n); }, row);
       break;
+    case GainRule::WienerFiltering:
+      ruleOverRow([](float p, float n, float c) { return wienerFiltering(p, n, c); }, row);
+      break;
+    case GainRule::TwoStepWienerFiltering:
+      ruleOverRow([](float p, float n, float c) { return twoStepWienerFiltering(p, n, c); }, row);
+      break;
+    case GainRule::MinimumMeanSquareError:
+      mmseOverBins(row.bins, row.noisyPower, row.noisePower, row.prevCleanPower, row.amplitude,
+                   row.gain, row.cleanPower);
+      break;
+    case GainRule::None:
+      for (int k = 0; k < row.bins; ++k) {
+        row.amplitude[k] = 0.0f;
+        row.gain[k] = 0.0f;
+        row.unbounded[k] = 0;
+      }
+      return;
   }
-  for (int k = 0; k < row.bins; ++k) {
-    row.amplitude[k] = 0.0f;
-    row.gain[k] = 0.0f;
-    row.unbounded[k] = 0;
-  }
+  settleBins(storesCleanPower(rule), row.bins, row.noisyPower, row.noisePower,
+             row.prevCleanPower, row.amplitude, row.gain, row.cleanPower, row.unbounded);
 }
 
 }  // namespace enhancement

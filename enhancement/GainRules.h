@@ -115,26 +115,53 @@ inline BinGain twoStepWienerFiltering(float noisyPower, float noisePower, float 
   return withCleanPower(std::sqrt(noisyPower) * gain, gain);
 }
 
-inline BinGain minimumMeanSquareError(float noisyPower, float noisePower, float prevCleanPower) {
+// The MMSE rule in three steps, so that a row can run the first and the last
+// over several bins at a time around the exponentials of the middle one.
+
+// Step 1, from the bin's powers: the Wiener gain of the a-priori SNR, v, and
+// sqrt(v) sqrt(pi)/2 / gammaPost, the factor that the decay exp(-v/2) scales.
+struct MmsePrepared {
+  float wiener = 0.0f;
+  float v = 0.0f;
+  float scale = 0.0f;
+};
+
+inline MmsePrepared mmsePrepare(float noisyPower, float noisePower, float prevCleanPower) {
   const float xi =
       priorSnr(prevCleanPower, noisePower, posteriorSnrMinusOne(noisyPower, noisePower));
-  const float wiener = xi >= 0.0f ? xi / (1.0f + xi) : kGainFloor;
+  MmsePrepared m;
+  m.wiener = xi >= 0.0f ? xi / (1.0f + xi) : kGainFloor;
   // The estimator's own a-posteriori SNR: the floored ratio minus one would
   // make v / gamma explode for a bin below the noise.
   const float posterior = noisyPower / noisePower;
-  const float v = posterior * wiener;
-  const float decay = std::exp(-v * 0.5f);
-  const float scale = (std::sqrt(v) * kHalfSqrtPi / posterior) * decay;
-  const double halfV = static_cast<double>(v * 0.5f);
-  const float onePlusV = 1.0f + v;
-  const BesselPair bessel = besselI0I1(halfV);
-  const double exact = ((bessel.i1 * static_cast<double>(v)) +
+  m.v = posterior * m.wiener;
+  m.scale = std::sqrt(m.v) * kHalfSqrtPi / posterior;
+  return m;
+}
+
+// Step 2: exp(-v/2) in single precision.
+inline float mmseDecay(float v) { return std::exp(-v * 0.5f); }
+
+// ... and I0(v/2), I1(v/2) in double.
+inline BesselPair mmseBessel(float v) { return besselI0I1(static_cast<double>(v * 0.5f)); }
+
+// Step 3: the gain, falling back to the Wiener gain where it is not finite.
+inline BinGain mmseFinish(float noisyPower, const MmsePrepared &m, float decay,
+                          const BesselPair &bessel) {
+  const float c = m.scale * decay;
+  const float onePlusV = 1.0f + m.v;
+  const double exact = ((bessel.i1 * static_cast<double>(m.v)) +
                         static_cast<double>(onePlusV) * bessel.i0) *
-                       static_cast<double>(scale);
+                       static_cast<double>(c);
   const float estimate = static_cast<float>(exact);
-  float gain = (std::isnan(estimate) || std::fabs(estimate) > FLT_MAX) ? wiener : estimate;
+  float gain = (std::isnan(estimate) || std::fabs(estimate) > FLT_MAX) ? m.wiener : estimate;
   if (gain < 0.0f) gain = kGainFloor;
   return withCleanPower(std::sqrt(noisyPower) * gain, gain);
+}
+
+inline BinGain minimumMeanSquareError(float noisyPower, float noisePower, float prevCleanPower) {
+  const MmsePrepared m = mmsePrepare(noisyPower, noisePower, prevCleanPower);
+  return mmseFinish(noisyPower, m, mmseDecay(m.v), mmseBessel(m.v));
 }
 
 // One row of bins for applyGainRuleToRow: inputs and per-bin results.
