@@ -145,7 +145,11 @@ inline float mmseDecay(float v) { return std::exp(-v * 0.5f); }
 // ... and I0(v/2), I1(v/2) in double.
 inline BesselPair mmseBessel(float v) { return besselI0I1(static_cast<double>(v * 0.5f)); }
 
-// Step 3: the gain, falling back to the Wiener gain where it is not finite.
+// Step 3: the gain. It falls back to the Wiener gain, which the estimator
+// approaches far above the noise, where its evaluation breaks down: where the
+// result is not finite, and where the single-precision decay has sunk below
+// the normal range (from about 22 dB above the noise), as it then loses its
+// digits and, from about 23 dB, becomes 0 and would silence the bin.
 inline BinGain mmseFinish(float noisyPower, const MmsePrepared &m, float decay,
                           const BesselPair &bessel) {
   const float c = m.scale * decay;
@@ -154,7 +158,9 @@ inline BinGain mmseFinish(float noisyPower, const MmsePrepared &m, float decay,
                         static_cast<double>(onePlusV) * bessel.i0) *
                        static_cast<double>(c);
   const float estimate = static_cast<float>(exact);
-  float gain = (std::isnan(estimate) || std::fabs(estimate) > FLT_MAX) ? m.wiener : estimate;
+  const bool breaksDown =
+      std::isnan(estimate) || std::fabs(estimate) > FLT_MAX || decay < FLT_MIN;
+  float gain = breaksDown ? m.wiener : estimate;
   if (gain < 0.0f) gain = kGainFloor;
   return withCleanPower(std::sqrt(noisyPower) * gain, gain);
 }
