@@ -168,13 +168,13 @@ TEST(GainRules, MmseFallsBackToTheWienerGainWhenTheEstimateIsNotFinite) {
 TEST(GainRules, MmseGainStaysRightFarAboveTheNoise) {
   // From about 22 dB above the noise exp(-v/2) leaves the normal range of a
   // float and, from about 23 dB, is 0: the gain must not drop with it.
-  for (float ratio : {150.0f, 190.0f, 200.0f, 205.0f, 300.0f, 1000.0f, 1400.0f}) {
-    SCOPED_TRACE(ratio);
-    const float prev = 1e6f;
-    float gamma = posteriorSnrMinusOne(ratio, 1.0f);
-    double xi = priorSnr(prev, 1.0f, gamma);
-    BinGain g = minimumMeanSquareError(ratio, 1.0f, prev);
-    EXPECT_NEAR(g.gain / referenceMmseGain(xi, ratio), 1.0, 2e-3);
+  for (float prev : {0.0f, 1e6f}) {
+    for (float ratio : {150.0f, 190.0f, 200.0f, 205.0f, 300.0f, 1000.0f, 1400.0f}) {
+      SCOPED_TRACE(std::to_string(ratio) + ", previous clean power " + std::to_string(prev));
+      double xi = priorSnr(prev, 1.0f, posteriorSnrMinusOne(ratio, 1.0f));
+      BinGain g = minimumMeanSquareError(ratio, 1.0f, prev);
+      EXPECT_NEAR(g.gain / referenceMmseGain(xi, ratio), 1.0, 2e-3);
+    }
   }
 }
 
