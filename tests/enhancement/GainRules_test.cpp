@@ -48,18 +48,6 @@ TEST(GainRules, ConstantsHaveTheirSinglePrecisionBitPatterns) {
   EXPECT_EQ(bitsOf(kHalfSqrtPi), 0x3F62DE01u);
 }
 
-TEST(GainRules, PosteriorSnrIsFlooredWhenNotPositive) {
-  EXPECT_EQ(bitsOf(posteriorSnrMinusOne(3.0f, 3.0f)), bitsOf(kGainFloor));
-  EXPECT_EQ(bitsOf(posteriorSnrMinusOne(1.0f, 3.0f)), bitsOf(kGainFloor));
-  EXPECT_EQ(posteriorSnrMinusOne(6.0f, 2.0f), 2.0f);
-}
-
-TEST(GainRules, WienerGainFloorsNegativeInput) {
-  EXPECT_EQ(bitsOf(wienerGain(-0.5f)), bitsOf(kGainFloor));
-  EXPECT_EQ(wienerGain(0.0f), 0.0f);
-  EXPECT_EQ(wienerGain(3.0f), 0.75f);
-}
-
 TEST(GainRules, SpectralSubtraction) {
   // P = N: nothing left, and the recorded gain is the floor.
   BinGain equal = spectralSubtraction(4.0f, 4.0f);
