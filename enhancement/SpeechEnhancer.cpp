@@ -71,6 +71,14 @@ void SpeechEnhancer::enhanceRow(int row, const Complex *in, Complex *out) {
     regeneration_->regenerate({out, binGain_.data(), binAmplitude_.data(), in,
                                noisyPower_.data(), phaseCos_.data(), phaseSin_.data(), noise});
   }
+  silenceNonFinite(out);
+}
+
+void SpeechEnhancer::silenceNonFinite(Complex *out) const {
+  // Only an input that is itself not a number (a damaged recording) gets
+  // here; it must not spread downstream.
+  for (int k = 0; k < bins_; ++k)
+    if (!std::isfinite(out[k].real()) || !std::isfinite(out[k].imag())) out[k] = Complex();
 }
 
 }  // namespace enhancement

@@ -30,6 +30,8 @@ class SpeechEnhancer {
  private:
   void learnNoise(int row, const Complex *in);
   void enhanceRow(int row, const Complex *in, Complex *out);
+  // Sets every bin of the row that is not a finite number to 0.
+  void silenceNonFinite(Complex *out) const;
 
   GainRule rule_;
   bool regenerate_;

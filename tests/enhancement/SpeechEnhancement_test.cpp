@@ -208,6 +208,26 @@ TEST(SpeechEnhancement, BinWithoutLearntNoisePassesThroughUnchanged) {
   }
 }
 
+TEST(SpeechEnhancement, InputThatIsNotANumberComesOutSilent) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<ObjectRef> frames = randomFrames(5, 2, 17, 8);
+  RCPtr<ComplexMatrix> damaged = frames[3];
+  (*damaged)(0, 4) = {nan, 1.0f};
+  (*damaged)(1, 7) = {inf, 0.0f};
+  for (const char *method : kMethods) {
+    for (const char *regeneration : {"USE", "NO"}) {
+      SCOPED_TRACE(std::string(method) + " " + regeneration);
+      std::vector<RCPtr<ComplexMatrix>> out = run(params(method, regeneration, 2.0f), frames);
+      for (int f = 2; f < 5; ++f)
+        for (int i = 0; i < out[f]->msize(); ++i)
+          EXPECT_TRUE(std::isfinite(std::abs(out[f]->data()[i]))) << f << " " << i;
+      EXPECT_EQ((*out[3])(0, 4), std::complex<float>(0.0f, 0.0f));
+      EXPECT_EQ((*out[3])(1, 7), std::complex<float>(0.0f, 0.0f));
+    }
+  }
+}
+
 TEST(SpeechEnhancement, RefusesInputsItCannotProcess) {
   // Harmonic regeneration needs a power-of-two transform.
   std::string text = failure(params("WIENER_FILTERING", "USE", 1.0f), randomFrames(1, 2, 258, 6));
