@@ -7,7 +7,9 @@
 #include "SSLvisualization.h"
 #include "SourceSeparation.h"
 #include "SpectrumVisualization.h"
+#include "SpeechEnhancement.h"
 #include "VADvisualization.h"
+#include "VoiceActivityDetection.h"
 #include "WaveVisualization.h"
 
 namespace {
@@ -27,7 +29,9 @@ struct ToolboxRegistration {
     registerNode<SSLvisualization>("SSLvisualization");
     registerNode<KOLV::SourceSeparation>("SourceSeparation");
     registerNode<SpectrumVisualization>("SpectrumVisualization");
+    registerNode<SpeechEnhancement>("SpeechEnhancement");
     registerNode<VADvisualization>("VADvisualization");
+    registerNode<VoiceActivityDetection>("VoiceActivityDetection");
     registerNode<WaveVisualization>("WaveVisualization");
   }
 };

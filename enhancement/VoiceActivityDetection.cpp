@@ -1,0 +1,116 @@
+#include "VoiceActivityDetection.h"
+
+#include <complex>
+#include <iostream>
+
+#include "GenericType.h"
+#include "Matrix.h"
+#include "NoisePeriod.h"
+#include "Source.h"
+#include "Vector.h"
+
+namespace {
+
+using Spectrum = KOLV::Matrix<std::complex<float>>;
+
+constexpr int kChannels = 2;
+
+KOLV::ObjectRef speechSource() {
+  auto *source = new KOLV::Source();
+  source->x[0] = 1.0f;
+  source->x[1] = 0.0f;
+  source->x[2] = 0.0f;
+  source->power = 1.0f;
+  source->id = VoiceActivityDetection::kSpeechSourceId;
+  source->spare = 0;
+  return KOLV::ObjectRef(source);
+}
+
+std::string speechBandText() {
+  return "the speech band " + std::to_string(enhancement::SpeechBand::kLowHz) + "-" +
+         std::to_string(enhancement::SpeechBand::kHighHz) + " Hz";
+}
+
+}  // namespace
+
+const KOLV::NodeDescription &VoiceActivityDetection::description() {
+  using KOLV::ValueType;
+  static const KOLV::NodeDescription d{
+      "Decides per frame whether speech is present, from the 300-3400 Hz band of two channels",
+      {{"AUDIO_SPECTRUM", "Matrix<complex<float>>",
+        "spectrum with at least two rows (rows 0 and 1 are used), bins 0 .. N/2"}},
+      {{"VAD_DECISION", "Vector<ObjectRef>",
+        "empty when the frame is not speech; one Source (id 777) when it is"}},
+      {{"ADVANCE", ValueType::Int, "samples", "frame shift"},
+       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"},
+       {"VAD_NOISE_DURATION", ValueType::Float, "s",
+        "length of the noise-only lead-in over which the noise statistics are learnt"},
+       {"VAD_THRESHOLD", ValueType::Float, "",
+        "a frame is speech when its mean log-likelihood statistic exceeds this (e.g. 2.0)"}}};
+  return d;
+}
+
+VoiceActivityDetection::VoiceActivityDetection(std::string nodeName, KOLV::ParameterSet params)
+    : BufferedNode(nodeName, params),
+      inputID(addInput("AUDIO_SPECTRUM")),
+      outputID(addOutput("VAD_DECISION")),
+      advance(KOLV::dereference_cast<int>(parameters.get("ADVANCE"))),
+      samplingRate(KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"))),
+      noiseDuration(KOLV::dereference_cast<float>(parameters.get("VAD_NOISE_DURATION"))),
+      noiseFrames(enhancement::noiseLearningFrames(noiseDuration, advance, samplingRate)),
+      threshold(KOLV::dereference_cast<float>(parameters.get("VAD_THRESHOLD"))),
+      detector(noiseFrames, threshold) {
+  processInOrder = true;
+  if (noiseFrames == 1)
+    std::cerr << "VoiceActivityDetection node '" << getName() << "': warning: VAD_NOISE_DURATION "
+              << noiseDuration << " s is at most one frame (ADVANCE " << advance
+              << ", SAMPLING_RATE " << samplingRate
+              << "); one frame shows no variation of the noise, so no frame will be "
+                 "detected as speech\n";
+}
+
+enhancement::SpeechBand VoiceActivityDetection::checkedBand(int count, int rows, int cols) {
+  auto refuse = [&](const std::string &reason) {
+    return new KOLV::GeneralException("VoiceActivityDetection node '" + getName() + "', frame " +
+                                          std::to_string(count) + ": input AUDIO_SPECTRUM is " +
+                                          std::to_string(rows) + " x " + std::to_string(cols) +
+                                          "; " + reason,
+                                      __FILE__, __LINE__);
+  };
+  auto atRate = [&] { return "at SAMPLING_RATE " + std::to_string(samplingRate) + " Hz "; };
+  if (rows < kChannels) throw refuse("it needs at least two rows (two channels)");
+  if (count == 0) streamCols = cols;
+  if (cols != streamCols)
+    throw refuse("it had " + std::to_string(streamCols) + " columns at frame 0");
+  if (cols < 2) throw refuse("a spectrum needs at least two columns");
+  if (cols - 1 > samplingRate / 2)
+    throw refuse(atRate() + "its bins are narrower than 1 Hz, so " + speechBandText() +
+                 " cannot be placed");
+  const enhancement::SpeechBand speechBand = enhancement::SpeechBand::of(samplingRate, cols);
+  if (speechBand.highBin > cols - 1)
+    throw refuse(atRate() + speechBandText() + " reaches bin " +
+                 std::to_string(speechBand.highBin) + ", past the last bin " +
+                 std::to_string(cols - 2) + " below Nyquist");
+  return speechBand;
+}
+
+void VoiceActivityDetection::warnOfFlatNoise(const enhancement::SpeechBand &band) const {
+  const int flat = detector.zeroDeviationBins(band);
+  if (flat == 0) return;
+  std::cerr << "VoiceActivityDetection node '" << getName() << "': warning: " << flat << " of "
+            << band.width() << " band bins had constant power over the " << noiseFrames
+            << " noise-learning frame(s) (digital silence?); their statistic is undefined, so "
+               "no frame will be detected as speech\n";
+}
+
+void VoiceActivityDetection::calculate(int, int count, KOLV::Buffer &out) {
+  KOLV::RCPtr<Spectrum> input = getInput(inputID, count);
+  const enhancement::SpeechBand band = checkedBand(count, input->nrows(), input->ncols());
+  if (count == 0) detector.start(input->ncols() - 1);
+  const bool speech = detector.decide(count, band, input->row(0), input->row(1));
+  if (count == noiseFrames) warnOfFlatNoise(band);
+
+  KOLV::RCPtr<KOLV::Vector<KOLV::ObjectRef>> decision(new KOLV::Vector<KOLV::ObjectRef>());
+  out[count] = decision;
+  if (speech) decision->push_back(speechSource());
+}

@@ -1,0 +1,87 @@
+#include "VoiceActivityDetector.h"
+
+#include <cmath>
+
+namespace enhancement {
+
+namespace {
+
+// The two channels' mean power in bin k.
+float bandPower(const std::complex<float> *left, const std::complex<float> *right, int k) {
+  const std::complex<float> a = left[k], b = right[k];
+  return 0.5f * (a.real() * a.real() + a.imag() * a.imag()) +
+         0.5f * (b.real() * b.real() + b.imag() * b.imag());
+}
+
+}  // namespace
+
+SpeechBand SpeechBand::of(int samplingRate, int cols) {
+  SpeechBand band;
+  band.binSpacing = (samplingRate / 2) / (cols - 1);
+  band.lowBin = kLowHz / band.binSpacing;
+  band.highBin = kHighHz / band.binSpacing;
+  return band;
+}
+
+VoiceActivityDetector::VoiceActivityDetector(int noiseFrames, float threshold)
+    : noiseFrames_(noiseFrames), threshold_(threshold) {}
+
+void VoiceActivityDetector::start(int bins) {
+  noiseMean_.assign(bins, 0.0f);
+  noiseDeviation_.assign(bins, 0.0f);
+  powerHistory_.assign(noiseFrames_, std::vector<float>(bins, 0.0f));
+}
+
+bool VoiceActivityDetector::decide(int frame, const SpeechBand &band, const Complex *left,
+                                   const Complex *right) {
+  if (frame < noiseFrames_) {
+    learn(frame, band, left, right);
+    return false;
+  }
+  if (frame == noiseFrames_) {
+    computeDeviation(band);
+    return 0.0f > threshold_;
+  }
+  return likelihood(band, left, right) > threshold_;
+}
+
+void VoiceActivityDetector::learn(int frame, const SpeechBand &band, const Complex *left,
+                                  const Complex *right) {
+  const float frames = static_cast<float>(noiseFrames_);
+  float *history = powerHistory_[frame].data();
+  for (int k = band.lowBin; k < band.highBin; ++k) {
+    const float p = bandPower(left, right, k);
+    history[k] = p;
+    noiseMean_[k] += p / frames;
+  }
+}
+
+void VoiceActivityDetector::computeDeviation(const SpeechBand &band) {
+  const float frames = static_cast<float>(noiseFrames_);
+  for (const std::vector<float> &history : powerHistory_)
+    for (int k = band.lowBin; k < band.highBin; ++k)
+      noiseDeviation_[k] += std::fabs(history[k] - noiseMean_[k]) / frames;
+}
+
+float VoiceActivityDetector::likelihood(const SpeechBand &band, const Complex *left,
+                                        const Complex *right) const {
+  const int width = band.width();
+  if (width <= 0) return 0.0f;
+  const float bandWidth = static_cast<float>(width);
+  float statistic = 0.0f;
+  for (int k = band.lowBin; k < band.highBin; ++k) {
+    float gamma = bandPower(left, right, k) / noiseDeviation_[k];
+    if (gamma < 0.0f) gamma = 0.0f;
+    statistic += ((gamma - std::log(gamma)) - 1.0f) / bandWidth;
+  }
+  return statistic;
+}
+
+int VoiceActivityDetector::zeroDeviationBins(const SpeechBand &band) const {
+  int zeros = 0;
+  for (int k = band.lowBin; k < band.highBin; ++k)
+    if (noiseDeviation_[k] == 0.0f) ++zeros;
+  return zeros;
+}
+
+}  // namespace enhancement
