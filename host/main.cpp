@@ -1,0 +1,252 @@
+// kolv: loads the toolboxes, then runs a network described in YAML or lists
+// the node types it knows.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Network.h"
+#include "Node.h"
+#include "Object.h"
+#include "RunOptions.h"
+#include "Runner.h"
+#include "ToolboxLoader.h"
+#include "nodes/FrameworkNodes.h"
+
+namespace fs = std::filesystem;
+using namespace KOLV;
+using namespace KOLV::host;
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr const char *kDefaultNetwork = "networks/default.yaml";
+constexpr const char *kDemoRecording = "data/demo/scene.wav";
+constexpr const char *kDemoSourceNode = "source";
+
+const char *const kUsage =
+    "usage: kolv run [NETWORK] [--set NODE.PARAM=VALUE]... [--frames N] [--snapshots DIR]\n"
+    "                [--quiet] [--realtime] [--profile]\n"
+    "       kolv nodes [TYPE]\n"
+    "       kolv --help | --version\n"
+    "\n"
+    "  run NETWORK        build the network described in the YAML file and run it to the\n"
+    "                     end of its input; without NETWORK, run the default network on\n"
+    "                     the demo recording and write the results into kolv-out/\n"
+    "  --set N.P=V        set parameter P of node N (V typed as in the file: 160 is an\n"
+    "                     int, 1.0 a float, anything else or anything quoted a string)\n"
+    "  --frames N         stop after N frames\n"
+    "  --snapshots DIR    display nodes save their last picture as DIR/NODE.png\n"
+    "  --quiet            no progress line or messages, only errors\n"
+    "  --realtime         run at the speed of the audio\n"
+    "  --profile          print each node's share of the time and the peak memory\n"
+    "  nodes [TYPE]       list the node types, or show the ports and parameters of TYPE\n"
+    "\n"
+    "Exit status: 0 success, 1 a node failed while frames were computed, 2 a usage\n"
+    "error or a network that cannot be built.\n";
+
+struct UsageError {
+  std::string message;
+};
+
+struct RunCommand {
+  std::string network;
+  std::vector<std::string> overrides;
+  RunSettings settings;
+  std::string snapshots;
+};
+
+// The folders holding networks/ and data/: the source tree of this build,
+// then the installed share folder.
+std::vector<fs::path> dataFolders() {
+  return {fs::path(KOLV_SOURCE_DIR), fs::path(KOLV_INSTALL_PREFIX) / "share" / "kolv"};
+}
+
+fs::path findDataFile(const std::string &relative) {
+  for (const fs::path &folder : dataFolders()) {
+    std::error_code error;
+    if (fs::exists(folder / relative, error)) return fs::absolute(folder / relative);
+  }
+  throw UsageError{"cannot find " + relative + " (looked in " + KOLV_SOURCE_DIR + " and " +
+                   KOLV_INSTALL_PREFIX + "/share/kolv)"};
+}
+
+long long parseFrameCount(const std::string &text) {
+  try {
+    size_t used = 0;
+    long long n = std::stoll(text, &used);
+    if (used == text.size() && n >= 0) return n;
+  } catch (std::exception &) {
+  }
+  throw UsageError{"--frames needs a whole number of frames, not '" + text + "'"};
+}
+
+RunCommand parseRun(const std::vector<std::string> &args) {
+  RunCommand command;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    auto value = [&]() -> const std::string & {
+      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+      return args[++i];
+    };
+    if (arg == "--set") {
+      command.overrides.push_back(value());
+    } else if (arg == "--frames") {
+      command.settings.maxFrames = parseFrameCount(value());
+    } else if (arg == "--snapshots") {
+      command.snapshots = value();
+    } else if (arg == "--quiet") {
+      command.settings.quiet = true;
+    } else if (arg == "--realtime") {
+      command.settings.realtime = true;
+    } else if (arg == "--profile") {
+      command.settings.profile = true;
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      throw UsageError{"unknown option " + arg};
+    } else if (command.network.empty()) {
+      command.network = arg;
+    } else {
+      throw UsageError{"more than one network file: " + command.network + " and " + arg};
+    }
+  }
+  command.settings.progress = !command.settings.quiet && isatty(STDERR_FILENO);
+  return command;
+}
+
+// Tells what the sinks of the network wrote.
+void reportOutputs(const Network &network) {
+  for (const Network::Entry &entry : network.entries()) {
+    if (entry.node->numOutputs() != 0 || !entry.params.exist("FILE")) continue;
+    std::cout << "kolv: " << entry.name << " (" << entry.type << ") wrote "
+              << entry.params.get("FILE") << '\n';
+  }
+}
+
+int runNetwork(const std::vector<std::string> &args) {
+  RunCommand command = parseRun(args);
+  bool demo = command.network.empty();
+  std::vector<ParameterOverride> overrides;
+  if (demo) {
+    command.network = findDataFile(kDefaultNetwork).string();
+    fs::path recording = findDataFile(kDemoRecording);
+    overrides.push_back(
+        parseOverride(std::string(kDemoSourceNode) + ".FILE='" + recording.string() + "'"));
+  }
+  for (const std::string &text : command.overrides) overrides.push_back(parseOverride(text));
+  if (!command.snapshots.empty()) {
+    std::error_code error;
+    fs::create_directories(command.snapshots, error);
+    if (error)
+      throw UsageError{"cannot create the snapshot folder " + command.snapshots + ": " + error.message()};
+    runOptions().snapshotDirectory = command.snapshots;
+  }
+  std::unique_ptr<Network> network = Network::load(command.network, overrides);
+  Runner runner(*network, command.settings, std::cerr);
+  int status = runner.run();
+  if (!command.settings.quiet && status == kRunSucceeded) {
+    std::cerr << "kolv: " << runner.framesRun() << " frames\n";
+    if (demo) reportOutputs(*network);
+  }
+  return status;
+}
+
+std::vector<_NodeFactory *> sortedFactories() {
+  std::vector<_NodeFactory *> list = Node::factories();
+  std::sort(list.begin(), list.end(),
+            [](_NodeFactory *a, _NodeFactory *b) { return a->getName() < b->getName(); });
+  return list;
+}
+
+void printPorts(const char *title, const std::vector<PortInfo> &ports) {
+  std::cout << title << ":\n";
+  if (ports.empty()) std::cout << "  (none)\n";
+  for (const PortInfo &p : ports)
+    std::cout << "  " << std::left << std::setw(20) << p.name << std::setw(26) << p.objectType
+              << p.meaning << '\n';
+}
+
+int listNodes(const std::vector<std::string> &args) {
+  if (args.size() > 1) throw UsageError{"kolv nodes takes at most one node type"};
+  if (args.empty()) {
+    for (_NodeFactory *factory : sortedFactories()) {
+      std::cout << factory->getName();
+      if (factory->description()) std::cout << "  " << factory->description()->summary;
+      std::cout << '\n';
+    }
+    return 0;
+  }
+  _NodeFactory *factory = Node::getFactoryNamed(args[0]);
+  if (!factory) throw UsageError{"no node type named " + args[0] + " (kolv nodes lists them)"};
+  const NodeDescription *d = factory->description();
+  std::cout << factory->getName() << '\n';
+  if (!d) {
+    std::cout << "(no description)\n";
+    return 0;
+  }
+  std::cout << d->summary << "\n\n";
+  printPorts("inputs", d->inputs);
+  printPorts("outputs", d->outputs);
+  std::cout << "parameters:\n";
+  if (d->parameters.empty()) std::cout << "  (none)\n";
+  for (const ParameterInfo &p : d->parameters)
+    std::cout << "  " << std::left << std::setw(28) << p.name << std::setw(8) << valueTypeName(p.type)
+              << std::setw(10) << (p.unit.empty() ? "-" : p.unit) << p.meaning << '\n';
+  return 0;
+}
+
+void printVersion() {
+  std::cout << "kolv " << KOLV_VERSION << '\n';
+  for (const Object::ModuleVersion &m : Object::moduleVersions())
+    std::cout << "toolbox " << m.name << ' ' << m.version << " (revision " << m.revision << ")\n";
+}
+
+void loadToolboxes(bool quiet) {
+  ToolboxLoader loader;
+  loader.loadAll(ToolboxLoader::searchFolders(std::string(KOLV_INSTALL_PREFIX) + "/lib/kolv"));
+  if (quiet) return;
+  for (const std::string &warning : loader.warnings()) std::cerr << "kolv: warning: " << warning << '\n';
+}
+
+int dispatch(const std::vector<std::string> &args) {
+  if (args.empty()) throw UsageError{"no command given"};
+  const std::string &command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
+  registerFrameworkNodes();
+  loadToolboxes(quiet);
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "--version") {
+    printVersion();
+    return 0;
+  }
+  if (command == "nodes") return listNodes(rest);
+  if (command == "run") return runNetwork(rest);
+  throw UsageError{"unknown command " + command};
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    return dispatch(args);
+  } catch (UsageError &e) {
+    std::cerr << "kolv: " << e.message << "\n" << kUsage;
+  } catch (NetworkError &e) {
+    std::cerr << "kolv: " << e.what() << '\n';
+  } catch (BaseException *e) {
+    std::cerr << "kolv: " << e->text() << '\n';
+    delete e;
+  } catch (std::exception &e) {
+    std::cerr << "kolv: " << e.what() << '\n';
+  }
+  return kUsageError;
+}

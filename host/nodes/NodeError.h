@@ -1,0 +1,24 @@
+// The error a framework node throws about its parameters or its input frames.
+// The scheduler wraps errors raised while frames are computed with the frame
+// number, so the message names the node, the parameter or port and the values.
+#ifndef KOLV_HOST_NODE_ERROR_H
+#define KOLV_HOST_NODE_ERROR_H
+
+#include <string>
+
+#include "BaseException.h"
+
+namespace KOLV::host {
+
+[[noreturn]] inline void throwNodeError(const std::string &nodeName, const std::string &what,
+                                        const char *file, int line) {
+  throw new GeneralException("node '" + nodeName + "': " + what, file, line);
+}
+
+}  // namespace KOLV::host
+
+// The source file without its folder: the text is for users.
+#define KOLV_NODE_ERROR(nodeName, what) \
+  ::KOLV::host::throwNodeError((nodeName), (what), __FILE_NAME__, __LINE__)
+
+#endif
