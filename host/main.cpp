@@ -131,13 +131,18 @@ int runNetwork(const std::vector<std::string> &args) {
   RunCommand command = parseRun(args);
   bool demo = command.network.empty();
   std::vector<ParameterOverride> overrides;
+  for (const std::string &text : command.overrides) overrides.push_back(parseOverride(text));
   if (demo) {
     command.network = findDataFile(kDefaultNetwork).string();
-    fs::path recording = findDataFile(kDemoRecording);
-    overrides.push_back(
-        parseOverride(std::string(kDemoSourceNode) + ".FILE='" + recording.string() + "'"));
+    bool ownRecording = std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
+      return o.node == kDemoSourceNode && o.parameter == "FILE";
+    });
+    // The demo recording goes first, so that a recording given with --set wins.
+    if (!ownRecording)
+      overrides.insert(overrides.begin(),
+                       parseOverride(std::string(kDemoSourceNode) + ".FILE='" +
+                                     findDataFile(kDemoRecording).string() + "'"));
   }
-  for (const std::string &text : command.overrides) overrides.push_back(parseOverride(text));
   if (!command.snapshots.empty()) {
     std::error_code error;
     fs::create_directories(command.snapshots, error);
