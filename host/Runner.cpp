@@ -8,7 +8,6 @@
 #include <sstream>
 #include <thread>
 
-#include "RunOptions.h"
 #include "nodes/WaveSource.h"
 
 namespace KOLV::host {
@@ -53,11 +52,8 @@ void Runner::fail(const std::string &text) {
 }
 
 int Runner::run() {
-  if (settings_.realtime && advance_ == 0) {
-    fail("--realtime needs a WaveSource in the network to take its pace from");
-    return kRunFailed;
-  }
-  runOptions().realtime = settings_.realtime;
+  if (settings_.realtime && !hasAudioClock())
+    throw NetworkError(network_.file() + ": --realtime needs a WaveSource to take its pace from");
   BufferedNode::setProfiling(settings_.profile);
   bool ok = initializeAll() && computeFrames();
   ok = finishAll() && ok;

@@ -29,8 +29,11 @@ class Runner {
  public:
   Runner(Network &network, RunSettings settings, std::ostream &messages);
   // Runs the network; returns kRunSucceeded or kRunFailed (the error has been
-  // written to `messages`).
+  // written to `messages`). Throws NetworkError when asked to pace a network
+  // that reads no audio file.
   int run();
+  // Whether the network has a WaveSource that gives frames a duration.
+  bool hasAudioClock() const { return advance_ != 0; }
   long long framesRun() const { return frames_; }
 
   // The peak resident memory of the process in kB (VmHWM), or -1.

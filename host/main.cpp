@@ -12,6 +12,7 @@
 
 #include "Network.h"
 #include "Node.h"
+#include "GenericType.h"
 #include "Object.h"
 #include "RunOptions.h"
 #include "Runner.h"
@@ -72,8 +73,8 @@ fs::path findDataFile(const std::string &relative) {
     std::error_code error;
     if (fs::exists(folder / relative, error)) return fs::absolute(folder / relative);
   }
-  throw UsageError{"cannot find " + relative + " (looked in " + KOLV_SOURCE_DIR + " and " +
-                   KOLV_INSTALL_PREFIX + "/share/kolv)"};
+  throw NetworkError("cannot find " + relative + " (looked in " + KOLV_SOURCE_DIR + " and " +
+                     KOLV_INSTALL_PREFIX + "/share/kolv)");
 }
 
 long long parseFrameCount(const std::string &text) {
@@ -123,7 +124,7 @@ void reportOutputs(const Network &network) {
   for (const Network::Entry &entry : network.entries()) {
     if (entry.node->numOutputs() != 0 || !entry.params.exist("FILE")) continue;
     std::cout << "kolv: " << entry.name << " (" << entry.type << ") wrote "
-              << entry.params.get("FILE") << '\n';
+              << std::string(dereference_cast<String>(entry.params.get("FILE"))) << '\n';
   }
 }
 
@@ -150,6 +151,8 @@ int runNetwork(const std::vector<std::string> &args) {
       throw UsageError{"cannot create the snapshot folder " + command.snapshots + ": " + error.message()};
     runOptions().snapshotDirectory = command.snapshots;
   }
+  // Nodes may consult the run options when they are built.
+  runOptions().realtime = command.settings.realtime;
   std::unique_ptr<Network> network = Network::load(command.network, overrides);
   Runner runner(*network, command.settings, std::cerr);
   int status = runner.run();
