@@ -3,13 +3,13 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <limits>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -19,13 +19,69 @@ namespace KOLV::host {
 
 namespace {
 
-// Plain scalars of the YAML 1.2 core schema.
-const std::regex kDecimalInt("[-+]?[0-9]+");
-const std::regex kOctalInt("0o[0-7]+");
-const std::regex kHexInt("0x[0-9a-fA-F]+");
-const std::regex kFloat("[-+]?(\\.[0-9]+|[0-9]+(\\.[0-9]*)?)([eE][-+]?[0-9]+)?");
-const std::regex kInfinity("[-+]?\\.(inf|Inf|INF)");
-const std::regex kNotANumber("\\.(nan|NaN|NAN)");
+// Plain scalars of the YAML 1.2 core schema, matched by hand.
+bool isDigit(char c, int base) {
+  if (base == 8) return c >= '0' && c <= '7';
+  if (base == 16) return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+  return c >= '0' && c <= '9';
+}
+
+// Skips digits of `base` from `at`; returns how many there were.
+size_t skipDigits(const std::string &text, size_t &at, int base = 10) {
+  size_t start = at;
+  while (at < text.size() && isDigit(text[at], base)) ++at;
+  return at - start;
+}
+
+void skipSign(const std::string &text, size_t &at) {
+  if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+}
+
+// [-+]?[0-9]+
+bool isDecimalInt(const std::string &text) {
+  size_t at = 0;
+  skipSign(text, at);
+  return skipDigits(text, at) > 0 && at == text.size();
+}
+
+// 0o[0-7]+ or 0x[0-9a-fA-F]+
+bool isPrefixedInt(const std::string &text, const char *prefix, int base) {
+  if (text.compare(0, 2, prefix) != 0) return false;
+  size_t at = 2;
+  return skipDigits(text, at, base) > 0 && at == text.size();
+}
+
+// [-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)?
+bool isDecimalFloat(const std::string &text) {
+  size_t at = 0;
+  skipSign(text, at);
+  size_t whole = skipDigits(text, at);
+  size_t fraction = 0;
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    fraction = skipDigits(text, at);
+  }
+  if (whole == 0 && fraction == 0) return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    skipSign(text, at);
+    if (skipDigits(text, at) == 0) return false;
+  }
+  return at == text.size();
+}
+
+// [-+]?\.(inf|Inf|INF)
+bool isInfinity(const std::string &text) {
+  size_t at = 0;
+  skipSign(text, at);
+  std::string rest = text.substr(at);
+  return rest == ".inf" || rest == ".Inf" || rest == ".INF";
+}
+
+// \.(nan|NaN|NAN)
+bool isNotANumber(const std::string &text) {
+  return text == ".nan" || text == ".NaN" || text == ".NAN";
+}
 
 // yaml-cpp tags every quoted scalar with the non-specific tag "!".
 constexpr const char *kQuotedTag = "!";
@@ -42,9 +98,9 @@ ObjectRef intValue(const std::string &digits, int base) {
 }
 
 ObjectRef floatValue(const std::string &text) {
-  if (std::regex_match(text, kNotANumber))
+  if (isNotANumber(text))
     return ObjectRef(new GenericType<float>(std::numeric_limits<float>::quiet_NaN()));
-  if (std::regex_match(text, kInfinity)) {
+  if (isInfinity(text)) {
     float inf = std::numeric_limits<float>::infinity();
     return ObjectRef(new GenericType<float>(text[0] == '-' ? -inf : inf));
   }
@@ -112,12 +168,10 @@ std::string scalarText(const YAML::Node &node) { return node.IsScalar() ? node.S
 
 ObjectRef typedValue(const std::string &text, bool quoted) {
   if (!quoted) {
-    if (std::regex_match(text, kDecimalInt)) return intValue(text, 10);
-    if (std::regex_match(text, kOctalInt)) return intValue(text.substr(2), 8);
-    if (std::regex_match(text, kHexInt)) return intValue(text.substr(2), 16);
-    if (std::regex_match(text, kFloat) || std::regex_match(text, kInfinity) ||
-        std::regex_match(text, kNotANumber))
-      return floatValue(text);
+    if (isDecimalInt(text)) return intValue(text, 10);
+    if (isPrefixedInt(text, "0o", 8)) return intValue(text.substr(2), 8);
+    if (isPrefixedInt(text, "0x", 16)) return intValue(text.substr(2), 16);
+    if (isDecimalFloat(text) || isInfinity(text) || isNotANumber(text)) return floatValue(text);
   }
   return ObjectRef(new String(text));
 }

@@ -87,7 +87,7 @@ bool Runner::computeFrames() {
       if (settings_.realtime) waitForRealTime(frame);
       computeEnds(frame);
       frames_ = frame + 1;
-      if (settings_.progress) showProgress(false);
+      if (settings_.progress) showProgress();
     }
   } catch (NodeException *e) {
     fail(takeText(e));
@@ -138,9 +138,9 @@ double Runner::audioSeconds(long long frames) const {
   return static_cast<double>(frames) * advance_ / sampleRate_;
 }
 
-void Runner::showProgress(bool force) {
+void Runner::showProgress() {
   Clock::time_point now = Clock::now();
-  if (!force && now - lastProgress_ < kProgressInterval) return;
+  if (now - lastProgress_ < kProgressInterval) return;
   lastProgress_ = now;
   std::ostringstream line;
   line << "\r" << frames_ << " frames";

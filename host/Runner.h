@@ -46,7 +46,8 @@ class Runner {
   bool sourcesHave(int frame);
   void computeEnds(int frame);
   void waitForRealTime(int frame);
-  void showProgress(bool force);
+  // Rewrites the progress line, a few times a second.
+  void showProgress();
   void clearProgress();
   void reportProfile();
   // Seconds of audio in `frames` frames, or a negative number when the

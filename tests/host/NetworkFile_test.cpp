@@ -44,6 +44,8 @@ TEST(NetworkFileTest, ScalarsAreTypedByTheCoreSchema) {
       {"160", true, Kind::String, 0},       {"1.0", true, Kind::String, 0},
       {"1,0", false, Kind::String, 0},      {"true", false, Kind::String, 0},
       {"1_000", false, Kind::String, 0},    {"", false, Kind::String, 0},
+      {"1e", false, Kind::String, 0},       {".", false, Kind::String, 0},
+      {"0x", false, Kind::String, 0},       {"-", false, Kind::String, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.text) + (c.quoted ? " (quoted)" : ""));
