@@ -22,18 +22,23 @@ bool isToolbox(const fs::path &path) {
 }
 }  // namespace
 
-std::vector<std::string> ToolboxLoader::searchFolders(const std::string &installFolder) {
-  std::vector<std::string> folders;
+std::string ToolboxLoader::executableFolder() {
   std::error_code error;
   fs::path self = fs::read_symlink("/proc/self/exe", error);
-  if (!error) folders.push_back(self.parent_path().string());
+  return error ? std::string() : self.parent_path().string();
+}
+
+std::vector<std::string> ToolboxLoader::searchFolders(const std::vector<std::string> &installFolders) {
+  std::vector<std::string> folders;
+  std::string self = executableFolder();
+  if (!self.empty()) folders.push_back(self);
   if (const char *extra = std::getenv("KOLV_TOOLBOX_PATH")) {
     std::istringstream list(extra);
     std::string folder;
     while (std::getline(list, folder, ':'))
       if (!folder.empty()) folders.push_back(folder);
   }
-  if (!installFolder.empty()) folders.push_back(installFolder);
+  folders.insert(folders.end(), installFolders.begin(), installFolders.end());
   return folders;
 }
 

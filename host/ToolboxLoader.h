@@ -10,9 +10,11 @@ namespace KOLV::host {
 
 class ToolboxLoader {
  public:
+  // The folder of the running executable.
+  static std::string executableFolder();
   // The folders searched, in order: the folder of the running executable,
-  // each folder of KOLV_TOOLBOX_PATH, then `installFolder`.
-  static std::vector<std::string> searchFolders(const std::string &installFolder);
+  // each folder of KOLV_TOOLBOX_PATH, then `installFolders`.
+  static std::vector<std::string> searchFolders(const std::vector<std::string> &installFolders);
 
   // Loads every toolbox in `folders`, each real path once. A toolbox that
   // does not load is reported in warnings(), not fatal.

@@ -62,10 +62,19 @@ struct RunCommand {
   std::string snapshots;
 };
 
+// The installed folders under the prefix kolv runs from (wherever the
+// installed tree was moved), then under the prefix it was built for.
+std::vector<fs::path> installedFolders(const char *relative) {
+  return {fs::path(ToolboxLoader::executableFolder()) / ".." / relative,
+          fs::path(KOLV_INSTALL_PREFIX) / relative};
+}
+
 // The folders holding networks/ and data/: the source tree of this build,
-// then the installed share folder.
+// then the installed share folders.
 std::vector<fs::path> dataFolders() {
-  return {fs::path(KOLV_SOURCE_DIR), fs::path(KOLV_INSTALL_PREFIX) / "share" / "kolv"};
+  std::vector<fs::path> folders{fs::path(KOLV_SOURCE_DIR)};
+  for (const fs::path &folder : installedFolders("share/kolv")) folders.push_back(folder);
+  return folders;
 }
 
 fs::path findDataFile(const std::string &relative) {
@@ -73,8 +82,10 @@ fs::path findDataFile(const std::string &relative) {
     std::error_code error;
     if (fs::exists(folder / relative, error)) return fs::absolute(folder / relative);
   }
-  throw NetworkError("cannot find " + relative + " (looked in " + KOLV_SOURCE_DIR + " and " +
-                     KOLV_INSTALL_PREFIX + "/share/kolv)");
+  std::string looked;
+  for (const fs::path &folder : dataFolders())
+    looked += (looked.empty() ? "" : ", ") + folder.lexically_normal().string();
+  throw NetworkError("cannot find " + relative + " (looked in " + looked + ")");
 }
 
 long long parseFrameCount(const std::string &text) {
@@ -215,7 +226,9 @@ void printVersion() {
 
 void loadToolboxes(bool quiet) {
   ToolboxLoader loader;
-  loader.loadAll(ToolboxLoader::searchFolders(std::string(KOLV_INSTALL_PREFIX) + "/lib/kolv"));
+  std::vector<std::string> installed;
+  for (const fs::path &folder : installedFolders("lib/kolv")) installed.push_back(folder.string());
+  loader.loadAll(ToolboxLoader::searchFolders(installed));
   if (quiet) return;
   for (const std::string &warning : loader.warnings()) std::cerr << "kolv: warning: " << warning << '\n';
 }
