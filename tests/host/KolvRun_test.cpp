@@ -187,6 +187,14 @@ TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {
     SCOPED_TRACE(args);
     EXPECT_EQ(runKolv(folder, args).status, 2);
   }
+  auto version = runKolv(folder, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_NE(version.out.find("toolbox PROBE 1.0 (revision 1)"), std::string::npos) << version.out;
+  writeWav(folder / "in.wav", testSignal(1600), SF_FORMAT_PCM_16);
+  writeText(folder / "net.yaml", roundTripNetwork());
+  auto snapshots = runKolv(folder, "run net.yaml --quiet --snapshots shots/run1 --set source.FILE=in.wav");
+  EXPECT_EQ(snapshots.status, 0) << snapshots.err;
+  EXPECT_TRUE(hosttest::fs::is_directory(folder / "shots/run1"));
   auto nodes = runKolv(folder, "nodes WaveSource");
   EXPECT_EQ(nodes.status, 0);
   EXPECT_NE(nodes.out.find("ADVANCE"), std::string::npos);
