@@ -296,13 +296,13 @@ void Network::readFile() {
       throw NetworkError(where(entry.line, entry) + ": duplicate node name (first defined on line " +
                          std::to_string(firstLine[entry.name]) + ")");
     firstLine[entry.name] = entry.line;
-    const YAML::Node &body = it->second;
+    YAML::Node body = it->second;
     if (!body.IsMap())
       throw NetworkError(where(entry.line, entry) + ": expected a map with type, params and inputs");
     std::vector<Binding> bindings;
     for (auto field = body.begin(); field != body.end(); ++field) {
       std::string key = scalarText(field->first);
-      const YAML::Node &value = field->second;
+      YAML::Node value = field->second;
       int line = lineOf(field->first);
       if (key == "type") {
         entry.type = scalarText(value);

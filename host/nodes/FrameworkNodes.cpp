@@ -13,16 +13,15 @@
 namespace KOLV::host {
 
 namespace {
+// The factories live as long as the process, like the registry that lists them.
 template <class T>
 void registerNode(const char *name) {
-  Node::addFactory(name, new NodeFactory<T>(name));
+  static NodeFactory<T> factory(name);
+  Node::addFactory(name, &factory);
 }
 }  // namespace
 
 void registerFrameworkNodes() {
-  static bool registered = false;
-  if (registered) return;
-  registered = true;
   registerNode<WaveSource>("WaveSource");
   registerNode<STFT>("STFT");
   registerNode<ISTFT>("ISTFT");

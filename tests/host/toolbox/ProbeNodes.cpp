@@ -120,12 +120,17 @@ class FailAt : public BufferedNode {
   int frame_;
 };
 
+// Static factories, so that leak checkers see nothing left behind at exit.
+KOLV::NodeFactory<CountingSource> countingSourceFactory("CountingSource");
+KOLV::NodeFactory<Probe> probeFactory("Probe");
+KOLV::NodeFactory<FailAt> failAtFactory("FailAt");
+
 struct ProbeRegistration {
   ProbeRegistration() {
     KOLV::Object::setModuleVersion("PROBE", "1", "1.0");
-    KOLV::Node::addFactory("CountingSource", new KOLV::NodeFactory<CountingSource>("CountingSource"));
-    KOLV::Node::addFactory("Probe", new KOLV::NodeFactory<Probe>("Probe"));
-    KOLV::Node::addFactory("FailAt", new KOLV::NodeFactory<FailAt>("FailAt"));
+    KOLV::Node::addFactory("CountingSource", &countingSourceFactory);
+    KOLV::Node::addFactory("Probe", &probeFactory);
+    KOLV::Node::addFactory("FailAt", &failAtFactory);
   }
 };
 
