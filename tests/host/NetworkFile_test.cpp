@@ -128,6 +128,10 @@ TEST(NetworkFileTest, BadNetworksExitWithStatus2NamingFileLineAndNode) {
        "LENGTH (int), ADVANCE (int))"},
       {"missing parameter", "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 512}\n",
        "parameter ADVANCE (int) is not given (it takes FILE (string), LENGTH (int), ADVANCE (int))"},
+      {"unknown window",
+       std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HAN}\n"
+                                  "    inputs:\n      AUDIO: source.AUDIO\n",
+       "node 'spectrum': WINDOW: unknown window 'HAN' (use HANN, HAMMING or RECTANGLE)"},
       {"unknown key", std::string(kGoodSource) + "    input: {}\n", "net.yaml:8: node 'source' (WaveSource): unknown key 'input'"},
       {"int too large", "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 5000000000}\n",
        "net.yaml:4: node 'source' (WaveSource): parameter LENGTH: the integer 5000000000 does not fit an int"},

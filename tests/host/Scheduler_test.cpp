@@ -43,12 +43,14 @@ class SchedulerTest : public ::testing::Test {
     return status;
   }
 
+  // A Probe reading `input` (a node, for its OUTPUT port, or NODE.PORT).
   std::string probe(const std::string &name, const std::string &input, int ahead, int back,
                     int readAhead, int readBack) {
     return "  " + name + ":\n    type: Probe\n    params: {AHEAD: " + std::to_string(ahead) +
            ", BACK: " + std::to_string(back) + ", READ_AHEAD: " + std::to_string(readAhead) +
            ", READ_BACK: " + std::to_string(readBack) + ", FILE: '" + (folder / (name + ".log")) +
-           "'}\n    inputs: {INPUT: " + input + ".OUTPUT}\n";
+           "'}\n    inputs: {INPUT: " + (input.find('.') == std::string::npos ? input + ".OUTPUT" : input) +
+           "}\n";
   }
 
   static std::string counter(int frames) {
@@ -136,4 +138,20 @@ TEST_F(SchedulerTest, ObjectReaderPadsWithZerosShapedLikeItsLastMatrix) {
   KOLV::RCPtr<KOLV::Matrix<float>> past = reader->getOutput(0, 2);
   EXPECT_EQ(past->nrows(), 2);
   EXPECT_EQ(past->ncols(), 3);
+}
+
+TEST_F(SchedulerTest, WaveSourceFramesThePaddedEndOfTheRecording) {
+  hosttest::Wav wav;
+  wav.channels = 1;
+  wav.rate = 16000;
+  wav.samples.assign(500, 0.0);  // ceil(500 / 160) = 4 frames
+  for (int t = 0; t < 4; ++t) wav.samples[160 * t] = 100.0 * (t + 1);
+  hosttest::writeWav(folder / "in.wav", wav, SF_FORMAT_PCM_16);
+  auto network = load("nodes:\n  source:\n    type: WaveSource\n    params: {FILE: '" + (folder / "in.wav") +
+                      "', LENGTH: 200, ADVANCE: 160}\n" + probe("probe", "source.AUDIO", 2, 0, 2, 0));
+  std::string messages;
+  ASSERT_EQ(run(*network, messages), 0) << messages;
+  EXPECT_EQ(frames, 4);
+  EXPECT_EQ(hosttest::readText(folder / "probe.log"),
+            "0: 100 200 300\n1: 200 300 400\n2: 300 400 0\n3: 400 0 0\n");
 }
