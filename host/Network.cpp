@@ -162,6 +162,13 @@ bool splitAtLastDot(const std::string &text, std::string &before, std::string &a
   return true;
 }
 
+// The object type of port `name` in `ports`, or "" when it is not described.
+std::string portType(const std::vector<PortInfo> &ports, const std::string &name) {
+  for (const PortInfo &port : ports)
+    if (port.name == name) return port.objectType;
+  return "";
+}
+
 std::string scalarText(const YAML::Node &node) { return node.IsScalar() ? node.Scalar() : ""; }
 
 }  // namespace
@@ -442,11 +449,26 @@ void Network::connect(Entry &entry, const std::vector<Binding> &bindings) {
       throw NetworkError(where(b.line, entry) + ": input " + b.port + ": node '" + producerName +
                          "' has no output port '" + port + "' (its outputs: " + quoteList(outputs) + ")");
     }
+    checkPortTypes(entry, b, *producer, port);
     node.connectInput(input, producer->node.get(), output);
   }
   for (const std::string &input : inputs)
     if (!bound.count(input))
       throw NetworkError(where(entry.line, entry) + ": input " + input + " is not bound");
+}
+
+void Network::checkPortTypes(const Entry &consumer, const Binding &binding, const Entry &producer,
+                             const std::string &outputPort) const {
+  const NodeDescription *in = Node::getFactoryNamed(consumer.type)->description();
+  const NodeDescription *out = Node::getFactoryNamed(producer.type)->description();
+  if (!in || !out) return;
+  std::string wanted = portType(in->inputs, binding.port);
+  std::string given = portType(out->outputs, outputPort);
+  // Ports that take or give any object, or describe their frames in words,
+  // are not checked.
+  if (!Object::hasObjectType(wanted) || !Object::hasObjectType(given) || wanted == given) return;
+  throw NetworkError(where(binding.line, consumer) + ": input " + binding.port + " takes " + wanted +
+                     " frames, but " + binding.target + " gives " + given);
 }
 
 void Network::checkAcyclic() const {

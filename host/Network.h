@@ -90,6 +90,8 @@ class Network {
   void check(const Entry &entry) const;
   void construct(Entry &entry);
   void connect(Entry &entry, const std::vector<Binding> &bindings);
+  void checkPortTypes(const Entry &consumer, const Binding &binding, const Entry &producer,
+                      const std::string &outputPort) const;
   void checkAcyclic() const;
   Entry *find(const std::string &name);
   std::string where(int line, const Entry &entry) const;

@@ -44,7 +44,7 @@ void ISTFT::makeChannels(int channels) {
 }
 
 void ISTFT::calculate(int, int count, Buffer &out) {
-  RCPtr<Matrix<std::complex<float>>> spectrum = getInput(spectrumID_, count);
+  auto spectrum = typedInput<Matrix<std::complex<float>>>(*this, spectrumID_, count);
   int bins = length_ / 2 + 1;
   if (spectrum->ncols() != bins)
     KOLV_NODE_ERROR(getName(), "input SPECTRUM has " + std::to_string(spectrum->ncols()) +

@@ -7,12 +7,30 @@
 #include <string>
 
 #include "BaseException.h"
+#include "Node.h"
 
 namespace KOLV::host {
 
 [[noreturn]] inline void throwNodeError(const std::string &nodeName, const std::string &what,
                                         const char *file, int line) {
   throw new GeneralException("node '" + nodeName + "': " + what, file, line);
+}
+
+// Frame `count` of input `id` of `node` as a T; a frame of another type is
+// an error naming the port and both types.
+template <class T>
+RCPtr<T> typedInput(Node &node, int id, int count) {
+  ObjectRef frame = node.getInput(id, count);
+  if (dynamic_cast<T *>(frame.get())) return RCPtr<T>(frame);
+  try {
+    return RCPtr<T>(frame);  // a registered conversion may still apply
+  } catch (BaseException *e) {
+    delete e;
+  }
+  throwNodeError(node.getName(),
+                 "input " + node.inputName(id) + " needs " + T::kClassName + " frames, got " +
+                     (frame ? frame->className() : std::string("no object")),
+                 __FILE_NAME__, __LINE__);
 }
 
 }  // namespace KOLV::host

@@ -34,7 +34,7 @@ STFT::STFT(std::string nodeName, ParameterSet params) : BufferedNode(nodeName, p
 }
 
 void STFT::calculate(int, int count, Buffer &out) {
-  RCPtr<Matrix<float>> audio = getInput(audioID_, count);
+  auto audio = typedInput<Matrix<float>>(*this, audioID_, count);
   if (audio->ncols() != length_)
     KOLV_NODE_ERROR(getName(), "input AUDIO has " + std::to_string(audio->ncols()) +
                                    " samples per frame, LENGTH is " + std::to_string(length_));

@@ -39,7 +39,7 @@ SourceTable::SourceTable(std::string nodeName, ParameterSet params)
 }
 
 void SourceTable::calculate(int, int count, Buffer &) {
-  RCPtr<Vector<ObjectRef>> sources = getInput(sourcesID_, count);
+  auto sources = typedInput<Vector<ObjectRef>>(*this, sourcesID_, count);
   for (size_t i = 0; i < sources->size(); ++i) {
     auto *source = dynamic_cast<const Source *>((*sources)[i].get());
     if (!source)

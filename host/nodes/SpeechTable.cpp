@@ -1,5 +1,6 @@
 #include "SpeechTable.h"
 
+#include "NodeError.h"
 #include "Vector.h"
 
 namespace KOLV::host {
@@ -21,7 +22,7 @@ SpeechTable::SpeechTable(std::string nodeName, ParameterSet params)
 }
 
 void SpeechTable::calculate(int, int count, Buffer &) {
-  RCPtr<Vector<ObjectRef>> decision = getInput(decisionID_, count);
+  auto decision = typedInput<Vector<ObjectRef>>(*this, decisionID_, count);
   writeRow(count, decision->empty() ? "0" : "1");
 }
 

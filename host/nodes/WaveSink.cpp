@@ -75,7 +75,7 @@ void WaveSink::close() {
 }
 
 void WaveSink::calculate(int, int count, Buffer &) {
-  RCPtr<Matrix<float>> audio = getInput(audioID_, count);
+  auto audio = typedInput<Matrix<float>>(*this, audioID_, count);
   if (!sndfile_) open(audio->nrows());
   if (audio->nrows() != channels_)
     KOLV_NODE_ERROR(getName(), "input AUDIO has " + std::to_string(audio->nrows()) +

@@ -132,6 +132,13 @@ TEST(NetworkFileTest, BadNetworksExitWithStatus2NamingFileLineAndNode) {
        std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HAN}\n"
                                   "    inputs:\n      AUDIO: source.AUDIO\n",
        "node 'spectrum': WINDOW: unknown window 'HAN' (use HANN, HAMMING or RECTANGLE)"},
+      {"port types differ",
+       std::string(kGoodSource) +
+           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n    inputs: {AUDIO: source.AUDIO}\n"
+           "  sink:\n    type: WaveSink\n    params: {FILE: o.wav, SAMPLING_RATE: 16000}\n"
+           "    inputs: {AUDIO: spectrum.SPECTRUM}\n",
+       "net.yaml:15: node 'sink' (WaveSink): input AUDIO takes Matrix<float> frames, but spectrum.SPECTRUM "
+       "gives Matrix<complex<float>>"},
       {"unknown key", std::string(kGoodSource) + "    input: {}\n", "net.yaml:8: node 'source' (WaveSource): unknown key 'input'"},
       {"int too large", "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 5000000000}\n",
        "net.yaml:4: node 'source' (WaveSource): parameter LENGTH: the integer 5000000000 does not fit an int"},

@@ -140,6 +140,18 @@ TEST(TextNodesTest, SpeechTableRowsStayWholeWhenTheRunFails) {
   EXPECT_EQ(readText(folder / "table.csv"), expected.substr(0, expected.find("2,0.02")));
 }
 
+TEST(TextNodesTest, FramesOfTheWrongTypeNameThePortAndBothTypes) {
+  ScratchFolder folder;
+  writeText(folder / "in.txt", sourceVector({}));
+  writeText(folder / "net.yaml",
+            "nodes:\n  reader: {type: ObjectReader, params: {FILE: in.txt}}\n"
+            "  sink: {type: WaveSink, params: {FILE: o.wav, SAMPLING_RATE: 16000}, inputs: {AUDIO: reader.OUTPUT}}\n");
+  auto result = runKolv(folder, "run net.yaml --quiet");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("node 'sink' (WaveSink) failed at frame 0: "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("input AUDIO needs Matrix<float> frames, got Vector<ObjectRef>"), std::string::npos);
+}
+
 TEST(TextNodesTest, SourceTableRefusesVectorsOfOtherObjects) {
   ScratchFolder folder;
   writeText(folder / "in.txt", "<Vector<ObjectRef> <Matrix<float> <rows 0> <cols 0> <data > > > \n");
