@@ -69,12 +69,17 @@ void BM_SpectralRoundTrip(benchmark::State &state) {
   fs::path folder = scratchFolder();
   std::string input = (folder / "in.wav").string();
   if (!fs::exists(input)) writeTestRecording(input);
-  std::ofstream(folder / "net.yaml") << "nodes:\n"
-      "  source: {type: WaveSource, params: {FILE: '" << input << "', LENGTH: 512, ADVANCE: 160}}\n"
-      "  spectrum: {type: STFT, params: {LENGTH: 512, WINDOW: HANN}, inputs: {AUDIO: source.AUDIO}}\n"
-      "  back: {type: ISTFT, params: {LENGTH: 512, ADVANCE: 160, WINDOW: HANN},\n"
-      "         inputs: {SPECTRUM: spectrum.SPECTRUM}}\n"
-      "  sink: {type: WaveSink, params: {FILE: '" << (folder / "out.wav").string()
+  std::ofstream(folder / "net.yaml")
+      << "nodes:\n"
+         "  source: {type: WaveSource, params: {FILE: '"
+      << input
+      << "', LENGTH: 512, ADVANCE: 160}}\n"
+         "  spectrum: {type: STFT, params: {LENGTH: 512, WINDOW: HANN}, inputs: {AUDIO: "
+         "source.AUDIO}}\n"
+         "  back: {type: ISTFT, params: {LENGTH: 512, ADVANCE: 160, WINDOW: HANN},\n"
+         "         inputs: {SPECTRUM: spectrum.SPECTRUM}}\n"
+         "  sink: {type: WaveSink, params: {FILE: '"
+      << (folder / "out.wav").string()
       << "', SAMPLING_RATE: 16000}, inputs: {AUDIO: back.AUDIO}}\n";
   long long frames = 0;
   for (auto _ : state) {
@@ -83,7 +88,8 @@ void BM_SpectralRoundTrip(benchmark::State &state) {
   }
   state.SetItemsProcessed(frames);
   // Seconds of audio per second of run: the multiple of real time.
-  state.counters["x_realtime"] = benchmark::Counter(frames * 160.0 / kRate, benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] =
+      benchmark::Counter(frames * 160.0 / kRate, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SpectralRoundTrip)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -97,7 +103,8 @@ class ConstantSource : public KOLV::BufferedNode {
     frame_ = KOLV::ObjectRef(new KOLV::Matrix<float>(1, 1));
   }
   static const KOLV::NodeDescription &description() {
-    static const KOLV::NodeDescription d{"constant frames", {}, {{"OUTPUT", "Matrix<float>", ""}}, {}};
+    static const KOLV::NodeDescription d{
+        "constant frames", {}, {{"OUTPUT", "Matrix<float>", ""}}, {}};
     return d;
   }
   void calculate(int, int count, KOLV::Buffer &out) override { out[count] = frame_; }
@@ -118,7 +125,9 @@ class PassOn : public KOLV::BufferedNode {
         "passes on", {{"INPUT", "any", ""}}, {{"OUTPUT", "any", ""}}, {}};
     return d;
   }
-  void calculate(int, int count, KOLV::Buffer &out) override { out[count] = getInput(input_, count); }
+  void calculate(int, int count, KOLV::Buffer &out) override {
+    out[count] = getInput(input_, count);
+  }
 
  private:
   int input_;

@@ -105,7 +105,8 @@ ObjectRef floatValue(const std::string &text) {
     return ObjectRef(new GenericType<float>(text[0] == '-' ? -inf : inf));
   }
   float value = std::strtof(text.c_str(), nullptr);
-  if (std::isinf(value)) throw std::invalid_argument("the number " + text + " does not fit a float");
+  if (std::isinf(value))
+    throw std::invalid_argument("the number " + text + " does not fit a float");
   return ObjectRef(new GenericType<float>(value));
 }
 
@@ -133,9 +134,15 @@ std::string castErrorText(const ObjectRef &value, ValueType wanted) {
   std::string actual = typeid(*value.get()).name();
   BaseException *e = nullptr;
   switch (wanted) {
-    case ValueType::Int: e = new CastException<int>(actual); break;
-    case ValueType::Float: e = new CastException<float>(actual); break;
-    case ValueType::String: e = new CastException<String>(actual); break;
+    case ValueType::Int:
+      e = new CastException<int>(actual);
+      break;
+    case ValueType::Float:
+      e = new CastException<float>(actual);
+      break;
+    case ValueType::String:
+      e = new CastException<String>(actual);
+      break;
   }
   std::string text = e->text();
   delete e;
@@ -144,9 +151,12 @@ std::string castErrorText(const ObjectRef &value, ValueType wanted) {
 
 const char *castHint(ValueType wanted) {
   switch (wanted) {
-    case ValueType::Int: return "write an int without a decimal point, e.g. 160";
-    case ValueType::Float: return "write a float with a decimal point, e.g. 1.0";
-    case ValueType::String: return "write a word or a quoted string, e.g. HANN or \"160\"";
+    case ValueType::Int:
+      return "write an int without a decimal point, e.g. 160";
+    case ValueType::Float:
+      return "write a float with a decimal point, e.g. 1.0";
+    case ValueType::String:
+      return "write a word or a quoted string, e.g. HANN or \"160\"";
   }
   return "";
 }
@@ -229,7 +239,8 @@ std::vector<FrameRange> planBuffers(const std::vector<BufferedNode *> &nodes) {
       for (const Read &r : readers[n]) {
         FrameRange consumer = computed(r.consumer);
         const BufferedNode::InputRequest &request = nodes[r.consumer]->inputRequest(r.input);
-        FrameRange reach{consumer.lowest - request.framesBack, consumer.highest + request.framesAhead};
+        FrameRange reach{consumer.lowest - request.framesBack,
+                         consumer.highest + request.framesAhead};
         range.lowest = read ? std::min(range.lowest, reach.lowest) : reach.lowest;
         range.highest = read ? std::max(range.highest, reach.highest) : reach.highest;
         read = true;
@@ -242,7 +253,8 @@ std::vector<FrameRange> planBuffers(const std::vector<BufferedNode *> &nodes) {
     FrameRange own = ranges[n];
     for (int o = 0; o < nodes[n]->numOutputs(); ++o) {
       own.lowest = std::min(own.lowest, ranges[n].lowest - nodes[n]->outputRecord(o).framesBack);
-      own.highest = std::max(own.highest, ranges[n].highest + nodes[n]->outputRecord(o).framesAhead);
+      own.highest =
+          std::max(own.highest, ranges[n].highest + nodes[n]->outputRecord(o).framesAhead);
     }
     return own;
   };
@@ -279,7 +291,8 @@ void Network::readFile() {
   } catch (YAML::BadFile &) {
     throw NetworkError(file_ + ": cannot read the network file");
   } catch (YAML::ParserException &e) {
-    throw NetworkError(file_ + ":" + std::to_string(e.mark.line + 1) + ": YAML syntax error: " + e.msg);
+    throw NetworkError(file_ + ":" + std::to_string(e.mark.line + 1) +
+                       ": YAML syntax error: " + e.msg);
   }
   if (!root.IsMap() || !root["nodes"])
     throw NetworkError(file_ + ": a network file is a map with the key 'nodes'");
@@ -300,12 +313,14 @@ void Network::readFile() {
     if (entry.name.empty())
       throw NetworkError(file_ + ":" + std::to_string(entry.line) + ": a node name must be a word");
     if (firstLine.count(entry.name))
-      throw NetworkError(where(entry.line, entry) + ": duplicate node name (first defined on line " +
+      throw NetworkError(where(entry.line, entry) +
+                         ": duplicate node name (first defined on line " +
                          std::to_string(firstLine[entry.name]) + ")");
     firstLine[entry.name] = entry.line;
     YAML::Node body = it->second;
     if (!body.IsMap())
-      throw NetworkError(where(entry.line, entry) + ": expected a map with type, params and inputs");
+      throw NetworkError(where(entry.line, entry) +
+                         ": expected a map with type, params and inputs");
     std::vector<Binding> bindings;
     for (auto field = body.begin(); field != body.end(); ++field) {
       std::string key = scalarText(field->first);
@@ -313,7 +328,8 @@ void Network::readFile() {
       int line = lineOf(field->first);
       if (key == "type") {
         entry.type = scalarText(value);
-        if (entry.type.empty()) throw NetworkError(where(line, entry) + ": 'type' must be a node type name");
+        if (entry.type.empty())
+          throw NetworkError(where(line, entry) + ": 'type' must be a node type name");
       } else if (key == "params") {
         if (!value.IsMap() && !value.IsNull())
           throw NetworkError(where(line, entry) + ": 'params' must map parameter names to values");
@@ -327,8 +343,8 @@ void Network::readFile() {
                                " needs a single value (a number or a string)");
           const std::string &tag = param->second.Tag();
           try {
-            entry.params.add(name, typedValue(param->second.Scalar(),
-                                              tag == kQuotedTag || tag == kStringTag));
+            entry.params.add(
+                name, typedValue(param->second.Scalar(), tag == kQuotedTag || tag == kStringTag));
           } catch (std::invalid_argument &e) {
             throw NetworkError(where(paramLine, entry) + ": parameter " + name + ": " + e.what());
           }
@@ -337,7 +353,8 @@ void Network::readFile() {
         if (!value.IsMap() && !value.IsNull())
           throw NetworkError(where(line, entry) + ": 'inputs' must map input ports to NODE.PORT");
         for (auto input = value.begin(); value.IsMap() && input != value.end(); ++input)
-          bindings.push_back({scalarText(input->first), scalarText(input->second), lineOf(input->first)});
+          bindings.push_back(
+              {scalarText(input->first), scalarText(input->second), lineOf(input->first)});
       } else {
         throw NetworkError(where(line, entry) + ": unknown key '" + key +
                            "' (a node has type, params and inputs)");
@@ -358,7 +375,8 @@ Network::Entry *Network::find(const std::string &name) {
 void Network::build(const std::vector<ParameterOverride> &overrides) {
   for (const ParameterOverride &o : overrides) {
     Entry *entry = find(o.node);
-    if (!entry) throw NetworkError(file_ + ": --set " + o.text + ": no node named '" + o.node + "'");
+    if (!entry)
+      throw NetworkError(file_ + ": --set " + o.text + ": no node named '" + o.node + "'");
     entry->params.add(o.parameter, o.value);
   }
   // Every node is checked before any is built: building may open files or
@@ -376,8 +394,8 @@ void Network::check(const Entry &entry) const {
     std::vector<std::string> known;
     for (_NodeFactory *f : Node::factories()) known.push_back(f->getName());
     std::sort(known.begin(), known.end());
-    throw NetworkError(where(entry.line, entry) + ": unknown node type (known types: " +
-                       quoteList(known) + ")");
+    throw NetworkError(where(entry.line, entry) +
+                       ": unknown node type (known types: " + quoteList(known) + ")");
   }
   if (const NodeDescription *description = factory->description()) {
     std::set<std::string> given;
@@ -429,8 +447,8 @@ void Network::connect(Entry &entry, const std::vector<Binding> &bindings) {
   for (const Binding &b : bindings) {
     int input = node.findInput(b.port);
     if (input < 0)
-      throw NetworkError(where(b.line, entry) + ": no input port '" + b.port + "' (its inputs: " +
-                         quoteList(inputs) + ")");
+      throw NetworkError(where(b.line, entry) + ": no input port '" + b.port +
+                         "' (its inputs: " + quoteList(inputs) + ")");
     if (!bound.insert(b.port).second)
       throw NetworkError(where(b.line, entry) + ": input " + b.port + " is bound twice");
     std::string producerName, port;
@@ -447,7 +465,8 @@ void Network::connect(Entry &entry, const std::vector<Binding> &bindings) {
       for (int o = 0; o < producer->node->numOutputs(); ++o)
         outputs.push_back(producer->node->outputName(o));
       throw NetworkError(where(b.line, entry) + ": input " + b.port + ": node '" + producerName +
-                         "' has no output port '" + port + "' (its outputs: " + quoteList(outputs) + ")");
+                         "' has no output port '" + port + "' (its outputs: " + quoteList(outputs) +
+                         ")");
     }
     checkPortTypes(entry, b, *producer, port);
     node.connectInput(input, producer->node.get(), output);
@@ -467,8 +486,8 @@ void Network::checkPortTypes(const Entry &consumer, const Binding &binding, cons
   // Ports that take or give any object, or describe their frames in words,
   // are not checked.
   if (!Object::hasObjectType(wanted) || !Object::hasObjectType(given) || wanted == given) return;
-  throw NetworkError(where(binding.line, consumer) + ": input " + binding.port + " takes " + wanted +
-                     " frames, but " + binding.target + " gives " + given);
+  throw NetworkError(where(binding.line, consumer) + ": input " + binding.port + " takes " +
+                     wanted + " frames, but " + binding.target + " gives " + given);
 }
 
 void Network::checkAcyclic() const {
@@ -483,7 +502,8 @@ void Network::checkAcyclic() const {
       std::string cycle;
       auto start = std::find(path.begin(), path.end(), &entry);
       for (auto it = start; it != path.end(); ++it) cycle += (*it)->name + " <- ";
-      throw NetworkError(where(entry.line, entry) + ": the network has a cycle: " + cycle + entry.name);
+      throw NetworkError(where(entry.line, entry) + ": the network has a cycle: " + cycle +
+                         entry.name);
     }
     state[node] = 1;
     path.push_back(&entry);

@@ -15,6 +15,10 @@ namespace KOLV::host {
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+// Column widths of the profile table.
+constexpr int kNameWidth = 24;
+constexpr int kSecondsWidth = 10;
+constexpr int kShareWidth = 6;
 
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -28,7 +32,10 @@ std::string takeText(BaseException *e) {
 }  // namespace
 
 Runner::Runner(Network &network, RunSettings settings, std::ostream &messages)
-    : network_(network), sources_(network.sources()), ends_(network.ends()), settings_(settings),
+    : network_(network),
+      sources_(network.sources()),
+      ends_(network.ends()),
+      settings_(settings),
       messages_(messages) {
   for (BufferedNode *node : sources_)
     if (auto *wave = dynamic_cast<WaveSource *>(node)) {
@@ -191,10 +198,10 @@ void Runner::reportProfile() {
   out << '\n';
   for (const Network::Entry &entry : network_.entries()) {
     double seconds = entry.node->profileSeconds();
-    out << std::setprecision(3) << "  " << std::left << std::setw(24) << entry.name << ' '
-        << std::setw(24) << entry.type << std::right << std::setw(10) << seconds << " s "
-        << std::setprecision(1) << std::setw(6) << (total > 0.0 ? 100.0 * seconds / total : 0.0)
-        << " %\n";
+    out << std::setprecision(3) << "  " << std::left << std::setw(kNameWidth) << entry.name << ' '
+        << std::setw(kNameWidth) << entry.type << std::right << std::setw(kSecondsWidth) << seconds
+        << " s " << std::setprecision(1) << std::setw(kShareWidth)
+        << (total > 0.0 ? 100.0 * seconds / total : 0.0) << " %\n";
   }
   out << "  peak resident memory: " << peakResidentKilobytes() << " kB\n";
   messages_ << out.str();

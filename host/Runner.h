@@ -16,8 +16,8 @@ namespace KOLV::host {
 struct RunSettings {
   long long maxFrames = -1;  // -1: until the input ends
   bool quiet = false;
-  bool progress = false;     // show the progress line
-  bool realtime = false;     // pace frames at the speed of the audio
+  bool progress = false;  // show the progress line
+  bool realtime = false;  // pace frames at the speed of the audio
   bool profile = false;
 };
 
@@ -60,7 +60,7 @@ class Runner {
   std::vector<BufferedNode *> ends_;
   RunSettings settings_;
   std::ostream &messages_;
-  int advance_ = 0;       // of the network's audio, 0 if none
+  int advance_ = 0;  // of the network's audio, 0 if none
   int sampleRate_ = 0;
   long long frames_ = 0;
   std::chrono::steady_clock::time_point start_;

@@ -28,7 +28,8 @@ std::string ToolboxLoader::executableFolder() {
   return error ? std::string() : self.parent_path().string();
 }
 
-std::vector<std::string> ToolboxLoader::searchFolders(const std::vector<std::string> &installFolders) {
+std::vector<std::string> ToolboxLoader::searchFolders(
+    const std::vector<std::string> &installFolders) {
   std::vector<std::string> folders;
   std::string self = executableFolder();
   if (!self.empty()) folders.push_back(self);

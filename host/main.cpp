@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "GenericType.h"
 #include "Network.h"
 #include "Node.h"
-#include "GenericType.h"
 #include "Object.h"
 #include "RunOptions.h"
 #include "Runner.h"
@@ -29,6 +29,12 @@ constexpr int kUsageError = 2;
 constexpr const char *kDefaultNetwork = "networks/default.yaml";
 constexpr const char *kDemoRecording = "data/demo/scene.wav";
 constexpr const char *kDemoSourceNode = "source";
+// Column widths of `kolv nodes TYPE`.
+constexpr int kPortNameWidth = 20;
+constexpr int kObjectTypeWidth = 26;
+constexpr int kParameterNameWidth = 28;
+constexpr int kValueTypeWidth = 8;
+constexpr int kUnitWidth = 10;
 
 const char *const kUsage =
     "usage: kolv run [NETWORK] [--set NODE.PARAM=VALUE]... [--frames N] [--snapshots DIR]\n"
@@ -146,9 +152,10 @@ int runNetwork(const std::vector<std::string> &args) {
   for (const std::string &text : command.overrides) overrides.push_back(parseOverride(text));
   if (demo) {
     command.network = findDataFile(kDefaultNetwork).string();
-    bool ownRecording = std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
-      return o.node == kDemoSourceNode && o.parameter == "FILE";
-    });
+    bool ownRecording =
+        std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
+          return o.node == kDemoSourceNode && o.parameter == "FILE";
+        });
     // The demo recording goes first, so that a recording given with --set wins.
     if (!ownRecording)
       overrides.insert(overrides.begin(),
@@ -159,7 +166,8 @@ int runNetwork(const std::vector<std::string> &args) {
     std::error_code error;
     fs::create_directories(command.snapshots, error);
     if (error)
-      throw UsageError{"cannot create the snapshot folder " + command.snapshots + ": " + error.message()};
+      throw UsageError{"cannot create the snapshot folder " + command.snapshots + ": " +
+                       error.message()};
     runOptions().snapshotDirectory = command.snapshots;
   }
   // Nodes may consult the run options when they are built.
@@ -185,8 +193,8 @@ void printPorts(const char *title, const std::vector<PortInfo> &ports) {
   std::cout << title << ":\n";
   if (ports.empty()) std::cout << "  (none)\n";
   for (const PortInfo &p : ports)
-    std::cout << "  " << std::left << std::setw(20) << p.name << std::setw(26) << p.objectType
-              << p.meaning << '\n';
+    std::cout << "  " << std::left << std::setw(kPortNameWidth) << p.name
+              << std::setw(kObjectTypeWidth) << p.objectType << p.meaning << '\n';
 }
 
 int listNodes(const std::vector<std::string> &args) {
@@ -213,8 +221,9 @@ int listNodes(const std::vector<std::string> &args) {
   std::cout << "parameters:\n";
   if (d->parameters.empty()) std::cout << "  (none)\n";
   for (const ParameterInfo &p : d->parameters)
-    std::cout << "  " << std::left << std::setw(28) << p.name << std::setw(8) << valueTypeName(p.type)
-              << std::setw(10) << (p.unit.empty() ? "-" : p.unit) << p.meaning << '\n';
+    std::cout << "  " << std::left << std::setw(kParameterNameWidth) << p.name
+              << std::setw(kValueTypeWidth) << valueTypeName(p.type) << std::setw(kUnitWidth)
+              << (p.unit.empty() ? "-" : p.unit) << p.meaning << '\n';
   return 0;
 }
 
@@ -230,7 +239,8 @@ void loadToolboxes(bool quiet) {
   for (const fs::path &folder : installedFolders("lib/kolv")) installed.push_back(folder.string());
   loader.loadAll(ToolboxLoader::searchFolders(installed));
   if (quiet) return;
-  for (const std::string &warning : loader.warnings()) std::cerr << "kolv: warning: " << warning << '\n';
+  for (const std::string &warning : loader.warnings())
+    std::cerr << "kolv: warning: " << warning << '\n';
 }
 
 int dispatch(const std::vector<std::string> &args) {

@@ -146,18 +146,23 @@ class WavStreamInput : public AudioInput {
   static Encoding encodingOf(uint16_t tag, int bits) {
     if (tag == kFormatPcm) {
       switch (bits) {
-        case 8: return Encoding::Unsigned8;
-        case 16: return Encoding::Int16;
-        case 24: return Encoding::Int24;
-        case 32: return Encoding::Int32;
-        default: break;
+        case 8:
+          return Encoding::Unsigned8;
+        case 16:
+          return Encoding::Int16;
+        case 24:
+          return Encoding::Int24;
+        case 32:
+          return Encoding::Int32;
+        default:
+          break;
       }
     } else if (tag == kFormatFloat) {
       if (bits == 32) return Encoding::Float32;
       if (bits == 64) return Encoding::Float64;
     }
-    throw std::runtime_error("unsupported sample format (format tag " + std::to_string(tag) +
-                             ", " + std::to_string(bits) + " bits)");
+    throw std::runtime_error("unsupported sample format (format tag " + std::to_string(tag) + ", " +
+                             std::to_string(bits) + " bits)");
   }
 
   void decode(const unsigned char *p, float *out, long samples) const {
@@ -185,7 +190,8 @@ class WavStreamInput : public AudioInput {
           break;
         }
         case Encoding::Float64: {
-          uint64_t bitsValue = static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
+          uint64_t bitsValue =
+              static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
           double d;
           std::memcpy(&d, &bitsValue, sizeof d);
           out[i] = static_cast<float>(d * kFullScale);

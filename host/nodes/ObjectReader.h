@@ -28,9 +28,9 @@ class ObjectReader : public BufferedNode {
   std::string file_;
   std::ifstream in_;
   bool ended_ = false;
-  int firstHeld_ = 0;          // frame number of held_.front()
+  int firstHeld_ = 0;           // frame number of held_.front()
   std::deque<ObjectRef> held_;  // objects read ahead and not yet delivered
-  ObjectRef last_;             // the last object of the file read so far
+  ObjectRef last_;              // the last object of the file read so far
 };
 
 }  // namespace KOLV::host

@@ -17,7 +17,8 @@ void openOutputFile(std::ofstream &out, const std::string &path, const std::stri
   std::error_code error;
   if (!parent.empty()) std::filesystem::create_directories(parent, error);
   if (error)
-    KOLV_NODE_ERROR(nodeName, "cannot create the folder of FILE '" + path + "': " + error.message());
+    KOLV_NODE_ERROR(nodeName,
+                    "cannot create the folder of FILE '" + path + "': " + error.message());
   out.open(path);
   if (!out) KOLV_NODE_ERROR(nodeName, "cannot write FILE '" + path + "'");
 }

@@ -12,9 +12,11 @@ const NodeDescription &STFT::description() {
   static const NodeDescription d{
       "Short-time Fourier transform of each frame: X[k] = sum w[n] x[n] exp(-j2pi kn/LENGTH)",
       {{"AUDIO", "Matrix<float>", "channels x LENGTH samples"}},
-      {{"SPECTRUM", "Matrix<complex<float>>", "channels x (LENGTH/2 + 1) bins, 0 to half the rate"}},
+      {{"SPECTRUM", "Matrix<complex<float>>",
+        "channels x (LENGTH/2 + 1) bins, 0 to half the rate"}},
       {{"LENGTH", ValueType::Int, "samples", "transform length, the frame length of AUDIO"},
-       {"WINDOW", ValueType::String, "", "analysis window: HANN, HAMMING or RECTANGLE (periodic)"}}};
+       {"WINDOW", ValueType::String, "",
+        "analysis window: HANN, HAMMING or RECTANGLE (periodic)"}}};
   return d;
 }
 

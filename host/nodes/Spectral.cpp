@@ -51,8 +51,11 @@ void SpectrumAnalyzer::analyze(const float *signal, std::complex<float> *spectru
 }
 
 OverlapAdder::OverlapAdder(std::vector<float> window, int advance)
-    : length_(static_cast<int>(window.size())), advance_(advance), window_(std::move(window)),
-      sum_(length_, 0.0f), norm_(length_, 0.0f) {
+    : length_(static_cast<int>(window.size())),
+      advance_(advance),
+      window_(std::move(window)),
+      sum_(length_, 0.0f),
+      norm_(length_, 0.0f) {
   double steady = 0.0;
   for (float w : window_) steady += static_cast<double>(w) * w;
   normFloor_ = kRelativeNormFloor * static_cast<float>(steady / advance_);

@@ -20,16 +20,18 @@ TableSink::TableSink(std::string nodeName, const ParameterSet &params, const cha
   samplingRate_ = dereference_cast<int>(parameters.get("SAMPLING_RATE"));
   processInOrder = true;
   if (advance_ < 1)
-    KOLV_NODE_ERROR(getName(), "ADVANCE must be at least 1 sample, not " + std::to_string(advance_));
+    KOLV_NODE_ERROR(getName(),
+                    "ADVANCE must be at least 1 sample, not " + std::to_string(advance_));
   if (samplingRate_ < 1)
-    KOLV_NODE_ERROR(getName(), "SAMPLING_RATE must be positive, not " + std::to_string(samplingRate_));
+    KOLV_NODE_ERROR(getName(),
+                    "SAMPLING_RATE must be positive, not " + std::to_string(samplingRate_));
   std::filesystem::path parent = std::filesystem::path(file_).parent_path();
   std::error_code error;
   if (!parent.empty()) std::filesystem::create_directories(parent, error);
   out_ = error ? nullptr : std::fopen(file_.c_str(), "w");
   if (!out_)
-    KOLV_NODE_ERROR(getName(), "cannot write FILE '" + file_ + "': " +
-                                   (error ? error.message() : std::strerror(errno)));
+    KOLV_NODE_ERROR(getName(), "cannot write FILE '" + file_ +
+                                   "': " + (error ? error.message() : std::strerror(errno)));
   std::fprintf(out_, "%s\n", header);
 }
 

@@ -47,12 +47,14 @@ WaveSink::WaveSink(std::string nodeName, ParameterSet params) : BufferedNode(nod
   sampleRate_ = dereference_cast<int>(parameters.get("SAMPLING_RATE"));
   processInOrder = true;
   if (sampleRate_ < 1)
-    KOLV_NODE_ERROR(getName(), "SAMPLING_RATE must be positive, not " + std::to_string(sampleRate_));
+    KOLV_NODE_ERROR(getName(),
+                    "SAMPLING_RATE must be positive, not " + std::to_string(sampleRate_));
   std::filesystem::path parent = std::filesystem::path(file_).parent_path();
   std::error_code error;
   if (!parent.empty()) std::filesystem::create_directories(parent, error);
   if (error)
-    KOLV_NODE_ERROR(getName(), "cannot create the folder of FILE '" + file_ + "': " + error.message());
+    KOLV_NODE_ERROR(getName(),
+                    "cannot create the folder of FILE '" + file_ + "': " + error.message());
 }
 
 WaveSink::~WaveSink() { close(); }
@@ -64,8 +66,8 @@ void WaveSink::open(int channels) {
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   sndfile_ = sf_open(file_.c_str(), SFM_WRITE, &info);
   if (!sndfile_)
-    KOLV_NODE_ERROR(getName(), "cannot write FILE '" + file_ + "' with " + std::to_string(channels) +
-                                   " channels: " + sf_strerror(nullptr));
+    KOLV_NODE_ERROR(getName(), "cannot write FILE '" + file_ + "' with " +
+                                   std::to_string(channels) + " channels: " + sf_strerror(nullptr));
   channels_ = channels;
 }
 
@@ -79,11 +81,13 @@ void WaveSink::calculate(int, int count, Buffer &) {
   if (!sndfile_) open(audio->nrows());
   if (audio->nrows() != channels_)
     KOLV_NODE_ERROR(getName(), "input AUDIO has " + std::to_string(audio->nrows()) +
-                                   " channels, the file was started with " + std::to_string(channels_));
+                                   " channels, the file was started with " +
+                                   std::to_string(channels_));
   int samples = audio->ncols();
   std::vector<float> frame(static_cast<size_t>(samples) * channels_);
   for (int n = 0; n < samples; ++n)
-    for (int c = 0; c < channels_; ++c) frame[static_cast<size_t>(n) * channels_ + c] = (*audio)(c, n);
+    for (int c = 0; c < channels_; ++c)
+      frame[static_cast<size_t>(n) * channels_ + c] = (*audio)(c, n);
   interleaved_.resize(frame.size());
   quantizer_.quantize(frame.data(), interleaved_.data(), static_cast<long>(frame.size()));
   if (sf_writef_short(sndfile_, interleaved_.data(), samples) != samples)

@@ -51,7 +51,8 @@ void SampleWindow::release(long long index) {
   long long held = static_cast<long long>(samples_.size()) / channels_;
   long long drop = std::min(index - first_, held);
   if (drop < kCompactThreshold) return;
-  samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop * channels_));
+  samples_.erase(samples_.begin(),
+                 samples_.begin() + static_cast<std::ptrdiff_t>(drop * channels_));
   first_ += drop;
 }
 
@@ -66,8 +67,7 @@ const NodeDescription &WaveSource::description() {
   return d;
 }
 
-WaveSource::WaveSource(std::string nodeName, ParameterSet params)
-    : BufferedNode(nodeName, params) {
+WaveSource::WaveSource(std::string nodeName, ParameterSet params) : BufferedNode(nodeName, params) {
   audioID_ = addOutput("AUDIO");
   file_ = dereference_cast<String>(parameters.get("FILE"));
   length_ = dereference_cast<int>(parameters.get("LENGTH"));
@@ -76,7 +76,8 @@ WaveSource::WaveSource(std::string nodeName, ParameterSet params)
   if (length_ < 1)
     KOLV_NODE_ERROR(getName(), "LENGTH must be at least 1 sample, not " + std::to_string(length_));
   if (advance_ < 1)
-    KOLV_NODE_ERROR(getName(), "ADVANCE must be at least 1 sample, not " + std::to_string(advance_));
+    KOLV_NODE_ERROR(getName(),
+                    "ADVANCE must be at least 1 sample, not " + std::to_string(advance_));
   std::unique_ptr<AudioInput> input;
   try {
     input = AudioInput::open(file_);

@@ -32,7 +32,7 @@ class SampleWindow {
 
   std::unique_ptr<AudioInput> input_;
   int channels_;
-  long long first_ = 0;  // stream index of samples_[0]
+  long long first_ = 0;         // stream index of samples_[0]
   std::vector<float> samples_;  // interleaved
   bool ended_ = false;
 };

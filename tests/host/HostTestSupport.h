@@ -26,8 +26,12 @@ inline std::string folderFromEnvironment(const char *name, const char *builtFor)
   return value ? value : builtFor;
 }
 
-inline std::string buildFolder() { return folderFromEnvironment("KOLV_BUILD_DIR", KOLV_TEST_BUILD_DIR); }
-inline std::string sourceFolder() { return folderFromEnvironment("KOLV_SOURCE_DIR", KOLV_TEST_SOURCE_DIR); }
+inline std::string buildFolder() {
+  return folderFromEnvironment("KOLV_BUILD_DIR", KOLV_TEST_BUILD_DIR);
+}
+inline std::string sourceFolder() {
+  return folderFromEnvironment("KOLV_SOURCE_DIR", KOLV_TEST_SOURCE_DIR);
+}
 inline std::string kolvBinary() { return buildFolder() + "/kolv"; }
 inline std::string probeToolboxFolder() { return buildFolder() + "/tests/host/toolbox"; }
 
@@ -68,7 +72,9 @@ struct Wav {
   int channels = 0;
   int rate = 0;
   std::vector<double> samples;  // interleaved, on the 16-bit scale
-  long long frames() const { return channels ? static_cast<long long>(samples.size()) / channels : 0; }
+  long long frames() const {
+    return channels ? static_cast<long long>(samples.size()) / channels : 0;
+  }
 };
 
 // Writes `wav` with libsndfile in `format` (e.g. SF_FORMAT_PCM_16).
@@ -78,7 +84,8 @@ inline void writeWav(const std::string &path, const Wav &wav, int format) {
   info.samplerate = wav.rate;
   info.format = SF_FORMAT_WAV | format;
   SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!f) throw std::runtime_error(std::string("cannot write ") + path + ": " + sf_strerror(nullptr));
+  if (!f)
+    throw std::runtime_error(std::string("cannot write ") + path + ": " + sf_strerror(nullptr));
   std::vector<double> scaled(wav.samples.size());
   for (size_t i = 0; i < scaled.size(); ++i) scaled[i] = wav.samples[i] / 32768.0;
   sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -89,7 +96,8 @@ inline void writeWav(const std::string &path, const Wav &wav, int format) {
 inline Wav readWav(const std::string &path) {
   SF_INFO info{};
   SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
-  if (!f) throw std::runtime_error(std::string("cannot read ") + path + ": " + sf_strerror(nullptr));
+  if (!f)
+    throw std::runtime_error(std::string("cannot read ") + path + ": " + sf_strerror(nullptr));
   Wav wav;
   wav.channels = info.channels;
   wav.rate = info.samplerate;
@@ -124,9 +132,10 @@ struct KolvResult {
 inline KolvResult runKolv(const ScratchFolder &folder, const std::string &args,
                           const std::string &input = "") {
   std::string out = folder / ".kolv-stdout", err = folder / ".kolv-stderr";
-  std::string command = "cd '" + folder.path().string() + "' && " + (input.empty() ? "" : input + " | ") +
-                        "KOLV_TOOLBOX_PATH='" + probeToolboxFolder() + "' '" + kolvBinary() + "' " +
-                        args + " > '" + out + "' 2> '" + err + "'";
+  std::string command = "cd '" + folder.path().string() + "' && " +
+                        (input.empty() ? "" : input + " | ") + "KOLV_TOOLBOX_PATH='" +
+                        probeToolboxFolder() + "' '" + kolvBinary() + "' " + args + " > '" + out +
+                        "' 2> '" + err + "'";
   int raw = std::system(command.c_str());
   KolvResult result;
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -55,14 +55,16 @@ TEST(KolvRunTest, RoundTripGivesBackWavFilesOfEachSampleFormat) {
   struct Case {
     const char *what;
     int format;
-  } cases[] = {{"16-bit", SF_FORMAT_PCM_16}, {"24-bit", SF_FORMAT_PCM_24}, {"float", SF_FORMAT_FLOAT}};
+  } cases[] = {
+      {"16-bit", SF_FORMAT_PCM_16}, {"24-bit", SF_FORMAT_PCM_24}, {"float", SF_FORMAT_FLOAT}};
   ScratchFolder folder;
   writeText(folder / "net.yaml", roundTripNetwork());
   Wav in = testSignal(kSamples);
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     writeWav(folder / "in.wav", in, c.format);
-    auto result = runKolv(folder, "run net.yaml --set source.FILE=in.wav --set sink.FILE=out/rt.wav");
+    auto result =
+        runKolv(folder, "run net.yaml --set source.FILE=in.wav --set sink.FILE=out/rt.wav");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("kolv: " + std::to_string(kFrames) + " frames"), std::string::npos);
     Wav out = readWav(folder / "out/rt.wav");
@@ -107,11 +109,13 @@ TEST(KolvRunTest, MissingOrNonAudioInputIsABuildError) {
     auto result = runKolv(folder, std::string("run net.yaml --set source.FILE=") + file);
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("node 'source' (WaveSource)"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find(std::string("cannot read audio FILE '") + file + "'"), std::string::npos);
+    EXPECT_NE(result.err.find(std::string("cannot read audio FILE '") + file + "'"),
+              std::string::npos);
   }
   auto piped = runKolv(folder, "run net.yaml --set source.FILE=-", "echo garbage");
   EXPECT_EQ(piped.status, 2);
-  EXPECT_NE(piped.err.find("cannot read audio FILE 'standard input'"), std::string::npos) << piped.err;
+  EXPECT_NE(piped.err.find("cannot read audio FILE 'standard input'"), std::string::npos)
+      << piped.err;
 }
 
 TEST(KolvRunTest, NodeFailingMidRunExitsWith1AndLeavesAReadableWav) {
@@ -183,7 +187,8 @@ TEST(KolvRunTest, DefaultRunWritesIntoKolvOut) {
 
 TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {
   ScratchFolder folder;
-  for (const char *args : {"", "fly", "run a.yaml b.yaml", "run --frames -3", "run --bogus", "nodes NoSuchType"}) {
+  for (const char *args :
+       {"", "fly", "run a.yaml b.yaml", "run --frames -3", "run --bogus", "nodes NoSuchType"}) {
     SCOPED_TRACE(args);
     EXPECT_EQ(runKolv(folder, args).status, 2);
   }
@@ -192,7 +197,8 @@ TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {
   EXPECT_NE(version.out.find("toolbox PROBE 1.0 (revision 1)"), std::string::npos) << version.out;
   writeWav(folder / "in.wav", testSignal(1600), SF_FORMAT_PCM_16);
   writeText(folder / "net.yaml", roundTripNetwork());
-  auto snapshots = runKolv(folder, "run net.yaml --quiet --snapshots shots/run1 --set source.FILE=in.wav");
+  auto snapshots =
+      runKolv(folder, "run net.yaml --quiet --snapshots shots/run1 --set source.FILE=in.wav");
   EXPECT_EQ(snapshots.status, 0) << snapshots.err;
   EXPECT_TRUE(hosttest::fs::is_directory(folder / "shots/run1"));
   auto nodes = runKolv(folder, "nodes WaveSource");
@@ -200,7 +206,7 @@ TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {
   EXPECT_NE(nodes.out.find("ADVANCE"), std::string::npos);
   EXPECT_NE(nodes.out.find("samples"), std::string::npos);
   auto list = runKolv(folder, "nodes");
-  for (const char *type : {"WaveSource", "STFT", "ISTFT", "WaveSink", "ObjectReader", "ObjectWriter",
-                           "SourceTable", "SpeechTable", "Probe"})
+  for (const char *type : {"WaveSource", "STFT", "ISTFT", "WaveSink", "ObjectReader",
+                           "ObjectWriter", "SourceTable", "SpeechTable", "Probe"})
     EXPECT_NE(("\n" + list.out).find(std::string("\n") + type + "  "), std::string::npos) << type;
 }

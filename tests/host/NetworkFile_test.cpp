@@ -35,17 +35,17 @@ TEST(NetworkFileTest, ScalarsAreTypedByTheCoreSchema) {
     Kind kind;
     double number;
   } cases[] = {
-      {"160", false, Kind::Int, 160},       {"-3", false, Kind::Int, -3},
-      {"+7", false, Kind::Int, 7},          {"0x1F", false, Kind::Int, 31},
-      {"0o17", false, Kind::Int, 15},       {"1.0", false, Kind::Float, 1.0},
-      {"17.5", false, Kind::Float, 17.5},   {"1e-6", false, Kind::Float, 1e-6},
-      {".5", false, Kind::Float, 0.5},      {"2.", false, Kind::Float, 2.0},
-      {"-1E3", false, Kind::Float, -1000},  {"HANN", false, Kind::String, 0},
-      {"160", true, Kind::String, 0},       {"1.0", true, Kind::String, 0},
-      {"1,0", false, Kind::String, 0},      {"true", false, Kind::String, 0},
-      {"1_000", false, Kind::String, 0},    {"", false, Kind::String, 0},
-      {"1e", false, Kind::String, 0},       {".", false, Kind::String, 0},
-      {"0x", false, Kind::String, 0},       {"-", false, Kind::String, 0},
+      {"160", false, Kind::Int, 160},      {"-3", false, Kind::Int, -3},
+      {"+7", false, Kind::Int, 7},         {"0x1F", false, Kind::Int, 31},
+      {"0o17", false, Kind::Int, 15},      {"1.0", false, Kind::Float, 1.0},
+      {"17.5", false, Kind::Float, 17.5},  {"1e-6", false, Kind::Float, 1e-6},
+      {".5", false, Kind::Float, 0.5},     {"2.", false, Kind::Float, 2.0},
+      {"-1E3", false, Kind::Float, -1000}, {"HANN", false, Kind::String, 0},
+      {"160", true, Kind::String, 0},      {"1.0", true, Kind::String, 0},
+      {"1,0", false, Kind::String, 0},     {"true", false, Kind::String, 0},
+      {"1_000", false, Kind::String, 0},   {"", false, Kind::String, 0},
+      {"1e", false, Kind::String, 0},      {".", false, Kind::String, 0},
+      {"0x", false, Kind::String, 0},      {"-", false, Kind::String, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.text) + (c.quoted ? " (quoted)" : ""));
@@ -100,48 +100,62 @@ TEST(NetworkFileTest, BadNetworksExitWithStatus2NamingFileLineAndNode) {
       {"unknown type", std::string(kGoodSource) + "  sink:\n    type: WaveSinc\n",
        "net.yaml:8: node 'sink' (WaveSinc): unknown node type (known types: "},
       {"unknown input port",
-       std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n"
-                                  "    inputs:\n      AUDIOO: source.AUDIO\n",
+       std::string(kGoodSource) +
+           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n"
+           "    inputs:\n      AUDIOO: source.AUDIO\n",
        "net.yaml:12: node 'spectrum' (STFT): no input port 'AUDIOO' (its inputs: AUDIO)"},
       {"unknown node in a binding",
-       std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n"
-                                  "    inputs:\n      AUDIO: sauce.AUDIO\n",
+       std::string(kGoodSource) +
+           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n"
+           "    inputs:\n      AUDIO: sauce.AUDIO\n",
        "net.yaml:12: node 'spectrum' (STFT): input AUDIO: no node named 'sauce'"},
       {"unknown output port",
-       std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n"
-                                  "    inputs:\n      AUDIO: source.SPECTRUM\n",
+       std::string(kGoodSource) +
+           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n"
+           "    inputs:\n      AUDIO: source.SPECTRUM\n",
        "node 'source' has no output port 'SPECTRUM' (its outputs: AUDIO)"},
       {"unbound input",
-       std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n",
+       std::string(kGoodSource) +
+           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n",
        "net.yaml:8: node 'spectrum' (STFT): input AUDIO is not bound"},
       {"duplicate name", std::string(kGoodSource) + "  source:\n    type: WaveSource\n",
        "net.yaml:8: node 'source': duplicate node name (first defined on line 2)"},
       {"cycle",
-       "nodes:\n  a:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n    inputs: {AUDIO: b.AUDIO}\n"
+       "nodes:\n  a:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n    inputs: {AUDIO: "
+       "b.AUDIO}\n"
        "  b:\n    type: ISTFT\n    params: {LENGTH: 512, ADVANCE: 160, WINDOW: HANN}\n"
        "    inputs: {SPECTRUM: a.SPECTRUM}\n",
        "net.yaml:2: node 'a' (STFT): the network has a cycle: a <- b <- a"},
       {"unknown parameter",
-       "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 512, ADVANCE: 160, "
+       "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 512, ADVANCE: "
+       "160, "
        "LENGHT: 3}\n",
        "net.yaml:2: node 'source' (WaveSource): takes no parameter LENGHT (it takes FILE (string), "
        "LENGTH (int), ADVANCE (int))"},
-      {"missing parameter", "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 512}\n",
-       "parameter ADVANCE (int) is not given (it takes FILE (string), LENGTH (int), ADVANCE (int))"},
+      {"missing parameter",
+       "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 512}\n",
+       "parameter ADVANCE (int) is not given (it takes FILE (string), LENGTH (int), ADVANCE "
+       "(int))"},
       {"unknown window",
-       std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HAN}\n"
-                                  "    inputs:\n      AUDIO: source.AUDIO\n",
+       std::string(kGoodSource) +
+           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HAN}\n"
+           "    inputs:\n      AUDIO: source.AUDIO\n",
        "node 'spectrum': WINDOW: unknown window 'HAN' (use HANN, HAMMING or RECTANGLE)"},
       {"port types differ",
        std::string(kGoodSource) +
-           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n    inputs: {AUDIO: source.AUDIO}\n"
+           "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n    inputs: "
+           "{AUDIO: source.AUDIO}\n"
            "  sink:\n    type: WaveSink\n    params: {FILE: o.wav, SAMPLING_RATE: 16000}\n"
            "    inputs: {AUDIO: spectrum.SPECTRUM}\n",
-       "net.yaml:15: node 'sink' (WaveSink): input AUDIO takes Matrix<float> frames, but spectrum.SPECTRUM "
+       "net.yaml:15: node 'sink' (WaveSink): input AUDIO takes Matrix<float> frames, but "
+       "spectrum.SPECTRUM "
        "gives Matrix<complex<float>>"},
-      {"unknown key", std::string(kGoodSource) + "    input: {}\n", "net.yaml:8: node 'source' (WaveSource): unknown key 'input'"},
-      {"int too large", "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 5000000000}\n",
-       "net.yaml:4: node 'source' (WaveSource): parameter LENGTH: the integer 5000000000 does not fit an int"},
+      {"unknown key", std::string(kGoodSource) + "    input: {}\n",
+       "net.yaml:8: node 'source' (WaveSource): unknown key 'input'"},
+      {"int too large",
+       "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 5000000000}\n",
+       "net.yaml:4: node 'source' (WaveSource): parameter LENGTH: the integer 5000000000 does not "
+       "fit an int"},
   };
   ScratchFolder folder;
   hosttest::writeWav(folder / "in.wav", hosttest::testSignal(1600), SF_FORMAT_PCM_16);
@@ -171,8 +185,9 @@ TEST(NetworkFileTest, WrongValueTypeGivesTheFrameworkCastErrorAndAHint) {
   ScratchFolder folder;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.params);
-    writeText(folder / "net.yaml", std::string("nodes:\n  source:\n    type: WaveSource\n    params: ") +
-                                       c.params + "\n");
+    writeText(
+        folder / "net.yaml",
+        std::string("nodes:\n  source:\n    type: WaveSource\n    params: ") + c.params + "\n");
     auto result = runKolv(folder, "run net.yaml");
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("net.yaml:2: node 'source' (WaveSource): " + c.expected),
@@ -188,10 +203,11 @@ TEST(NetworkFileTest, WrongValueTypeGivesTheFrameworkCastErrorAndAHint) {
 TEST(NetworkFileTest, AnchorsAliasesAndJsonWork) {
   ScratchFolder folder;
   hosttest::writeWav(folder / "in.wav", hosttest::testSignal(1600), SF_FORMAT_PCM_16);
-  writeText(folder / "net.json",
-            R"({"nodes": {"source": {"type": "WaveSource", "params": {"FILE": "in.wav", "LENGTH": 320, "ADVANCE": 160}},
-               "sink": {"type": "WaveSink", "params": {"FILE": "out.wav", "SAMPLING_RATE": 16000},
-                        "inputs": {"AUDIO": "source.AUDIO"}}}})");
+  writeText(folder / "net.json", R"({"nodes": {
+    "source": {"type": "WaveSource",
+               "params": {"FILE": "in.wav", "LENGTH": 320, "ADVANCE": 160}},
+    "sink": {"type": "WaveSink", "params": {"FILE": "out.wav", "SAMPLING_RATE": 16000},
+             "inputs": {"AUDIO": "source.AUDIO"}}}})");
   auto json = runKolv(folder, "run net.json --quiet");
   EXPECT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(hosttest::readWav(folder / "out.wav").frames(), 10 * 320);

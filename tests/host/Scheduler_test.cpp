@@ -49,12 +49,13 @@ class SchedulerTest : public ::testing::Test {
     return "  " + name + ":\n    type: Probe\n    params: {AHEAD: " + std::to_string(ahead) +
            ", BACK: " + std::to_string(back) + ", READ_AHEAD: " + std::to_string(readAhead) +
            ", READ_BACK: " + std::to_string(readBack) + ", FILE: '" + (folder / (name + ".log")) +
-           "'}\n    inputs: {INPUT: " + (input.find('.') == std::string::npos ? input + ".OUTPUT" : input) +
-           "}\n";
+           "'}\n    inputs: {INPUT: " +
+           (input.find('.') == std::string::npos ? input + ".OUTPUT" : input) + "}\n";
   }
 
   static std::string counter(int frames) {
-    return "nodes:\n  count:\n    type: CountingSource\n    params: {FRAMES: " + std::to_string(frames) + "}\n";
+    return "nodes:\n  count:\n    type: CountingSource\n    params: {FRAMES: " +
+           std::to_string(frames) + "}\n";
   }
 
   static int capacityOf(const Network &network, const std::string &name) {
@@ -147,8 +148,9 @@ TEST_F(SchedulerTest, WaveSourceFramesThePaddedEndOfTheRecording) {
   wav.samples.assign(500, 0.0);  // ceil(500 / 160) = 4 frames
   for (int t = 0; t < 4; ++t) wav.samples[160 * t] = 100.0 * (t + 1);
   hosttest::writeWav(folder / "in.wav", wav, SF_FORMAT_PCM_16);
-  auto network = load("nodes:\n  source:\n    type: WaveSource\n    params: {FILE: '" + (folder / "in.wav") +
-                      "', LENGTH: 200, ADVANCE: 160}\n" + probe("probe", "source.AUDIO", 2, 0, 2, 0));
+  auto network =
+      load("nodes:\n  source:\n    type: WaveSource\n    params: {FILE: '" + (folder / "in.wav") +
+           "', LENGTH: 200, ADVANCE: 160}\n" + probe("probe", "source.AUDIO", 2, 0, 2, 0));
   std::string messages;
   ASSERT_EQ(run(*network, messages), 0) << messages;
   EXPECT_EQ(frames, 4);

@@ -51,9 +51,9 @@ std::vector<float> roundTrip(const std::vector<float> &x, const Framing &f) {
 
 TEST(SpectralTest, AnalysisThenSynthesisGivesTheSignalBackWithoutDelay) {
   const Framing framings[] = {
-      {"HANN", 512, 160}, {"HANN", 512, 256}, {"HANN", 256, 64},      {"HANN", 400, 100},
-      {"HAMMING", 512, 160}, {"HAMMING", 512, 256}, {"RECTANGLE", 512, 160},
-      {"RECTANGLE", 512, 512}, {"RECTANGLE", 100, 30}};
+      {"HANN", 512, 160},      {"HANN", 512, 256},      {"HANN", 256, 64},
+      {"HANN", 400, 100},      {"HAMMING", 512, 160},   {"HAMMING", 512, 256},
+      {"RECTANGLE", 512, 160}, {"RECTANGLE", 512, 512}, {"RECTANGLE", 100, 30}};
   // Under HANN the first few samples are covered by window values near 0
   // only; they fade in and are not compared.
   constexpr size_t kFadeIn = 16;
@@ -65,7 +65,8 @@ TEST(SpectralTest, AnalysisThenSynthesisGivesTheSignalBackWithoutDelay) {
     ASSERT_GE(y.size(), x.size());
     size_t from = std::string(f.window) == "HANN" ? kFadeIn : 0;
     double worst = 0.0;
-    for (size_t n = from; n < x.size(); ++n) worst = std::max(worst, std::fabs(double(y[n]) - x[n]));
+    for (size_t n = from; n < x.size(); ++n)
+      worst = std::max(worst, std::fabs(double(y[n]) - x[n]));
     EXPECT_LT(worst, 0.25) << "largest error in 16-bit units";
   }
 }
