@@ -31,6 +31,10 @@ std::string takeText(BaseException *e) {
 }
 }  // namespace
 
+volatile std::sig_atomic_t Runner::stopSignal_ = 0;
+
+void Runner::requestStop(int signal) { stopSignal_ = signal; }
+
 Runner::Runner(Network &network, RunSettings settings, std::ostream &messages)
     : network_(network),
       sources_(network.sources()),
@@ -66,7 +70,14 @@ int Runner::run() {
   ok = finishAll() && ok;
   clearProgress();
   if (settings_.profile) reportProfile();
-  return ok ? kRunSucceeded : kRunFailed;
+  if (!ok) return kRunFailed;
+  if (stopSignal_ != 0) {
+    if (!settings_.quiet)
+      messages_ << "kolv: " << network_.file() << ": stopped by signal " << stopSignal_ << " after "
+                << frames_ << " frames; the outputs are complete up to there\n";
+    return kRunStoppedBySignal + stopSignal_;
+  }
+  return kRunSucceeded;
 }
 
 bool Runner::initializeAll() {
@@ -90,7 +101,7 @@ bool Runner::computeFrames() {
   int frame = 0;
   try {
     for (; settings_.maxFrames < 0 || frame < settings_.maxFrames; ++frame) {
-      if (!sourcesHave(frame)) break;
+      if (stopSignal_ != 0 || !sourcesHave(frame)) break;
       if (settings_.realtime) waitForRealTime(frame);
       computeEnds(frame);
       frames_ = frame + 1;

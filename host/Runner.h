@@ -5,6 +5,7 @@
 #define KOLV_HOST_RUNNER_H
 
 #include <chrono>
+#include <csignal>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -24,14 +25,20 @@ struct RunSettings {
 // Exit statuses of a run.
 constexpr int kRunSucceeded = 0;
 constexpr int kRunFailed = 1;
+// A run stopped by signal S (after finishing every node) exits with this plus S.
+constexpr int kRunStoppedBySignal = 128;
 
 class Runner {
  public:
   Runner(Network &network, RunSettings settings, std::ostream &messages);
-  // Runs the network; returns kRunSucceeded or kRunFailed (the error has been
-  // written to `messages`). Throws NetworkError when asked to pace a network
-  // that reads no audio file.
+  // Runs the network; returns kRunSucceeded, kRunFailed (the error has been
+  // written to `messages`) or kRunStoppedBySignal + the signal after
+  // requestStop(). Throws NetworkError when asked to pace a network that
+  // reads no audio file.
   int run();
+  // Asks the running network to stop after the frame being computed, then
+  // finish its nodes as at the end of the input. Safe in a signal handler.
+  static void requestStop(int signal);
   // Whether the network has a WaveSource that gives frames a duration.
   bool hasAudioClock() const { return advance_ != 0; }
   long long framesRun() const { return frames_; }
@@ -66,6 +73,7 @@ class Runner {
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastProgress_;
   bool progressShown_ = false;
+  static volatile std::sig_atomic_t stopSignal_;  // 0 while no stop is asked for
 };
 
 }  // namespace KOLV::host

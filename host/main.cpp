@@ -2,6 +2,8 @@
 // the node types it knows.
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -145,6 +147,19 @@ void reportOutputs(const Network &network) {
   }
 }
 
+void stopRun(int signal) { Runner::requestStop(signal); }
+
+// The first interrupt stops the run cleanly (sinks finish their files); a
+// second one ends the process at once.
+void stopCleanlyOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = stopRun;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
 int runNetwork(const std::vector<std::string> &args) {
   RunCommand command = parseRun(args);
   bool demo = command.network.empty();
@@ -174,6 +189,7 @@ int runNetwork(const std::vector<std::string> &args) {
   runOptions().realtime = command.settings.realtime;
   std::unique_ptr<Network> network = Network::load(command.network, overrides);
   Runner runner(*network, command.settings, std::cerr);
+  stopCleanlyOnSignals();
   int status = runner.run();
   if (!command.settings.quiet && status == kRunSucceeded) {
     std::cerr << "kolv: " << runner.framesRun() << " frames\n";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -172,6 +173,23 @@ TEST(KolvRunTest, FrameLimitAndClippingWarning) {
   EXPECT_NE(clipped.err.find("node 'sink' clipped " + std::to_string(over) + " samples"),
             std::string::npos)
       << clipped.err;
+}
+
+TEST(KolvRunTest, InterruptedRunFinishesItsFiles) {
+  ScratchFolder folder;
+  writeWav(folder / "in.wav", testSignal(10 * 16000), SF_FORMAT_PCM_16);
+  writeText(folder / "net.yaml", roundTripNetwork());
+  // Paced at real time, the run is still going when it is told to stop.
+  std::string command = "cd '" + folder.path().string() + "' && ('" + hosttest::kolvBinary() +
+                        "' run net.yaml --realtime --set source.FILE=in.wav --set sink.FILE=cut.wav"
+                        " 2> err & pid=$!; sleep 0.5; kill -TERM $pid; wait $pid; echo $? > status)";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(hosttest::readText(folder / "status"), std::to_string(128 + SIGTERM) + "\n");
+  EXPECT_NE(hosttest::readText(folder / "err").find("stopped by signal"), std::string::npos);
+  Wav cut = readWav(folder / "cut.wav");
+  EXPECT_GT(cut.frames(), 0);
+  EXPECT_LT(cut.frames(), 10 * 16000);
+  EXPECT_EQ(cut.frames() % 160, 0);
 }
 
 TEST(KolvRunTest, DefaultRunWritesIntoKolvOut) {
