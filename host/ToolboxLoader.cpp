@@ -63,7 +63,7 @@ void ToolboxLoader::loadFile(const std::string &path) {
     warnings_.push_back("cannot resolve toolbox " + path + ": " + error.message());
     return;
   }
-  if (std::find(loaded_.begin(), loaded_.end(), real) != loaded_.end()) return;
+  if (!tried_.insert(real).second) return;
   // Toolboxes stay loaded for the life of the process: their factories are
   // in the node registry.
   if (!dlopen(real.c_str(), RTLD_NOW | RTLD_GLOBAL)) {

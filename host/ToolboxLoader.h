@@ -3,6 +3,7 @@
 #ifndef KOLV_HOST_TOOLBOX_LOADER_H
 #define KOLV_HOST_TOOLBOX_LOADER_H
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ class ToolboxLoader {
   // each folder of KOLV_TOOLBOX_PATH, then `installFolders`.
   static std::vector<std::string> searchFolders(const std::vector<std::string> &installFolders);
 
-  // Loads every toolbox in `folders`, each real path once. A toolbox that
+  // Loads every toolbox in `folders`, each real path once (and warns once). A toolbox that
   // does not load is reported in warnings(), not fatal.
   void loadAll(const std::vector<std::string> &folders);
 
@@ -26,6 +27,7 @@ class ToolboxLoader {
  private:
   void loadFile(const std::string &path);
 
+  std::set<std::string> tried_;      // real paths, loaded or not
   std::vector<std::string> loaded_;  // real paths
   std::vector<std::string> warnings_;
 };

@@ -228,3 +228,17 @@ TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {
                            "ObjectWriter", "SourceTable", "SpeechTable", "Probe"})
     EXPECT_NE(("\n" + list.out).find(std::string("\n") + type + "  "), std::string::npos) << type;
 }
+
+TEST(KolvRunTest, ToolboxThatDoesNotLoadIsAWarning) {
+  ScratchFolder folder;
+  hosttest::fs::create_directories(folder / "boxes");
+  writeText(folder / "boxes/broken.tlb.so", "not a shared library\n");
+  std::string command = "cd '" + folder.path().string() + "' && KOLV_TOOLBOX_PATH=boxes:boxes '" +
+                        hosttest::kolvBinary() + "' nodes > out 2> err";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  std::string err = hosttest::readText(folder / "err");
+  EXPECT_NE(err.find("kolv: warning: cannot load toolbox "), std::string::npos) << err;
+  EXPECT_NE(err.find("broken.tlb.so: "), std::string::npos) << err;
+  EXPECT_EQ(err.find("cannot load"), err.rfind("cannot load")) << "warned twice: " << err;
+  EXPECT_NE(hosttest::readText(folder / "out").find("WaveSource"), std::string::npos);
+}
