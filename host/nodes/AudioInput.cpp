@@ -32,6 +32,10 @@ class SndfileInput : public AudioInput {
 
   int channels() const override { return info_.channels; }
   int sampleRate() const override { return info_.samplerate; }
+  // A WAV file whose header claims no samples.
+  bool emptyWav() const {
+    return info_.frames == 0 && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+  }
   long read(float *interleaved, long frames) override {
     sf_count_t got = sf_readf_float(file_, interleaved, frames);
     if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR)
@@ -65,7 +69,8 @@ uint32_t le32(const unsigned char *p) {
 // A RIFF/WAVE stream read front to back, never seeking.
 class WavStreamInput : public AudioInput {
  public:
-  explicit WavStreamInput(FILE *in) : in_(in) {
+  // Reads `in`; closes it at the end when `owned`.
+  WavStreamInput(FILE *in, bool owned) : in_(in), owned_(owned ? in : nullptr, &std::fclose) {
     unsigned char riff[12];
     if (!readExactly(riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
         std::memcmp(riff + 8, "WAVE", 4) != 0)
@@ -209,6 +214,7 @@ class WavStreamInput : public AudioInput {
   }
 
   FILE *in_;
+  std::unique_ptr<FILE, int (*)(FILE *)> owned_;
   int channels_ = 0;
   int rate_ = 0;
   int bytesPerSample_ = 0;
@@ -221,8 +227,14 @@ class WavStreamInput : public AudioInput {
 }  // namespace
 
 std::unique_ptr<AudioInput> AudioInput::open(const std::string &path) {
-  if (path == "-") return std::make_unique<WavStreamInput>(stdin);
-  return std::make_unique<SndfileInput>(path);
+  if (path == "-") return std::make_unique<WavStreamInput>(stdin, false);
+  auto input = std::make_unique<SndfileInput>(path);
+  if (!input->emptyWav()) return input;
+  // A file saved from a streaming writer keeps the data size 0: its samples
+  // run to the end of the file.
+  FILE *file = std::fopen(path.c_str(), "rb");
+  if (!file) throw std::runtime_error(std::strerror(errno));
+  return std::make_unique<WavStreamInput>(file, true);
 }
 
 }  // namespace KOLV::host

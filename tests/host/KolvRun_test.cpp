@@ -76,6 +76,19 @@ TEST(KolvRunTest, RoundTripGivesBackWavFilesOfEachSampleFormat) {
   }
 }
 
+TEST(KolvRunTest, WavFileWithoutDataSizeIsReadToItsEnd) {
+  ScratchFolder folder;
+  writeText(folder / "net.yaml", roundTripNetwork());
+  Wav in = testSignal(kSamples);
+  writeWav(folder / "in.wav", in, SF_FORMAT_PCM_16);
+  markSizesUnknown(folder / "in.wav", 0);
+  auto result = runKolv(folder, "run net.yaml --quiet --set source.FILE=in.wav --set sink.FILE=o.wav");
+  ASSERT_EQ(result.status, 0) << result.err;
+  Wav out = readWav(folder / "o.wav");
+  ASSERT_EQ(out.frames(), kFrames * 160);
+  EXPECT_LE(largestError(in, out), 1.0);
+}
+
 TEST(KolvRunTest, StandardInputIsReadAsItStreams) {
   ScratchFolder folder;
   writeText(folder / "net.yaml", roundTripNetwork());
