@@ -1,7 +1,5 @@
 #include "Runner.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -50,10 +48,11 @@ Runner::Runner(Network &network, RunSettings settings, std::ostream &messages)
 }
 
 long Runner::peakResidentKilobytes() {
+  const std::string field = "VmHWM:";  // the peak resident set of the process
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
   return -1;
 }
 

@@ -57,7 +57,7 @@ const char *const kUsage =
     "  nodes [TYPE]       list the node types, or show the ports and parameters of TYPE\n"
     "\n"
     "Exit status: 0 success, 1 a node failed while frames were computed, 2 a usage\n"
-    "error or a network that cannot be built.\n";
+    "error or a network that cannot be built, 128 + N when signal N stopped the run.\n";
 
 struct UsageError {
   std::string message;
@@ -171,11 +171,11 @@ int runNetwork(const std::vector<std::string> &args) {
         std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
           return o.node == kDemoSourceNode && o.parameter == "FILE";
         });
-    // The demo recording goes first, so that a recording given with --set wins.
-    if (!ownRecording)
-      overrides.insert(overrides.begin(),
-                       parseOverride(std::string(kDemoSourceNode) + ".FILE='" +
-                                     findDataFile(kDemoRecording).string() + "'"));
+    if (!ownRecording) {
+      std::string recording = findDataFile(kDemoRecording).string();
+      overrides.push_back({kDemoSourceNode, "FILE", ObjectRef(new String(recording)),
+                           std::string(kDemoSourceNode) + ".FILE=" + recording});
+    }
   }
   if (!command.snapshots.empty()) {
     std::error_code error;
