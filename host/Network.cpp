@@ -322,10 +322,13 @@ void Network::readFile() {
       throw NetworkError(where(entry.line, entry) +
                          ": expected a map with type, params and inputs");
     std::vector<Binding> bindings;
+    std::set<std::string> keys;
     for (auto field = body.begin(); field != body.end(); ++field) {
       std::string key = scalarText(field->first);
       YAML::Node value = field->second;
       int line = lineOf(field->first);
+      if (!keys.insert(key).second)
+        throw NetworkError(where(line, entry) + ": '" + key + "' is given twice");
       if (key == "type") {
         entry.type = scalarText(value);
         if (entry.type.empty())

@@ -232,6 +232,11 @@ TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {
       runKolv(folder, "run net.yaml --quiet --snapshots shots/run1 --set source.FILE=in.wav");
   EXPECT_EQ(snapshots.status, 0) << snapshots.err;
   EXPECT_TRUE(hosttest::fs::is_directory(folder / "shots/run1"));
+  auto profile = runKolv(folder, "run net.yaml --quiet --profile --set source.FILE=in.wav");
+  EXPECT_EQ(profile.status, 0) << profile.err;
+  for (const char *line : {"kolv: profile of 10 frames", "  source ", "  resynthesis ", " %\n",
+                           "peak resident memory: "})
+    EXPECT_NE(profile.err.find(line), std::string::npos) << line << " in " << profile.err;
   auto nodes = runKolv(folder, "nodes WaveSource");
   EXPECT_EQ(nodes.status, 0);
   EXPECT_NE(nodes.out.find("ADVANCE"), std::string::npos);

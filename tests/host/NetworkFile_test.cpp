@@ -150,6 +150,8 @@ TEST(NetworkFileTest, BadNetworksExitWithStatus2NamingFileLineAndNode) {
        "net.yaml:15: node 'sink' (WaveSink): input AUDIO takes Matrix<float> frames, but "
        "spectrum.SPECTRUM "
        "gives Matrix<complex<float>>"},
+      {"key given twice", std::string(kGoodSource) + "    type: WaveSink\n",
+       "net.yaml:8: node 'source' (WaveSource): 'type' is given twice"},
       {"unknown key", std::string(kGoodSource) + "    input: {}\n",
        "net.yaml:8: node 'source' (WaveSource): unknown key 'input'"},
       {"int too large",
