@@ -226,6 +226,8 @@ TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {
   auto version = runKolv(folder, "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_NE(version.out.find("toolbox PROBE 1.0 (revision 1)"), std::string::npos) << version.out;
+  // The module's toolbox is found beside kolv, without KOLV_TOOLBOX_PATH.
+  EXPECT_NE(version.out.find("toolbox VEVOVU "), std::string::npos) << version.out;
   writeWav(folder / "in.wav", testSignal(1600), SF_FORMAT_PCM_16);
   writeText(folder / "net.yaml", roundTripNetwork());
   auto snapshots =
