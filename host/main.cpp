@@ -1,0 +1,299 @@
+// kolv: loads the toolboxes, then runs a network described in YAML or lists
+// the node types it knows.
+#include <unistd.h>
+
+#include <csignal>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "GenericType.h"
+#include "Network.h"
+#include "Node.h"
+#include "Object.h"
+#include "RunOptions.h"
+#include "Runner.h"
+#include "ToolboxLoader.h"
+#include "nodes/FrameworkNodes.h"
+
+namespace fs = std::filesystem;
+using namespace KOLV;
+using namespace KOLV::host;
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr const char *kDefaultNetwork = "networks/default.yaml";
+constexpr const char *kDemoRecording = "data/demo/scene.wav";
+constexpr const char *kDemoSourceNode = "source";
+// Column widths of `kolv nodes TYPE`.
+constexpr int kPortNameWidth = 20;
+constexpr int kObjectTypeWidth = 26;
+constexpr int kParameterNameWidth = 28;
+constexpr int kValueTypeWidth = 8;
+constexpr int kUnitWidth = 10;
+
+const char *const kUsage =
+    "usage: kolv run [NETWORK] [--set NODE.PARAM=VALUE]... [--frames N] [--snapshots DIR]\n"
+    "                [--quiet] [--realtime] [--profile]\n"
+    "       kolv nodes [TYPE]\n"
+    "       kolv --help | --version\n"
+    "\n"
+    "  run NETWORK        build the network described in the YAML file and run it to the\n"
+    "                     end of its input; without NETWORK, run the default network on\n"
+    "                     the demo recording and write the results into kolv-out/\n"
+    "  --set N.P=V        set parameter P of node N (V typed as in the file: 160 is an\n"
+    "                     int, 1.0 a float, anything else or anything quoted a string)\n"
+    "  --frames N         stop after N frames\n"
+    "  --snapshots DIR    display nodes save their last picture as DIR/NODE.png\n"
+    "  --quiet            no progress line or messages, only errors\n"
+    "  --realtime         run at the speed of the audio\n"
+    "  --profile          print each node's share of the time and the peak memory\n"
+    "  nodes [TYPE]       list the node types, or show the ports and parameters of TYPE\n"
+    "\n"
+    "Exit status: 0 success, 1 a node failed while frames were computed, 2 a usage\n"
+    "error or a network that cannot be built, 128 + N when signal N stopped the run.\n";
+
+struct UsageError {
+  std::string message;
+};
+
+struct RunCommand {
+  std::string network;
+  std::vector<std::string> overrides;
+  RunSettings settings;
+  std::string snapshots;
+};
+
+// The installed folders under the prefix kolv runs from (wherever the
+// installed tree was moved), then under the prefix it was built for.
+std::vector<fs::path> installedFolders(const char *relative) {
+  return {fs::path(ToolboxLoader::executableFolder()) / ".." / relative,
+          fs::path(KOLV_INSTALL_PREFIX) / relative};
+}
+
+// The folders holding networks/ and data/: the source tree of this build,
+// then the installed share folders.
+std::vector<fs::path> dataFolders() {
+  std::vector<fs::path> folders{fs::path(KOLV_SOURCE_DIR)};
+  for (const fs::path &folder : installedFolders("share/kolv")) folders.push_back(folder);
+  return folders;
+}
+
+fs::path findDataFile(const std::string &relative) {
+  for (const fs::path &folder : dataFolders()) {
+    std::error_code error;
+    if (fs::exists(folder / relative, error)) return fs::absolute(folder / relative);
+  }
+  std::string looked;
+  for (const fs::path &folder : dataFolders())
+    looked += (looked.empty() ? "" : ", ") + folder.lexically_normal().string();
+  throw NetworkError("cannot find " + relative + " (looked in " + looked + ")");
+}
+
+long long parseFrameCount(const std::string &text) {
+  try {
+    size_t used = 0;
+    long long n = std::stoll(text, &used);
+    if (used == text.size() && n >= 0) return n;
+  } catch (std::exception &) {
+  }
+  throw UsageError{"--frames needs a whole number of frames, not '" + text + "'"};
+}
+
+RunCommand parseRun(const std::vector<std::string> &args) {
+  RunCommand command;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    auto value = [&]() -> const std::string & {
+      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+      return args[++i];
+    };
+    if (arg == "--set") {
+      command.overrides.push_back(value());
+    } else if (arg == "--frames") {
+      command.settings.maxFrames = parseFrameCount(value());
+    } else if (arg == "--snapshots") {
+      command.snapshots = value();
+    } else if (arg == "--quiet") {
+      command.settings.quiet = true;
+    } else if (arg == "--realtime") {
+      command.settings.realtime = true;
+    } else if (arg == "--profile") {
+      command.settings.profile = true;
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      throw UsageError{"unknown option " + arg};
+    } else if (command.network.empty()) {
+      command.network = arg;
+    } else {
+      throw UsageError{"more than one network file: " + command.network + " and " + arg};
+    }
+  }
+  command.settings.progress = !command.settings.quiet && isatty(STDERR_FILENO);
+  return command;
+}
+
+// Tells what the sinks of the network wrote.
+void reportOutputs(const Network &network) {
+  for (const Network::Entry &entry : network.entries()) {
+    if (entry.node->numOutputs() != 0 || !entry.params.exist("FILE")) continue;
+    std::cout << "kolv: " << entry.name << " (" << entry.type << ") wrote "
+              << std::string(dereference_cast<String>(entry.params.get("FILE"))) << '\n';
+  }
+}
+
+void stopRun(int signal) { Runner::requestStop(signal); }
+
+// The first interrupt stops the run cleanly (sinks finish their files); a
+// second one ends the process at once.
+void stopCleanlyOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = stopRun;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int runNetwork(const std::vector<std::string> &args) {
+  RunCommand command = parseRun(args);
+  bool demo = command.network.empty();
+  std::vector<ParameterOverride> overrides;
+  for (const std::string &text : command.overrides) overrides.push_back(parseOverride(text));
+  if (demo) {
+    command.network = findDataFile(kDefaultNetwork).string();
+    bool ownRecording =
+        std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
+          return o.node == kDemoSourceNode && o.parameter == "FILE";
+        });
+    if (!ownRecording) {
+      std::string recording = findDataFile(kDemoRecording).string();
+      overrides.push_back({kDemoSourceNode, "FILE", ObjectRef(new String(recording)),
+                           std::string(kDemoSourceNode) + ".FILE=" + recording});
+    }
+  }
+  if (!command.snapshots.empty()) {
+    std::error_code error;
+    fs::create_directories(command.snapshots, error);
+    if (error)
+      throw UsageError{"cannot create the snapshot folder " + command.snapshots + ": " +
+                       error.message()};
+    runOptions().snapshotDirectory = command.snapshots;
+  }
+  // Nodes may consult the run options when they are built.
+  runOptions().realtime = command.settings.realtime;
+  std::unique_ptr<Network> network = Network::load(command.network, overrides);
+  Runner runner(*network, command.settings, std::cerr);
+  stopCleanlyOnSignals();
+  int status = runner.run();
+  if (!command.settings.quiet && status == kRunSucceeded) {
+    std::cerr << "kolv: " << runner.framesRun() << " frames\n";
+    if (demo) reportOutputs(*network);
+  }
+  return status;
+}
+
+std::vector<_NodeFactory *> sortedFactories() {
+  std::vector<_NodeFactory *> list = Node::factories();
+  std::sort(list.begin(), list.end(),
+            [](_NodeFactory *a, _NodeFactory *b) { return a->getName() < b->getName(); });
+  return list;
+}
+
+void printPorts(const char *title, const std::vector<PortInfo> &ports) {
+  std::cout << title << ":\n";
+  if (ports.empty()) std::cout << "  (none)\n";
+  for (const PortInfo &p : ports)
+    std::cout << "  " << std::left << std::setw(kPortNameWidth) << p.name
+              << std::setw(kObjectTypeWidth) << p.objectType << p.meaning << '\n';
+}
+
+int listNodes(const std::vector<std::string> &args) {
+  if (args.size() > 1) throw UsageError{"kolv nodes takes at most one node type"};
+  if (args.empty()) {
+    for (_NodeFactory *factory : sortedFactories()) {
+      std::cout << factory->getName();
+      if (factory->description()) std::cout << "  " << factory->description()->summary;
+      std::cout << '\n';
+    }
+    return 0;
+  }
+  _NodeFactory *factory = Node::getFactoryNamed(args[0]);
+  if (!factory) throw UsageError{"no node type named " + args[0] + " (kolv nodes lists them)"};
+  const NodeDescription *d = factory->description();
+  std::cout << factory->getName() << '\n';
+  if (!d) {
+    std::cout << "(no description)\n";
+    return 0;
+  }
+  std::cout << d->summary << "\n\n";
+  printPorts("inputs", d->inputs);
+  printPorts("outputs", d->outputs);
+  std::cout << "parameters:\n";
+  if (d->parameters.empty()) std::cout << "  (none)\n";
+  for (const ParameterInfo &p : d->parameters)
+    std::cout << "  " << std::left << std::setw(kParameterNameWidth) << p.name
+              << std::setw(kValueTypeWidth) << valueTypeName(p.type) << std::setw(kUnitWidth)
+              << (p.unit.empty() ? "-" : p.unit) << p.meaning << '\n';
+  return 0;
+}
+
+void printVersion() {
+  std::cout << "kolv " << KOLV_VERSION << '\n';
+  for (const Object::ModuleVersion &m : Object::moduleVersions())
+    std::cout << "toolbox " << m.name << ' ' << m.version << " (revision " << m.revision << ")\n";
+}
+
+void loadToolboxes(bool quiet) {
+  ToolboxLoader loader;
+  std::vector<std::string> installed;
+  for (const fs::path &folder : installedFolders("lib/kolv")) installed.push_back(folder.string());
+  loader.loadAll(ToolboxLoader::searchFolders(installed));
+  if (quiet) return;
+  for (const std::string &warning : loader.warnings())
+    std::cerr << "kolv: warning: " << warning << '\n';
+}
+
+int dispatch(const std::vector<std::string> &args) {
+  if (args.empty()) throw UsageError{"no command given"};
+  const std::string &command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
+  registerFrameworkNodes();
+  loadToolboxes(quiet);
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "--version") {
+    printVersion();
+    return 0;
+  }
+  if (command == "nodes") return listNodes(rest);
+  if (command == "run") return runNetwork(rest);
+  throw UsageError{"unknown command " + command};
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    return dispatch(args);
+  } catch (UsageError &e) {
+    std::cerr << "kolv: " << e.message << "\n" << kUsage;
+  } catch (NetworkError &e) {
+    std::cerr << "kolv: " << e.what() << '\n';
+  } catch (BaseException *e) {
+    std::cerr << "kolv: " << e->text() << '\n';
+    delete e;
+  } catch (std::exception &e) {
+    std::cerr << "kolv: " << e.what() << '\n';
+  }
+  return kUsageError;
+}

@@ -1,0 +1,79 @@
+#include "ObjectReader.h"
+
+#include <complex>
+
+#include "GenericType.h"
+#include "Matrix.h"
+#include "NodeError.h"
+#include "Vector.h"
+
+namespace KOLV::host {
+
+namespace {
+template <class T>
+ObjectRef zeroLike(const ObjectRef &object) {
+  auto *matrix = dynamic_cast<const Matrix<T> *>(object.get());
+  if (!matrix) return ObjectRef();
+  return ObjectRef(new Matrix<T>(matrix->nrows(), matrix->ncols()));
+}
+}  // namespace
+
+const NodeDescription &ObjectReader::description() {
+  static const NodeDescription d{
+      "Delivers the objects of a text-form file, one per frame; the file's end ends the stream",
+      {},
+      {{"OUTPUT", "any", "the k-th object of FILE as frame k"}},
+      {{"FILE", ValueType::String, "", "the text-form file to read"}}};
+  return d;
+}
+
+ObjectReader::ObjectReader(std::string nodeName, ParameterSet params)
+    : BufferedNode(nodeName, params) {
+  outputID_ = addOutput("OUTPUT");
+  file_ = dereference_cast<String>(parameters.get("FILE"));
+  processInOrder = true;
+  in_.open(file_);
+  if (!in_) KOLV_NODE_ERROR(getName(), "cannot read FILE '" + file_ + "'");
+}
+
+void ObjectReader::readUpTo(int count) {
+  while (!ended_ && firstHeld_ + static_cast<int>(held_.size()) <= count) {
+    ObjectRef object;
+    in_ >> object;
+    if (!object) {
+      ended_ = true;
+      return;
+    }
+    held_.push_back(object);
+    last_ = object;
+  }
+}
+
+bool ObjectReader::frameExists(int count) {
+  readUpTo(count);
+  return count < firstHeld_ + static_cast<int>(held_.size());
+}
+
+ObjectRef ObjectReader::emptyFrame() const {
+  if (ObjectRef zero = zeroLike<float>(last_)) return zero;
+  if (ObjectRef zero = zeroLike<std::complex<float>>(last_)) return zero;
+  return ObjectRef(new Vector<ObjectRef>);
+}
+
+void ObjectReader::calculate(int, int count, Buffer &out) {
+  readUpTo(count);
+  // Frames come in order: everything before this one has been delivered.
+  while (!held_.empty() && firstHeld_ < count) {
+    held_.pop_front();
+    ++firstHeld_;
+  }
+  if (!held_.empty() && firstHeld_ == count) {
+    out[count] = held_.front();
+    held_.pop_front();
+    ++firstHeld_;
+  } else {
+    out[count] = emptyFrame();
+  }
+}
+
+}  // namespace KOLV::host

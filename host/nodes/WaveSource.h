@@ -1,0 +1,62 @@
+// Reads an audio file (or a WAV stream on standard input) as overlapping
+// frames of samples, streaming: only the samples that later frames still need
+// are kept.
+#ifndef KOLV_HOST_WAVE_SOURCE_H
+#define KOLV_HOST_WAVE_SOURCE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AudioInput.h"
+#include "Node.h"
+
+namespace KOLV::host {
+
+// The samples of a stream from sample `first()` on, read as far as asked for.
+class SampleWindow {
+ public:
+  explicit SampleWindow(std::unique_ptr<AudioInput> input);
+
+  int channels() const { return channels_; }
+  // Whether the stream holds sample `index` (reads up to it if needed).
+  bool has(long long index);
+  // Copies samples start .. start + length - 1 of each channel into the rows
+  // of `out` (channels x length, row-major), zero past the end of the stream.
+  void copy(long long start, int length, float *out);
+  // Drops every sample before `index`.
+  void release(long long index);
+
+ private:
+  void readUpTo(long long end);
+
+  std::unique_ptr<AudioInput> input_;
+  int channels_;
+  long long first_ = 0;         // stream index of samples_[0]
+  std::vector<float> samples_;  // interleaved
+  bool ended_ = false;
+};
+
+class WaveSource : public BufferedNode {
+ public:
+  WaveSource(std::string nodeName, ParameterSet params);
+  static const NodeDescription &description();
+
+  bool frameExists(int count) override;
+  void calculate(int output_id, int count, Buffer &out) override;
+
+  int advance() const { return advance_; }
+  int sampleRate() const { return sampleRate_; }
+
+ private:
+  int audioID_;
+  std::string file_;
+  int length_;
+  int advance_;
+  int sampleRate_;
+  std::unique_ptr<SampleWindow> window_;
+};
+
+}  // namespace KOLV::host
+
+#endif
