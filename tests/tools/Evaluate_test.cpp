@@ -130,13 +130,21 @@ TEST(AudioMetrics, DelayAndNoiseReductionOfAKnownOutput) {
 
   ASSERT_EQ(evaluate::estimateDelay(output, input, 100), delay);
   const std::vector<scenekit::Stretch> speech = {{1.0, 2.0}};
-  auto r = evaluate::measureNoiseReduction(input, evaluate::aligned(output, delay, length), speech, kRate, 0.25);
+  auto r = evaluate::measureNoiseReduction(input, evaluate::aligned(output, delay, length), speech, kRate, 0.25, 1.5);
   EXPECT_DOUBLE_EQ(r.leadIn.start, 0.25);
   EXPECT_DOUBLE_EQ(r.leadIn.end, 1.0);
   EXPECT_NEAR(r.reductionDb, 20.0, 1e-9);
   EXPECT_NEAR(r.speechChangeDb, 20.0 * std::log10(0.5), 1e-9);
 
-  EXPECT_THROW(evaluate::measureNoiseReduction(input, input, {{0.0, 1.0}}, kRate, 0.0), std::runtime_error);
+  // A recording that begins before its first active stretch ends the lead-in
+  // there: its breaths and background are not the scene's noise.
+  auto early = evaluate::measureNoiseReduction(input, evaluate::aligned(output, delay, length), speech, kRate, 0.25,
+                                               0.75);
+  EXPECT_DOUBLE_EQ(early.leadIn.end, 0.75);
+  EXPECT_NEAR(early.reductionDb, 20.0, 1e-9);
+
+  EXPECT_THROW(evaluate::measureNoiseReduction(input, input, {{0.0, 1.0}}, kRate, 0.0, 2.0), std::runtime_error);
+  EXPECT_THROW(evaluate::measureNoiseReduction(input, input, {{1.0, 2.0}}, kRate, 0.5, 0.5), std::runtime_error);
   EXPECT_EQ(evaluate::levelDb({std::vector<double>(100, 0.0)}, {{0.0, 1.0}}, kRate), evaluate::kSilenceDb);
 }
 

@@ -146,13 +146,15 @@ double levelDb(const Channels &signal, const std::vector<scenekit::Stretch> &str
 }
 
 NoiseReduction measureNoiseReduction(const Channels &input, const Channels &output,
-                                     const std::vector<scenekit::Stretch> &speech, int samplingRate, double skip) {
+                                     const std::vector<scenekit::Stretch> &speech, int samplingRate, double skip,
+                                     double firstSound) {
   const double firstSpeech = speech.empty() ? static_cast<double>(input.at(0).size()) / samplingRate : speech[0].start;
-  if (!(firstSpeech > skip))
+  const double leadInEnd = std::min(firstSpeech, firstSound);
+  if (!(leadInEnd > skip))
     throw std::runtime_error("the scene has no noise-only lead-in after " + std::to_string(skip) +
-                             " s: its first speech starts at " + std::to_string(firstSpeech) + " s");
+                             " s: its first source starts at " + std::to_string(leadInEnd) + " s");
   NoiseReduction r;
-  r.leadIn = {skip, firstSpeech};
+  r.leadIn = {skip, leadInEnd};
   r.inputLeadInDb = levelDb(input, {r.leadIn}, samplingRate);
   r.outputLeadInDb = levelDb(output, {r.leadIn}, samplingRate);
   r.reductionDb = r.inputLeadInDb - r.outputLeadInDb;

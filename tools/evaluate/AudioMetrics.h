@@ -28,16 +28,20 @@ Channels aligned(const Channels &signal, int delay, size_t length);
 double levelDb(const Channels &signal, const std::vector<scenekit::Stretch> &stretches, int samplingRate);
 
 struct NoiseReduction {
-  scenekit::Stretch leadIn;  // s, before the first speech
+  scenekit::Stretch leadIn;  // s, before the first sound of any source
   double inputLeadInDb, outputLeadInDb;
   double reductionDb;        // input minus output over the lead-in: positive is quieter
   double inputSpeechDb, outputSpeechDb;
   double speechChangeDb;     // output minus input during speech: near 0 is speech kept
 };
 
-// Throws std::runtime_error when the scene has no noise-only lead-in after `skip` seconds.
+// The lead-in runs from `skip` to `firstSound` (s, where the first recording
+// begins) or to the first speech stretch, whichever is earlier: a recording's
+// own background and breaths before its first active stretch are not noise of
+// the scene. Throws std::runtime_error when no lead-in is left.
 NoiseReduction measureNoiseReduction(const Channels &input, const Channels &output,
-                                     const std::vector<scenekit::Stretch> &speech, int samplingRate, double skip);
+                                     const std::vector<scenekit::Stretch> &speech, int samplingRate, double skip,
+                                     double firstSound);
 
 // SIR of source j in y: y is fitted by least squares as a weighted sum of
 // every source image's channels; the part carried by source j's channels is

@@ -1,5 +1,6 @@
 // kolv-evaluate: compares the files a kolv run wrote with the truth of the
 // rendered scene it ran on, and prints the figures.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +172,14 @@ void evaluateSpeech(const Options &o, const scenekit::Truth &truth, Report &repo
   report.section("speech", json.str(), text);
 }
 
+// Where the earliest recording begins in the scene (s): the end of the
+// noise-only lead-in at the latest.
+double firstSourceStart(const scenekit::Truth &truth) {
+  double first = truth.duration;
+  for (const auto &s : truth.sources) first = std::min(first, s.start);
+  return first;
+}
+
 int delayOf(const Options &o, const evaluate::Channels &output, const scenekit::Audio &mixture) {
   if (o.delay >= 0) return o.delay;
   return evaluate::estimateDelay(output, mixture.channels,
@@ -183,7 +192,7 @@ void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const s
   int delay = delayOf(o, enhanced.channels, mixture);
   evaluate::NoiseReduction r = evaluate::measureNoiseReduction(
       mixture.channels, evaluate::aligned(enhanced.channels, delay, mixture.frames()),
-      scenekit::speechStretches(truth), truth.samplingRate, o.skip);
+      scenekit::speechStretches(truth), truth.samplingRate, o.skip, firstSourceStart(truth));
   std::ostringstream json;
   json << "{\"delay\": " << delay << ", \"lead_in\": [" << jsonNumber(r.leadIn.start) << ", "
        << jsonNumber(r.leadIn.end) << "], \"input_lead_in_db\": " << jsonNumber(r.inputLeadInDb)
