@@ -1,0 +1,136 @@
+#include "SceneRuns.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quality {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kNoiseSeed = 7;
+const char *const kPromptsFolder = "/usr/share/sounds/alsa";
+const char *const kPrompts[] = {"Front_Center", "Front_Left", "Front_Right", "Rear_Center", "Rear_Left", "Side_Right"};
+
+fs::path buildFolder() { return fs::path(KOLV_BUILD_DIR); }
+fs::path scenesFolder() { return buildFolder() / "quality-scenes"; }
+
+std::string quoted(const std::string &text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string readFile(const fs::path &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs a shell command line; its standard output goes to `stdoutFile` and
+// its standard error to a log shown when it fails.
+void runCommand(const std::string &command, const fs::path &stdoutFile) {
+  const fs::path log = stdoutFile.string() + ".stderr";
+  const std::string line = command + " >" + quoted(stdoutFile.string()) + " 2>" + quoted(log.string());
+  const int raw = std::system(line.c_str());
+  const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (status != 0)
+    throw std::runtime_error(line + "\nended with status " + std::to_string(status) + ":\n" + readFile(stdoutFile) +
+                             readFile(log));
+}
+
+std::string stamp(const fs::path &program) {
+  std::error_code error;
+  const auto size = fs::file_size(program, error);
+  const auto time = fs::last_write_time(program, error).time_since_epoch().count();
+  return program.string() + " " + std::to_string(size) + " " + std::to_string(time);
+}
+
+// Makes `folder` by `make(scratch)` unless it exists with the same recipe.
+// The recipe is stored beside the result; a folder made from another recipe
+// (a changed scene or a rebuilt renderer) is made again.
+template <class Make>
+void makeOnce(const fs::path &folder, const std::string &recipe, Make make) {
+  const fs::path recipeFile = folder / "recipe.txt";
+  if (fs::exists(recipeFile) && readFile(recipeFile) == recipe) return;
+  const fs::path scratch = folder.string() + ".making-" + std::to_string(::getpid());
+  fs::remove_all(scratch);
+  fs::create_directories(scratch);
+  make(scratch);
+  std::ofstream(scratch / "recipe.txt") << recipe;
+  if (fs::exists(recipeFile) && readFile(recipeFile) == recipe) {
+    fs::remove_all(scratch);  // another test process finished it first
+    return;
+  }
+  fs::remove_all(folder);
+  std::error_code error;
+  fs::rename(scratch, folder, error);
+  if (error) fs::remove_all(scratch);
+  if (!fs::exists(recipeFile)) throw std::runtime_error("could not make " + folder.string() + ": " + error.message());
+}
+
+std::string renderCommand(const SceneSpec &scene, const fs::path &out) {
+  std::ostringstream command;
+  command << quoted((buildFolder() / "kolv-render-scene").string()) << " --out " << quoted(out.string())
+          << " --duration " << scene.duration << " --snr " << scene.snrDb << " --seed " << kNoiseSeed;
+  for (const Talker &t : scene.talkers)
+    command << " --source " << quoted(t.recording) << " --azimuth " << t.azimuth << " --start " << t.start;
+  return command.str();
+}
+
+}  // namespace
+
+std::string renderedScene(const SceneSpec &scene) {
+  const fs::path folder = scenesFolder() / scene.name;
+  const fs::path renderer = buildFolder() / "kolv-render-scene";
+  makeOnce(folder, stamp(renderer) + "\n" + renderCommand(scene, "OUT"), [&](const fs::path &scratch) {
+    runCommand(renderCommand(scene, scratch), scratch / "render.log");
+  });
+  return folder.string();
+}
+
+std::string promptsVoice() {
+  const fs::path folder = scenesFolder() / "prompts-voice";
+  std::string command = "sox -D -R";
+  for (const char *prompt : kPrompts) command += " " + quoted(std::string(kPromptsFolder) + "/" + prompt + ".wav");
+  makeOnce(folder, command, [&](const fs::path &scratch) {
+    runCommand(command + " -r 16000 -c 1 -b 16 " + quoted((scratch / "voice.wav").string()), scratch / "sox.log");
+  });
+  return (folder / "voice.wav").string();
+}
+
+void runKolv(const std::string &network, const std::vector<std::string> &assignments, const std::string &folder) {
+  std::string command = quoted((buildFolder() / "kolv").string()) + " run " + quoted(network) + " --quiet";
+  for (const std::string &a : assignments) command += " --set " + quoted(a);
+  runCommand(command, fs::path(folder) / "kolv.log");
+}
+
+YAML::Node evaluate(const std::string &sceneFolder, const std::vector<std::string> &options,
+                    const std::string &folder, const std::string &reportName) {
+  const fs::path report = fs::path(folder) / reportName;
+  std::string command =
+      quoted((buildFolder() / "kolv-evaluate").string()) + " --json --truth " + quoted(sceneFolder + "/truth.json");
+  for (const std::string &option : options) command += " " + quoted(option);
+  runCommand(command, report);
+  return YAML::LoadFile(report.string());
+}
+
+std::string outputFolder(const std::string &name) {
+  const fs::path folder = buildFolder() / "quality-runs" / name;
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder.string();
+}
+
+std::string exampleNetwork(const std::string &name) { return std::string(KOLV_SOURCE_DIR) + "/networks/" + name; }
+
+}  // namespace quality

@@ -1,0 +1,58 @@
+// Rendered scenes for the quality suite and runs of the real programs on
+// them: kolv-render-scene makes a scene (once, cached in the build folder),
+// kolv runs an example network on it, kolv-evaluate --json judges the result.
+#ifndef KOLV_TESTS_QUALITY_SCENERUNS_H
+#define KOLV_TESTS_QUALITY_SCENERUNS_H
+
+#include <yaml-cpp/yaml.h>
+
+#include <string>
+#include <vector>
+
+namespace quality {
+
+struct Talker {
+  std::string recording;  // mono 16 kHz WAV file
+  double azimuth;         // degrees, positive towards channel 1
+  double start;           // s from the start of the scene
+};
+
+struct SceneSpec {
+  std::string name;  // folder name under the build folder's quality-scenes/
+  double snrDb;
+  double duration;   // s
+  std::vector<Talker> talkers;
+};
+
+// The folder holding the scene's scene.wav, sourceN.wav and truth.json,
+// rendered on first use. The folder is reused while the renderer and the
+// scene's command line stay the same; concurrent test processes asking for
+// the same scene each render into a folder of their own and the first to
+// finish wins.
+std::string renderedScene(const SceneSpec &scene);
+
+// A second voice for two-talker scenes: six recorded voice prompts,
+// converted to 16 kHz and joined (about 8.5 s), made once in the build folder.
+std::string promptsVoice();
+
+// Every helper throws std::runtime_error, with the command and its output,
+// when a program fails: the test then fails with that text.
+
+// Runs `kolv run NETWORK --quiet` with the given `--set` assignments; its
+// output goes to kolv.log in `folder`.
+void runKolv(const std::string &network, const std::vector<std::string> &assignments, const std::string &folder);
+
+// kolv-evaluate --json on the scene with the given options, parsed; the
+// report is kept as `folder`/`report`.
+YAML::Node evaluate(const std::string &sceneFolder, const std::vector<std::string> &options,
+                    const std::string &folder, const std::string &report = "evaluation.json");
+
+// A fresh folder for one test's outputs, under the build folder.
+std::string outputFolder(const std::string &name);
+
+// Path of an example network of the source tree.
+std::string exampleNetwork(const std::string &name);
+
+}  // namespace quality
+
+#endif
