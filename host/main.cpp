@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DemoSummary.h"
 #include "GenericType.h"
 #include "Network.h"
 #include "Node.h"
@@ -31,6 +32,8 @@ constexpr int kUsageError = 2;
 constexpr const char *kDefaultNetwork = "networks/default.yaml";
 constexpr const char *kDemoRecording = "data/demo/scene.wav";
 constexpr const char *kDemoSourceNode = "source";
+constexpr const char *kDemoTruth = "data/demo/truth.json";
+constexpr const char *kDemoOutputFolder = "kolv-out";
 // Column widths of `kolv nodes TYPE`.
 constexpr int kPortNameWidth = 20;
 constexpr int kObjectTypeWidth = 26;
@@ -165,9 +168,10 @@ int runNetwork(const std::vector<std::string> &args) {
   bool demo = command.network.empty();
   std::vector<ParameterOverride> overrides;
   for (const std::string &text : command.overrides) overrides.push_back(parseOverride(text));
+  bool ownRecording = false;
   if (demo) {
     command.network = findDataFile(kDefaultNetwork).string();
-    bool ownRecording =
+    ownRecording =
         std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
           return o.node == kDemoSourceNode && o.parameter == "FILE";
         });
@@ -193,7 +197,11 @@ int runNetwork(const std::vector<std::string> &args) {
   int status = runner.run();
   if (!command.settings.quiet && status == kRunSucceeded) {
     std::cerr << "kolv: " << runner.framesRun() << " frames\n";
-    if (demo) reportOutputs(*network);
+    if (demo) {
+      reportOutputs(*network);
+      printDemoSummary(std::cout, kDemoOutputFolder, ownRecording ? "" : findDataFile(kDemoTruth),
+                       static_cast<int>(runner.framesRun()), runner.secondsRun());
+    }
   }
   return status;
 }
