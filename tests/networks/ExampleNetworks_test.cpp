@@ -72,3 +72,17 @@ TEST(DefaultRun, WritesEveryResultAndSummarisesThem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NodeReference, DocsMatchTheNodeTables) {
+  ScratchFolder folder;
+  std::string command = "cd '" + kolvtest::sourceDir() + "' && tools/make-node-reference.sh '" +
+                        kolvtest::buildDir() + "' > '" + (folder / "nodes.md") + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(hosttest::readText(folder / "nodes.md"),
+            hosttest::readText(kolvtest::sourceDir() + "/docs/nodes.md"))
+      << "docs/nodes.md is stale: run tools/make-node-reference.sh build > docs/nodes.md";
+}
+
+}  // namespace
