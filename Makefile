@@ -25,8 +25,15 @@ test: build
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLV_SANITIZE=ON"
 
+# With a display the windows are shown, paced at the speed of the audio; without
+# one the run goes to a virtual display and the pictures are saved beside the
+# other results.
 demo: build
-	./$(BUILD)/kolv run
+	@if [ -n "$${DISPLAY:-}" ]; then \
+	  ./$(BUILD)/kolv run --realtime; \
+	else \
+	  $(XVFB) ./$(BUILD)/kolv run --snapshots kolv-out/pictures; \
+	fi
 
 bench: build
 	./tools/bench.sh $(BUILD)

@@ -256,7 +256,7 @@ void DisplayNode::initialize() {
               << "not shown and the data pass on unchanged.";
     if (!KOLV::runOptions().snapshotDirectory.empty())
       std::cerr << " No snapshot will be saved:";
-    std::cerr << " snapshots need a display, for example a virtual one: xvfb-run kolv run ...\n";
+    std::cerr << " Snapshots need a display, for example a virtual one: xvfb-run kolv run ...\n";
     return;
   }
   GdkLock lock;

@@ -42,6 +42,8 @@ class Runner {
   // Whether the network has a WaveSource that gives frames a duration.
   bool hasAudioClock() const { return advance_ != 0; }
   long long framesRun() const { return frames_; }
+  // Seconds of audio run, or a negative number when the network reads no audio file.
+  double secondsRun() const { return audioSeconds(frames_); }
 
   // The peak resident memory of the process in kB (VmHWM), or -1.
   static long peakResidentKilobytes();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DemoSummary.h"
 #include "GenericType.h"
 #include "Network.h"
 #include "Node.h"
@@ -31,12 +32,10 @@ constexpr int kUsageError = 2;
 constexpr const char *kDefaultNetwork = "networks/default.yaml";
 constexpr const char *kDemoRecording = "data/demo/scene.wav";
 constexpr const char *kDemoSourceNode = "source";
-// Column widths of `kolv nodes TYPE`.
-constexpr int kPortNameWidth = 20;
-constexpr int kObjectTypeWidth = 26;
-constexpr int kParameterNameWidth = 28;
-constexpr int kValueTypeWidth = 8;
-constexpr int kUnitWidth = 10;
+constexpr const char *kDemoTruth = "data/demo/truth.json";
+constexpr const char *kDemoOutputFolder = "kolv-out";
+// Blanks between the columns of `kolv nodes TYPE`.
+constexpr size_t kColumnGap = 2;
 
 const char *const kUsage =
     "usage: kolv run [NETWORK] [--set NODE.PARAM=VALUE]... [--frames N] [--snapshots DIR]\n"
@@ -165,9 +164,10 @@ int runNetwork(const std::vector<std::string> &args) {
   bool demo = command.network.empty();
   std::vector<ParameterOverride> overrides;
   for (const std::string &text : command.overrides) overrides.push_back(parseOverride(text));
+  bool ownRecording = false;
   if (demo) {
     command.network = findDataFile(kDefaultNetwork).string();
-    bool ownRecording =
+    ownRecording =
         std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
           return o.node == kDemoSourceNode && o.parameter == "FILE";
         });
@@ -193,7 +193,11 @@ int runNetwork(const std::vector<std::string> &args) {
   int status = runner.run();
   if (!command.settings.quiet && status == kRunSucceeded) {
     std::cerr << "kolv: " << runner.framesRun() << " frames\n";
-    if (demo) reportOutputs(*network);
+    if (demo) {
+      reportOutputs(*network);
+      printDemoSummary(std::cout, kDemoOutputFolder, ownRecording ? "" : findDataFile(kDemoTruth),
+                       static_cast<int>(runner.framesRun()), runner.secondsRun());
+    }
   }
   return status;
 }
@@ -205,12 +209,37 @@ std::vector<_NodeFactory *> sortedFactories() {
   return list;
 }
 
+// The width of a column: its longest entry and the gap.
+template <class Rows, class Field>
+int columnWidth(const Rows &rows, Field field) {
+  size_t width = 0;
+  for (const auto &row : rows) width = std::max(width, std::string(field(row)).size());
+  return static_cast<int>(width + kColumnGap);
+}
+
 void printPorts(const char *title, const std::vector<PortInfo> &ports) {
   std::cout << title << ":\n";
   if (ports.empty()) std::cout << "  (none)\n";
+  int nameWidth = columnWidth(ports, [](const PortInfo &p) { return p.name; });
+  int typeWidth = columnWidth(ports, [](const PortInfo &p) { return p.objectType; });
   for (const PortInfo &p : ports)
-    std::cout << "  " << std::left << std::setw(kPortNameWidth) << p.name
-              << std::setw(kObjectTypeWidth) << p.objectType << p.meaning << '\n';
+    std::cout << "  " << std::left << std::setw(nameWidth) << p.name << std::setw(typeWidth)
+              << p.objectType << p.meaning << '\n';
+}
+
+std::string unitText(const ParameterInfo &p) { return p.unit.empty() ? "-" : p.unit; }
+
+void printParameters(const std::vector<ParameterInfo> &parameters) {
+  std::cout << "parameters:\n";
+  if (parameters.empty()) std::cout << "  (none)\n";
+  int nameWidth = columnWidth(parameters, [](const ParameterInfo &p) { return p.name; });
+  int typeWidth =
+      columnWidth(parameters, [](const ParameterInfo &p) { return valueTypeName(p.type); });
+  int unitWidth = columnWidth(parameters, unitText);
+  for (const ParameterInfo &p : parameters)
+    std::cout << "  " << std::left << std::setw(nameWidth) << p.name << std::setw(typeWidth)
+              << valueTypeName(p.type) << std::setw(unitWidth) << unitText(p) << p.meaning
+              << '\n';
 }
 
 int listNodes(const std::vector<std::string> &args) {
@@ -234,12 +263,7 @@ int listNodes(const std::vector<std::string> &args) {
   std::cout << d->summary << "\n\n";
   printPorts("inputs", d->inputs);
   printPorts("outputs", d->outputs);
-  std::cout << "parameters:\n";
-  if (d->parameters.empty()) std::cout << "  (none)\n";
-  for (const ParameterInfo &p : d->parameters)
-    std::cout << "  " << std::left << std::setw(kParameterNameWidth) << p.name
-              << std::setw(kValueTypeWidth) << valueTypeName(p.type) << std::setw(kUnitWidth)
-              << (p.unit.empty() ? "-" : p.unit) << p.meaning << '\n';
+  printParameters(d->parameters);
   return 0;
 }
 

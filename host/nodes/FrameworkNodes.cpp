@@ -1,5 +1,6 @@
 #include "FrameworkNodes.h"
 
+#include "ChannelSelector.h"
 #include "ISTFT.h"
 #include "Node.h"
 #include "ObjectReader.h"
@@ -26,6 +27,7 @@ void registerFrameworkNodes() {
   registerNode<STFT>("STFT");
   registerNode<ISTFT>("ISTFT");
   registerNode<WaveSink>("WaveSink");
+  registerNode<ChannelSelector>("ChannelSelector");
   registerNode<ObjectReader>("ObjectReader");
   registerNode<ObjectWriter>("ObjectWriter");
   registerNode<SourceTable>("SourceTable");

@@ -227,7 +227,7 @@ TEST(DisplayNodesDeathTest, WithoutDisplayWarnOnceAndPassDataOn) {
     _exit(0);
   };
   EXPECT_EXIT(runHeadless(), testing::ExitedWithCode(0),
-              "WaveVisualization node 'display': no X display.*snapshots need a display");
+              "WaveVisualization node 'display': no X display.*Snapshots need a display");
 }
 
 TEST(DisplayNodes, FinishSavesTheLastPictureAsSnapshot) {

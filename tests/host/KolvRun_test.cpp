@@ -205,15 +205,17 @@ TEST(KolvRunTest, InterruptedRunFinishesItsFiles) {
   EXPECT_EQ(cut.frames() % 160, 0);
 }
 
-TEST(KolvRunTest, DefaultRunWritesIntoKolvOut) {
+TEST(KolvRunTest, DefaultNetworkRunsOnAnotherRecording) {
   ScratchFolder folder;
   Wav in = testSignal(kSamples);
   writeWav(folder / "scene.wav", in, SF_FORMAT_PCM_16);
   auto result = runKolv(folder, "run --set source.FILE=scene.wav");
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("kolv-out/roundtrip.wav"), std::string::npos) << result.out;
-  Wav out = readWav(folder / "kolv-out/roundtrip.wav");
-  EXPECT_LE(largestError(in, out), 1.0);
+  EXPECT_NE(result.out.find("kolv-out/enhanced.wav"), std::string::npos) << result.out;
+  // Whole frames of 160 samples: the last one padded.
+  EXPECT_EQ(readWav(folder / "kolv-out/separated-1.wav").frames(), (in.frames() + 159) / 160 * 160);
+  // Another recording than the demo has no truth to compare with.
+  EXPECT_EQ(result.out.find("talker at"), std::string::npos) << result.out;
 }
 
 TEST(KolvRunTest, CommandLineMistakesAreUsageErrors) {

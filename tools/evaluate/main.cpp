@@ -24,13 +24,14 @@ constexpr double kMaxDelaySeconds = 0.25;  // longest output delay searched for
 
 const char *kUsage =
     "usage: kolv-evaluate --truth truth.json [--sources SOURCES.csv] [--speech SPEECH.csv]\n"
-    "                     [--enhanced ENHANCED.wav] [--separated SEPARATED.wav] [options]\n"
+    "                     [--enhanced ENHANCED.wav] [--separated SEPARATED.wav[,...]] [options]\n"
     "\n"
     "  --truth FILE      the scene's truth file (from kolv-render-scene)\n"
     "  --sources FILE    tracked directions (SourceTable CSV)\n"
     "  --speech FILE     speech decisions (SpeechTable CSV)\n"
     "  --enhanced FILE   enhanced audio: levels of the noise-only lead-in and of speech\n"
-    "  --separated FILE  separated audio: SIR against the mixture's\n"
+    "  --separated FILES separated audio: SIR against the mixture's; one file with a\n"
+    "                    channel per source, or one file per source, comma-separated\n"
     "  --advance N       samples per frame of the tables (160)\n"
     "  --delay N         samples by which the audio outputs trail the input\n"
     "                    (default: estimated by cross-correlation)\n"
@@ -212,7 +213,12 @@ void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const s
 
 void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
                         Report &report) {
-  scenekit::Audio separated = readScene(truth, o.separated);
+  scenekit::Audio separated;
+  std::istringstream files(o.separated);
+  for (std::string file; std::getline(files, file, ',');) {
+    scenekit::Audio part = readScene(truth, file);
+    separated.channels.insert(separated.channels.end(), part.channels.begin(), part.channels.end());
+  }
   std::vector<evaluate::Channels> images;
   for (const auto &s : truth.sources)
     images.push_back(readScene(truth, scenekit::folderOf(o.truth) + "/" + s.image).channels);
