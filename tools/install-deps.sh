@@ -10,7 +10,7 @@ libmysofa-dev libmysofa1
 libgtest-dev googletest libbenchmark-dev
 xvfb xauth xfonts-base
 clang libclang-rt-14-dev
-pocketsphinx-testdata alsa-utils espeak-ng sox"
+pocketsphinx-testdata alsa-utils espeak-ng sox time"
 
 missing=""
 for p in $PACKAGES; do
