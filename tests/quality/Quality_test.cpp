@@ -93,9 +93,11 @@ class SceneTest : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override { scene_ = quality::renderedScene(sceneOf(GetParam())); }
 
-  // A fresh folder for what this test's run writes.
-  std::string outputs(const std::string &network) {
-    folder_ = quality::outputFolder(caseName(GetParam()) + "-" + network);
+  // A fresh folder for what this test's run writes, named after the scene
+  // and the test: tests that run at once never share one.
+  std::string outputs() {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    folder_ = quality::outputFolder(caseName(GetParam()) + "-" + test.substr(0, test.find('/')));
     return folder_;
   }
   void run(const std::string &network, const std::vector<std::string> &sets) {
@@ -107,7 +109,7 @@ class SceneTest : public ::testing::TestWithParam<Case> {
   // Runs localize.yaml; the evaluator's reports on its tracked directions
   // and on the localizer's own per-frame estimates.
   void localize() {
-    const std::string out = outputs("localize");
+    const std::string out = outputs();
     run("localize.yaml", {"directions.FILE=" + out + "/directions.csv", "tracked.FILE=" + out + "/tracked.csv"});
     tracked_ = evaluate({"--sources", out + "/tracked.csv"}, "tracked.json")["directions"];
     estimated_ = evaluate({"--sources", out + "/directions.csv"}, "estimated.json")["directions"];
@@ -196,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(QualityOneTalker, FarSideDirections, ::testing::ValuesI
 class SpeechEnhancement : public SceneTest {};
 
 TEST_P(SpeechEnhancement, QuietensTheNoiseAloneAndKeepsTheSpeechLevel) {
-  const std::string out = outputs("enhance");
+  const std::string out = outputs();
   run("enhance.yaml", {"output.FILE=" + out + "/enhanced.wav"});
   const YAML::Node figures =
       evaluate({"--enhanced", out + "/enhanced.wav", "--skip", std::to_string(kEnhancementSkip)})["noise_reduction"];
@@ -212,7 +214,7 @@ class VoiceActivity : public SceneTest {};
 // Deciding every frame alike scores the share of the commoner class; the
 // detector must do clearly better than that.
 TEST_P(VoiceActivity, BeatsDecidingEveryFrameAlike) {
-  const std::string out = outputs("vad");
+  const std::string out = outputs();
   run("vad.yaml", {"decisions.FILE=" + out + "/speech.csv"});
   const YAML::Node figures = evaluate({"--speech", out + "/speech.csv"})["speech"];
   const double speechShare = figures["speech_frames"].as<double>() / figures["frames"].as<double>();
@@ -228,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(QualityOneTalker, VoiceActivity, ::testing::ValuesIn(ac
 class SourceSeparation : public SceneTest {};
 
 TEST_P(SourceSeparation, ImprovesTheSignalToInterferenceRatio) {
-  const std::string out = outputs("separate");
+  const std::string out = outputs();
   run("separate.yaml", {"output.FILE=" + out + "/separated.wav"});
   const YAML::Node figures =
       evaluate({"--separated", out + "/separated.wav", "--block", std::to_string(kSeparationBlock)})["separation"];

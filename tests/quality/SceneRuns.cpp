@@ -5,8 +5,9 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <system_error>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,27 +56,37 @@ std::string stamp(const fs::path &program) {
   return program.string() + " " + std::to_string(size) + " " + std::to_string(time);
 }
 
+// Holds an exclusive lock on a file for as long as it lives.
+class FileLock {
+ public:
+  explicit FileLock(const fs::path &path) : fd_(::open(path.c_str(), O_CREAT | O_RDWR, 0644)) {
+    if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) throw std::runtime_error("could not lock " + path.string());
+  }
+  ~FileLock() { ::close(fd_); }
+  FileLock(const FileLock &) = delete;
+  FileLock &operator=(const FileLock &) = delete;
+
+ private:
+  int fd_;
+};
+
 // Makes `folder` by `make(scratch)` unless it exists with the same recipe.
 // The recipe is stored beside the result; a folder made from another recipe
-// (a changed scene or a rebuilt renderer) is made again.
+// (a changed scene or a rebuilt renderer) is made again. Test processes
+// running at once take turns, so one makes the folder and the others use it.
 template <class Make>
 void makeOnce(const fs::path &folder, const std::string &recipe, Make make) {
+  fs::create_directories(folder.parent_path());
+  FileLock lock(folder.string() + ".lock");
   const fs::path recipeFile = folder / "recipe.txt";
   if (fs::exists(recipeFile) && readFile(recipeFile) == recipe) return;
-  const fs::path scratch = folder.string() + ".making-" + std::to_string(::getpid());
+  fs::remove_all(folder);
+  const fs::path scratch = folder.string() + ".making";
   fs::remove_all(scratch);
   fs::create_directories(scratch);
   make(scratch);
   std::ofstream(scratch / "recipe.txt") << recipe;
-  if (fs::exists(recipeFile) && readFile(recipeFile) == recipe) {
-    fs::remove_all(scratch);  // another test process finished it first
-    return;
-  }
-  fs::remove_all(folder);
-  std::error_code error;
-  fs::rename(scratch, folder, error);
-  if (error) fs::remove_all(scratch);
-  if (!fs::exists(recipeFile)) throw std::runtime_error("could not make " + folder.string() + ": " + error.message());
+  fs::rename(scratch, folder);
 }
 
 std::string renderCommand(const SceneSpec &scene, const fs::path &out) {

@@ -26,9 +26,8 @@ struct SceneSpec {
 
 // The folder holding the scene's scene.wav, sourceN.wav and truth.json,
 // rendered on first use. The folder is reused while the renderer and the
-// scene's command line stay the same; concurrent test processes asking for
-// the same scene each render into a folder of their own and the first to
-// finish wins.
+// scene's command line stay the same; test processes asking for the same
+// scene at once wait for the one that renders it.
 std::string renderedScene(const SceneSpec &scene);
 
 // A second voice for two-talker scenes: six recorded voice prompts,
