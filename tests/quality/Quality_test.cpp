@@ -231,9 +231,10 @@ class SourceSeparation : public SceneTest {};
 
 TEST_P(SourceSeparation, ImprovesTheSignalToInterferenceRatio) {
   const std::string out = outputs();
-  run("separate.yaml", {"output.FILE=" + out + "/separated.wav"});
+  run("separate.yaml",
+      {"first.FILE=" + out + "/separated-1.wav", "second.FILE=" + out + "/separated-2.wav"});
   const YAML::Node figures =
-      evaluate({"--separated", out + "/separated.wav", "--block", std::to_string(kSeparationBlock)})["separation"];
+      evaluate({"--separated", out + "/separated-1.wav," + out + "/separated-2.wav", "--block", std::to_string(kSeparationBlock)})["separation"];
   ASSERT_FALSE(figures["mean_improvement_db"].IsNull()) << "no block in which both talkers speak";
   EXPECT_GE(figures["mean_improvement_db"].as<double>(), kMinSirImprovement);
 }
