@@ -1,5 +1,6 @@
 #include "Runner.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -14,7 +15,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 // Column widths of the profile table.
-constexpr int kNameWidth = 24;
 constexpr int kSecondsWidth = 10;
 constexpr int kShareWidth = 6;
 
@@ -206,10 +206,16 @@ void Runner::reportProfile() {
     out << " (" << audio << " s of audio, " << std::setprecision(1) << audio / elapsed
         << " x real time)";
   out << '\n';
+  size_t nameWidth = 0, typeWidth = 0;
+  for (const Network::Entry &entry : network_.entries()) {
+    nameWidth = std::max(nameWidth, entry.name.size());
+    typeWidth = std::max(typeWidth, entry.type.size());
+  }
   for (const Network::Entry &entry : network_.entries()) {
     double seconds = entry.node->profileSeconds();
-    out << std::setprecision(3) << "  " << std::left << std::setw(kNameWidth) << entry.name << ' '
-        << std::setw(kNameWidth) << entry.type << std::right << std::setw(kSecondsWidth) << seconds
+    out << std::setprecision(3) << "  " << std::left << std::setw(static_cast<int>(nameWidth))
+        << entry.name << "  " << std::setw(static_cast<int>(typeWidth)) << entry.type
+        << std::right << std::setw(kSecondsWidth) << seconds
         << " s " << std::setprecision(1) << std::setw(kShareWidth)
         << (total > 0.0 ? 100.0 * seconds / total : 0.0) << " %\n";
   }
