@@ -64,11 +64,13 @@ class SndfileInput : public AudioInput {
 
   int channels() const override { return info_.channels; }
   int sampleRate() const override { return info_.samplerate; }
-  // A WAV file whose header claims no samples.
-  bool emptyWav() const {
-    return info_.frames == 0 && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+  // A RIFF/WAVE file, plain or extensible: the stream parser reads its header.
+  bool isWav() const {
+    const int type = info_.format & SF_FORMAT_TYPEMASK;
+    return type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX;
   }
-  bool isWav() const { return (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV; }
+  // A WAV file whose header claims no samples.
+  bool emptyWav() const { return info_.frames == 0 && isWav(); }
   long read(float *interleaved, long frames) override {
     sf_count_t got = sf_readf_float(file_, interleaved, frames);
     if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR)
