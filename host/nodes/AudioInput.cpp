@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ struct MemoryFile {
     MemoryFile &m = of(user);
     sf_count_t base = whence == SEEK_CUR ? m.at : whence == SEEK_END ? m.size : 0;
     sf_count_t to = base + offset;
-    if (to < 0 || to > m.size) return -1;
+    // Like a file: a position past the end is allowed, and reads there give 0.
+    if (to < 0) return -1;
     m.at = to;
     return m.at;
   }
@@ -300,6 +302,44 @@ class WavStreamInput : public AudioInput {
   std::string truncation_;
 };
 
+// Checks the chunk structure of a RIFF/WAVE file of `fileBytes` bytes, read
+// from `in` (at its start), before libsndfile sees it: libsndfile loops for
+// minutes on a header chunk whose size runs far past the end of the file. The
+// data chunk may run past the end (a file cut short); a chunk before it may
+// not. Leaves `in` at its start; files that are not RIFF/WAVE pass.
+void checkRiffChunks(FILE *in, uint64_t fileBytes) {
+  constexpr uint64_t kRiffHeaderBytes = 12;
+  constexpr uint64_t kChunkHeaderBytes = 8;
+  unsigned char riff[kRiffHeaderBytes];
+  bool isRiff = std::fread(riff, 1, sizeof riff, in) == sizeof riff &&
+                std::memcmp(riff, "RIFF", 4) == 0 && std::memcmp(riff + 8, "WAVE", 4) == 0;
+  for (uint64_t at = kRiffHeaderBytes; isRiff && at + kChunkHeaderBytes <= fileBytes;) {
+    unsigned char header[kChunkHeaderBytes];
+    if (std::fseek(in, static_cast<long>(at), SEEK_SET) != 0 ||
+        std::fread(header, 1, sizeof header, in) != sizeof header ||
+        std::memcmp(header, "data", 4) == 0)
+      break;
+    uint64_t size = le32(header + 4);
+    uint64_t end = at + kChunkHeaderBytes + size + (size & 1u);
+    if (end > fileBytes + 1)  // the pad byte of a last odd chunk may be missing
+      throw std::runtime_error("damaged WAV header: the '" +
+                               std::string(reinterpret_cast<char *>(header), 4) + "' chunk of " +
+                               std::to_string(size) + " bytes runs past the end of the file");
+    at = end;
+  }
+  std::rewind(in);
+}
+
+// The size of the file `in`, which is left at its start; none for a pipe or
+// a device, which cannot seek.
+std::optional<uint64_t> fileSize(FILE *in) {
+  if (std::fseek(in, 0, SEEK_END) != 0) return std::nullopt;
+  long size = std::ftell(in);
+  std::rewind(in);
+  if (size < 0) return std::nullopt;
+  return static_cast<uint64_t>(size);
+}
+
 // Why a WAV file of `fileBytes` bytes, read from `in` (at its start), holds
 // less sample data than its header declares; "" when it is whole or its
 // header is not one the stream parser reads.
@@ -329,28 +369,27 @@ std::unique_ptr<AudioInput> AudioInput::openStream(FILE *in, bool owned) {
 
 std::unique_ptr<AudioInput> AudioInput::open(const std::string &path) {
   if (path == "-") return openStream(stdin, false);
-  auto input = std::make_unique<SndfileInput>(path);
-  if (!input->isWav()) return input;
   std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) throw std::runtime_error(std::strerror(errno));
+  const std::optional<uint64_t> size = fileSize(file.get());
+  if (size) checkRiffChunks(file.get(), *size);
+  auto input = std::make_unique<SndfileInput>(path);
+  if (!input->isWav() || !size) return input;
   // A file saved from a streaming writer keeps the data size 0: its samples
   // run to the end of the file.
   if (input->emptyWav()) return openStream(file.release(), true);
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-    long size = std::ftell(file.get());
-    std::rewind(file.get());
-    if (size >= 0) input->setTruncation(wavShortfall(file.get(), static_cast<uint64_t>(size)));
-  }
+  input->setTruncation(wavShortfall(file.get(), *size));
   return input;
 }
 
 std::unique_ptr<AudioInput> AudioInput::openMemory(const unsigned char *data, size_t size) {
-  auto input = std::make_unique<SndfileInput>(data, size);
-  if (!input->isWav()) return input;
-  // fmemopen refuses an empty buffer, and libsndfile refuses a file that small.
+  if (size == 0) throw std::runtime_error("the file is empty");
   std::unique_ptr<FILE, int (*)(FILE *)> file(
       fmemopen(const_cast<unsigned char *>(data), size, "rb"), &std::fclose);
   if (!file) throw std::runtime_error(std::strerror(errno));
+  checkRiffChunks(file.get(), size);
+  auto input = std::make_unique<SndfileInput>(data, size);
+  if (!input->isWav()) return input;
   if (input->emptyWav()) return openStream(file.release(), true);
   input->setTruncation(wavShortfall(file.get(), size));
   return input;

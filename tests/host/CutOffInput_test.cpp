@@ -136,3 +136,17 @@ TEST(CutOffInput, TextFormCutInsideAnObjectEndsNormallyButGarbageFails) {
     EXPECT_EQ(copy.back(), '\n');
   }
 }
+
+// A header chunk that claims to run far past the end of the file (damage, not
+// a cut) is refused when the network is built; libsndfile would spin on it.
+TEST(CutOffInput, HeaderChunkRunningPastTheEndIsABuildError) {
+  ScratchFolder folder;
+  writeText(folder / "net.yaml", roundTrip());
+  const std::string damaged =
+      hosttest::sourceFolder() + "/fuzz/regressions/wave/list-chunk-past-the-end-hangs-libsndfile";
+  auto result = runKolv(folder, "run net.yaml --set source.FILE='" + damaged + "'");
+  EXPECT_EQ(result.status, 2) << result.err;
+  EXPECT_NE(result.err.find("damaged WAV header: the 'LIST' chunk of 4294967295 bytes"),
+            std::string::npos)
+      << result.err;
+}
