@@ -18,7 +18,8 @@ namespace KOLV::text {
 // Characters that may belong to a printed float: digits, signs, the decimal
 // point, exponents and the letters of "nan", "inf" and "infinity".
 inline bool isFloatCharacter(int c) {
-  return (c >= '0' && c <= '9') || (c != EOF && std::strchr("+-.eEnNaAiIfFtTyY", c) != nullptr);
+  return (c >= '0' && c <= '9') ||
+         (c != EOF && c != '\0' && std::strchr("+-.eEnNaAiIfFtTyY", c) != nullptr);
 }
 
 // Reads one float as the stream extractor does, and also the words for NaN
