@@ -8,6 +8,7 @@
 
 #include "BinaryIO.h"
 #include "Object.h"
+#include "TextNumbers.h"
 
 namespace KOLV {
 
@@ -37,7 +38,7 @@ class GenericType : public Object {
   }
   void readFrom(std::istream &in = std::cin) override {
     std::string close;
-    if (!(in >> value_) || !(in >> close) || close != ">")
+    if (!text::readValue(in, value_) || !(in >> close) || close != ">")
       throw new ParsingException(std::string("Parse error reading ") + kClassName);
   }
   void serialize(std::ostream &out) const override {

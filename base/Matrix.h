@@ -9,6 +9,7 @@
 
 #include "BinaryIO.h"
 #include "Object.h"
+#include "TextNumbers.h"
 
 namespace KOLV {
 
@@ -81,11 +82,14 @@ class Matrix : public Object {
       } else if (word == "cols") {
         in >> pendingCols;
       } else if (word == "data") {
-        if (pendingRows < 0 || pendingCols < 0 ||
+        // Each dimension is bounded too: an empty matrix of two billion rows
+        // holds nothing but still takes minutes to print.
+        if (pendingRows < 0 || pendingCols < 0 || pendingRows > kMaxReadElements ||
+            pendingCols > kMaxReadElements ||
             static_cast<long long>(pendingRows) * pendingCols > kMaxReadElements)
           throw new ParsingException("Matrix<T>::readFrom : Parse error trying to build " + word);
         resize(pendingRows, pendingCols);
-        for (size_t i = 0; i < data_.size() && in; ++i) in >> data_[i];
+        for (size_t i = 0; i < data_.size() && in; ++i) text::readValue(in, data_[i]);
       } else {
         throw new ParsingException("Matrix<T>::readFrom : unknown argument: " + word);
       }
@@ -108,7 +112,8 @@ class Matrix : public Object {
   void unserialize(std::istream &in) override {
     int rows = binary::read<int>(in, kClassName);
     int cols = binary::read<int>(in, kClassName);
-    if (rows < 0 || cols < 0 || static_cast<long long>(rows) * cols > kMaxReadElements)
+    if (rows < 0 || cols < 0 || rows > kMaxReadElements || cols > kMaxReadElements ||
+        static_cast<long long>(rows) * cols > kMaxReadElements)
       throw new ParsingException("Bad size in serialised " + std::string(kClassName));
     resize(rows, cols);
     if (!in.read(reinterpret_cast<char *>(data_.data()),

@@ -4,6 +4,7 @@
 #include "GenericType.h"
 #include "Matrix.h"
 #include "Source.h"
+#include "TextNumbers.h"
 #include "Vector.h"
 
 namespace KOLV {
@@ -18,9 +19,9 @@ bool readSourceItem(std::istream &in, Source &source) {
   std::string word;
   in >> word;
   if (word == "x")
-    in >> source.x[0] >> source.x[1] >> source.x[2];
+    text::readFloat(text::readFloat(text::readFloat(in, source.x[0]), source.x[1]), source.x[2]);
   else if (word == "power")
-    in >> source.power;
+    text::readFloat(in, source.power);
   else if (word == "id")
     in >> source.id;
   else if (word == "spare")

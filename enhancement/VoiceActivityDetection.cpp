@@ -103,10 +103,28 @@ void VoiceActivityDetection::warnOfFlatNoise(const enhancement::SpeechBand &band
                "no frame will be detected as speech\n";
 }
 
+// A damaged frame (a NaN or infinite bin, or values so large that their power
+// overflows) is left out of the noise statistics while learning and is not
+// speech later, so it spoils no other frame. Warned once per phase, since a
+// damaged recording may hold many such frames.
+void VoiceActivityDetection::warnOfUnusableFrame(int count) {
+  const bool learning = count < noiseFrames;
+  bool &warned = learning ? warnedWhileLearning : warnedWhileDetecting;
+  if (warned) return;
+  warned = true;
+  std::cerr << "VoiceActivityDetection node '" << getName() << "', frame " << count
+            << ": warning: the input holds non-finite or overflowing values in " << speechBandText()
+            << "; " << (learning ? "the frame is left out of the noise statistics" : "it is not speech")
+            << " (later such frames are not reported)\n";
+}
+
 void VoiceActivityDetection::calculate(int, int count, KOLV::Buffer &out) {
   KOLV::RCPtr<Spectrum> input = getInput(inputID, count);
   const enhancement::SpeechBand band = checkedBand(count, input->nrows(), input->ncols());
   if (count == 0) detector.start(input->ncols() - 1);
+  if (count != noiseFrames &&
+      !enhancement::VoiceActivityDetector::finiteBand(band, input->row(0), input->row(1)))
+    warnOfUnusableFrame(count);
   const bool speech = detector.decide(count, band, input->row(0), input->row(1));
   if (count == noiseFrames) warnOfFlatNoise(band);
 

@@ -27,6 +27,7 @@ class VoiceActivityDetection : public KOLV::BufferedNode {
   // The band of this frame's input, after checking that the input fits it.
   enhancement::SpeechBand checkedBand(int count, int rows, int cols);
   void warnOfFlatNoise(const enhancement::SpeechBand &band) const;
+  void warnOfUnusableFrame(int count);
 
   int inputID;
   int outputID;
@@ -36,6 +37,8 @@ class VoiceActivityDetection : public KOLV::BufferedNode {
   int noiseFrames;
   float threshold;
   int streamCols = 0;  // columns of frame 0
+  bool warnedWhileLearning = false;
+  bool warnedWhileDetecting = false;
   enhancement::VoiceActivityDetector detector;
 };
 

@@ -1,5 +1,6 @@
 #include "VoiceActivityDetector.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace enhancement {
@@ -30,24 +31,33 @@ void VoiceActivityDetector::start(int bins) {
   noiseMean_.assign(bins, 0.0f);
   noiseDeviation_.assign(bins, 0.0f);
   powerHistory_.assign(noiseFrames_, std::vector<float>(bins, 0.0f));
+  learnt_.assign(noiseFrames_, false);
+}
+
+bool VoiceActivityDetector::finiteBand(const SpeechBand &band, const Complex *left,
+                                       const Complex *right) {
+  for (int k = band.lowBin; k < band.highBin; ++k)
+    if (!std::isfinite(bandPower(left, right, k))) return false;
+  return true;
 }
 
 bool VoiceActivityDetector::decide(int frame, const SpeechBand &band, const Complex *left,
                                    const Complex *right) {
   if (frame < noiseFrames_) {
-    learn(frame, band, left, right);
+    if (finiteBand(band, left, right)) learn(frame, band, left, right);
     return false;
   }
   if (frame == noiseFrames_) {
     computeDeviation(band);
     return 0.0f > threshold_;
   }
-  return likelihood(band, left, right) > threshold_;
+  return finiteBand(band, left, right) && likelihood(band, left, right) > threshold_;
 }
 
 void VoiceActivityDetector::learn(int frame, const SpeechBand &band, const Complex *left,
                                   const Complex *right) {
   const float frames = static_cast<float>(noiseFrames_);
+  learnt_[frame] = true;
   float *history = powerHistory_[frame].data();
   for (int k = band.lowBin; k < band.highBin; ++k) {
     const float p = bandPower(left, right, k);
@@ -57,10 +67,23 @@ void VoiceActivityDetector::learn(int frame, const SpeechBand &band, const Compl
 }
 
 void VoiceActivityDetector::computeDeviation(const SpeechBand &band) {
-  const float frames = static_cast<float>(noiseFrames_);
-  for (const std::vector<float> &history : powerHistory_)
-    for (int k = band.lowBin; k < band.highBin; ++k)
-      noiseDeviation_[k] += std::fabs(history[k] - noiseMean_[k]) / frames;
+  const int learnt = static_cast<int>(std::count(learnt_.begin(), learnt_.end(), true));
+  // Without a usable noise frame the deviations stay 0: no frame is speech.
+  if (learnt == 0) return;
+  const float frames = static_cast<float>(learnt);
+  // The running mean divided by every learning frame; with frames left out
+  // it is taken again over those that were learnt.
+  if (learnt != noiseFrames_) {
+    std::fill(noiseMean_.begin(), noiseMean_.end(), 0.0f);
+    for (int f = 0; f < noiseFrames_; ++f)
+      if (learnt_[f])
+        for (int k = band.lowBin; k < band.highBin; ++k)
+          noiseMean_[k] += powerHistory_[f][k] / frames;
+  }
+  for (int f = 0; f < noiseFrames_; ++f)
+    if (learnt_[f])
+      for (int k = band.lowBin; k < band.highBin; ++k)
+        noiseDeviation_[k] += std::fabs(powerHistory_[f][k] - noiseMean_[k]) / frames;
 }
 
 float VoiceActivityDetector::likelihood(const SpeechBand &band, const Complex *left,

@@ -38,12 +38,17 @@ class VoiceActivityDetector {
 
   // Whether frame `frame` is speech; left and right are the two channels'
   // rows. Frames before noiseFrames() learn, frame noiseFrames() computes
-  // the deviations, later frames are decided.
+  // the deviations, later frames are decided. A frame that is not finite
+  // (finiteBand) is left out of the learning, and is not speech.
   bool decide(int frame, const SpeechBand &band, const Complex *left, const Complex *right);
 
   // The statistic of a detection frame: mean over the band of
   // gamma - ln gamma - 1, gamma the bin's power over the noise deviation.
   float likelihood(const SpeechBand &band, const Complex *left, const Complex *right) const;
+
+  // Whether every band bin's power is a finite number: a non-finite input
+  // bin, or one whose power overflows, carries no usable level.
+  static bool finiteBand(const SpeechBand &band, const Complex *left, const Complex *right);
 
   // Band bins whose learnt deviation is zero (they make every statistic NaN).
   int zeroDeviationBins(const SpeechBand &band) const;
@@ -60,6 +65,7 @@ class VoiceActivityDetector {
   std::vector<float> noiseMean_;                 // per bin: mean band power of the noise
   std::vector<float> noiseDeviation_;            // per bin: its mean absolute deviation
   std::vector<std::vector<float>> powerHistory_; // per learning frame and bin: band power
+  std::vector<bool> learnt_;                     // per learning frame: finite, so used
 };
 
 }  // namespace enhancement

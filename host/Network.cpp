@@ -279,15 +279,24 @@ std::unique_ptr<Network> Network::load(const std::string &path,
   return network;
 }
 
+std::unique_ptr<Network> Network::parse(const std::string &text, const std::string &name,
+                                        const std::vector<ParameterOverride> &overrides) {
+  std::unique_ptr<Network> network(new Network);
+  network->file_ = name;
+  network->readFile(&text);
+  network->build(overrides);
+  return network;
+}
+
 std::string Network::where(int line, const Entry &entry) const {
   return file_ + ":" + std::to_string(line) + ": node '" + entry.name + "'" +
          (entry.type.empty() ? "" : " (" + entry.type + ")");
 }
 
-void Network::readFile() {
+void Network::readFile(const std::string *text) {
   YAML::Node root;
   try {
-    root = YAML::LoadFile(file_);
+    root = text ? YAML::Load(*text) : YAML::LoadFile(file_);
   } catch (YAML::BadFile &) {
     throw NetworkError(file_ + ": cannot read the network file");
   } catch (YAML::ParserException &e) {

@@ -69,6 +69,11 @@ class Network {
   static std::unique_ptr<Network> load(const std::string &path,
                                        const std::vector<ParameterOverride> &overrides = {});
 
+  // Reads, checks and builds the network described by the YAML `text`, as
+  // load() does a file; messages name it `name`.
+  static std::unique_ptr<Network> parse(const std::string &text, const std::string &name,
+                                        const std::vector<ParameterOverride> &overrides = {});
+
   const std::string &file() const { return file_; }
   // In the order of the file.
   const std::vector<Entry> &entries() const { return entries_; }
@@ -85,7 +90,8 @@ class Network {
     int line = 0;
   };
 
-  void readFile();
+  // Reads the file, or `text` when it is given.
+  void readFile(const std::string *text = nullptr);
   void build(const std::vector<ParameterOverride> &overrides);
   void check(const Entry &entry) const;
   void construct(Entry &entry);

@@ -1,6 +1,7 @@
 #include "BinauralMultisourceLocalization.h"
 
 #include <cmath>
+#include <iostream>
 #include <sstream>
 
 #include "GenericType.h"
@@ -144,6 +145,21 @@ void BinauralMultisourceLocalization::setUpBand(const Spectrum &spectrum, int co
   noiseLevel.assign(static_cast<size_t>(cols - 1), 0.0f);
 }
 
+// A damaged frame (a NaN or infinite bin, or values so large that they
+// overflow) must not spoil the frames after it: while learning it is left out
+// of the noise level, later it yields no sources. Warned once per phase, since
+// a damaged recording may hold many such frames.
+void BinauralMultisourceLocalization::warnOfUnusableFrame(int count, bool learning) {
+  bool &warned = learning ? warnedWhileLearning : warnedWhileLocalizing;
+  if (warned) return;
+  warned = true;
+  std::cerr << describe(getName()) << ", frame " << count
+            << ": warning: the input holds non-finite or overflowing values in the analysed band; "
+            << (learning ? "the frame is left out of the noise level"
+                         : "the frame yields no sources")
+            << " (later such frames are not reported)" << std::endl;
+}
+
 void BinauralMultisourceLocalization::calculate(int, int count, KOLV::Buffer &out) {
   KOLV::RCPtr<Spectrum> spectrum = getInput(spectrumID, count);
   KOLV::RCPtr<KOLV::Vector<KOLV::ObjectRef>> sources(new KOLV::Vector<KOLV::ObjectRef>);
@@ -154,16 +170,27 @@ void BinauralMultisourceLocalization::calculate(int, int count, KOLV::Buffer &ou
   const std::complex<float> *left = spectrum->row(0);
   const std::complex<float> *right = spectrum->row(1);
 
+  const bool usable = finiteCrossSpectrum(left, right, lowBin, highBin);
   if (count < noiseFrames_) {
+    if (!usable) {
+      warnOfUnusableFrame(count, true);
+      return;
+    }
     accumulateNoise(left, right, lowBin, highBin, noiseLevel.data());
+    ++learntFrames;
     return;
   }
   if (count == noiseFrames_) {
-    averageNoise(noiseFrames_, lowBin, highBin, noiseLevel.data());
+    // Without a single usable noise frame the level stays 0 (weight 1).
+    if (learntFrames > 0) averageNoise(learntFrames, lowBin, highBin, noiseLevel.data());
     return;
   }
   if (count == noiseFrames_ + 1)
     steering = SteeringTables(delayModel, micsDistance, samplingRate, cols, lowBin, highBin);
+  if (!usable) {
+    warnOfUnusableFrame(count, false);
+    return;
+  }
 
   float P[kPaddedDirections];
   spatialSpectrum(left, right, noiseLevel.data(), steering, P);

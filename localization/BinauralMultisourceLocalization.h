@@ -46,6 +46,7 @@ class BinauralMultisourceLocalization : public KOLV::BufferedNode {
   void setUpBand(const Spectrum &spectrum, int count);
   void checkShape(const Spectrum &spectrum, int count) const;
   [[noreturn]] void fail(int count, const std::string &what) const;
+  void warnOfUnusableFrame(int count, bool learning);
 
   int spectrumID;
   int doaID;
@@ -64,6 +65,9 @@ class BinauralMultisourceLocalization : public KOLV::BufferedNode {
   int lowBin = 0;               // analysed bins lowBin <= j < highBin
   int highBin = 0;
   std::vector<float> noiseLevel;  // mean |L conj(R)| per bin over the noise frames
+  int learntFrames = 0;           // noise frames with a finite cross-spectrum
+  bool warnedWhileLearning = false;
+  bool warnedWhileLocalizing = false;
   localization::SteeringTables steering;  // built at frame noiseFrames_ + 1
 };
 

@@ -1,6 +1,7 @@
 #include "BinauralMultisourceTracker.h"
 
 #include <cmath>
+#include <iostream>
 
 #include "DirectionClustering.h"
 #include "Directions.h"
@@ -104,13 +105,18 @@ void BinauralMultisourceTracker::enterWindow(int count, int frame) {
   azimuths.reserve(estimates->size());
   for (const KOLV::ObjectRef &element : *estimates) {
     KOLV::RCPtr<KOLV::Source> source = element;
-    if (!std::isfinite(source->x[0]) || !std::isfinite(source->x[1]))
-      throw new KOLV::GeneralException(
-          describe(getName()) + ", frame " + std::to_string(count) + ": estimate " +
-              std::to_string(azimuths.size()) + " of input frame " + std::to_string(frame) +
-              " has no direction (x = " + std::to_string(source->x[0]) + ", " +
-              std::to_string(source->x[1]) + ")",
-          __FILE__, __LINE__);
+    // An estimate without a direction (a damaged record read from a file)
+    // is left out rather than ending a long run; the first one is reported.
+    if (!std::isfinite(source->x[0]) || !std::isfinite(source->x[1])) {
+      if (!warnedOfNoDirection) {
+        warnedOfNoDirection = true;
+        std::cerr << describe(getName()) << ", frame " << count
+                  << ": warning: an estimate of input frame " << frame
+                  << " has no direction (x = " << source->x[0] << ", " << source->x[1]
+                  << "); it is left out, as are later ones (not reported)" << std::endl;
+      }
+      continue;
+    }
     azimuths.push_back(truncatedAzimuth(source->x[0], source->x[1]));
   }
   history.push_back(std::move(azimuths));

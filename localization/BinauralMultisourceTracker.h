@@ -29,6 +29,8 @@ class BinauralMultisourceTracker : public KOLV::BufferedNode {
   int windowFrames() const { return windowFrames_; }
 
  private:
+  bool warnedOfNoDirection = false;
+
   // Reads input frame `frame` into the window as whole-degree azimuths.
   void enterWindow(int count, int frame);
 

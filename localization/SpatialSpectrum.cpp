@@ -38,6 +38,12 @@ inline void addBin(const float *__restrict cosRow, const float *__restrict sinRo
 
 }  // namespace
 
+bool finiteCrossSpectrum(const Complex *left, const Complex *right, int lowBin, int highBin) {
+  for (int j = lowBin; j < highBin; ++j)
+    if (!std::isfinite(crossBin(left[j], right[j]).magnitude)) return false;
+  return true;
+}
+
 void accumulateNoise(const Complex *left, const Complex *right, int lowBin, int highBin,
                      float *noiseSum) {
   for (int j = lowBin; j < highBin; ++j) noiseSum[j] += crossBin(left[j], right[j]).magnitude;

@@ -15,6 +15,11 @@ using Complex = std::complex<float>;
 // Lowest weight a bin gets, however far below the noise it lies.
 constexpr float kWeightFloor = 1e-6f;
 
+// Whether |L_j conj(R_j)| is a finite number for every lowBin <= j < highBin:
+// a non-finite input bin, or one so large that the product overflows, would
+// turn the learnt noise or the whole spatial spectrum into NaN.
+bool finiteCrossSpectrum(const Complex *left, const Complex *right, int lowBin, int highBin);
+
 // Adds |L_j conj(R_j)| to noiseSum[j] for lowBin <= j < highBin.
 void accumulateNoise(const Complex *left, const Complex *right, int lowBin, int highBin,
                      float *noiseSum);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 
 namespace KOLV {
 
@@ -102,13 +103,36 @@ void SourceSeparation::separateBlock(int first, const Spectrum &firstFrame) {
   checkBlockShape(first, firstFrame);
   const int channels = firstFrame.nrows(), columns = firstFrame.ncols();
   separator->beginBlock(channels, blockFrames, columns - 1);
-  readBlock(first, channels, columns);
-  separator->separate();
+  const std::string damage = readBlock(first, channels, columns);
+  if (!damage.empty()) {
+    silenceBlock(first, damage);
+    return;
+  }
+  try {
+    separator->separate();
+  } catch (std::runtime_error &e) {
+    // A decomposition fails only on a block whose values have overflowed.
+    silenceBlock(first, std::string("it cannot be separated: ") + e.what());
+    return;
+  }
+  if (!separator->separated().is_finite()) {
+    silenceBlock(first, "its values are too large to separate (the separated signals overflow)");
+    return;
+  }
   if (separator->overflowed())
     std::cerr << "SourceSeparation node '" << getName() << "', frame " << first
               << ": the demixing matrices overflowed in IVA pass " << separator->passesRun()
               << "; the block is separated with those of the pass before" << std::endl;
   writeBlock(first);
+}
+
+// One damaged block (a non-finite value, an overflow) must not end a run
+// that may last for hours: its output stays zero, the frames that follow are
+// separated as usual, and the user is told which frames were lost.
+void SourceSeparation::silenceBlock(int first, const std::string &reason) const {
+  std::cerr << "SourceSeparation node '" << getName() << "', frames " << first << " to "
+            << first + blockFrames - 1 << ": " << reason << "; the block's output is zero"
+            << std::endl;
 }
 
 void SourceSeparation::checkBlockShape(int first, const Spectrum &firstFrame) const {
@@ -122,35 +146,43 @@ void SourceSeparation::checkBlockShape(int first, const Spectrum &firstFrame) co
          first);
 }
 
-void SourceSeparation::readBlock(int first, int channels, int columns) {
+std::string SourceSeparation::readBlock(int first, int channels, int columns) {
   arma::cx_fcube &observed = separator->observed();
+  std::string damage;
   for (int t = 0; t < blockFrames; ++t) {
     RCPtr<Spectrum> frame = getInput(inputID, first + t);
-    checkFrame(first + t, *frame, channels, columns);
+    checkFrameShape(first + t, *frame, channels, columns);
+    if (damage.empty()) damage = nonFiniteValue(first + t, *frame, channels, columns);
     for (int c = 0; c < channels; ++c) {
       const std::complex<float> *row = frame->row(c);
       for (int k = 0; k + 1 < columns; ++k) observed.at(c, t, k) = row[k];
     }
   }
+  return damage;
 }
 
-void SourceSeparation::checkFrame(int frame, const Spectrum &spectrum, int channels,
-                                  int columns) const {
+void SourceSeparation::checkFrameShape(int frame, const Spectrum &spectrum, int channels,
+                                       int columns) const {
   if (spectrum.nrows() != channels || spectrum.ncols() != columns)
     fail(std::string(kInputPort) + " is " + sizeText(spectrum.nrows(), spectrum.ncols()) +
              ", unlike the " + sizeText(channels, columns) + " of its block's first frame " +
              std::to_string(frame - frame % blockFrames),
          frame);
+}
+
+std::string SourceSeparation::nonFiniteValue(int frame, const Spectrum &spectrum, int channels,
+                                             int columns) {
   for (int c = 0; c < channels; ++c)
     for (int k = 0; k + 1 < columns; ++k) {
       const std::complex<float> value = spectrum(c, k);
       if (!std::isfinite(value.real()) || !std::isfinite(value.imag())) {
         std::ostringstream message;
-        message << kInputPort << " holds the non-finite value " << value << " in channel " << c
-                << ", bin " << k;
-        fail(message.str(), frame);
+        message << "frame " << frame << " of " << kInputPort << " holds the non-finite value "
+                << value << " in channel " << c << ", bin " << k;
+        return message.str();
       }
     }
+  return "";
 }
 
 void SourceSeparation::writeBlock(int first) {

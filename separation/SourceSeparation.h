@@ -35,8 +35,13 @@ class SourceSeparation : public BufferedNode {
   [[noreturn]] void fail(const std::string &problem, int frame = -1) const;
   void separateBlock(int first, const Spectrum &firstFrame);
   void checkBlockShape(int first, const Spectrum &firstFrame) const;
-  void readBlock(int first, int channels, int columns);
-  void checkFrame(int frame, const Spectrum &spectrum, int channels, int columns) const;
+  // Fills the separator's block; returns what makes the block unusable (its
+  // first non-finite value), or "".
+  std::string readBlock(int first, int channels, int columns);
+  void checkFrameShape(int frame, const Spectrum &spectrum, int channels, int columns) const;
+  static std::string nonFiniteValue(int frame, const Spectrum &spectrum, int channels,
+                                    int columns);
+  void silenceBlock(int first, const std::string &reason) const;
   void writeBlock(int first);
 
   int inputID;

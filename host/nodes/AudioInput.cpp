@@ -2,11 +2,14 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace KOLV::host {
@@ -16,15 +19,46 @@ namespace {
 // Full scale of the 16-bit scale the frames carry.
 constexpr float kFullScale = 32768.0f;
 
+// An audio file held in memory, read through libsndfile's virtual I/O.
+struct MemoryFile {
+  const unsigned char *data;
+  sf_count_t size;
+  sf_count_t at = 0;
+
+  static MemoryFile &of(void *user) { return *static_cast<MemoryFile *>(user); }
+  static sf_count_t length(void *user) { return of(user).size; }
+  static sf_count_t seek(sf_count_t offset, int whence, void *user) {
+    MemoryFile &m = of(user);
+    sf_count_t base = whence == SEEK_CUR ? m.at : whence == SEEK_END ? m.size : 0;
+    sf_count_t to = base + offset;
+    // Like a file: a position past the end is allowed, and reads there give 0.
+    if (to < 0) return -1;
+    m.at = to;
+    return m.at;
+  }
+  static sf_count_t read(void *dest, sf_count_t count, void *user) {
+    MemoryFile &m = of(user);
+    sf_count_t n = std::max<sf_count_t>(0, std::min(count, m.size - m.at));
+    if (n > 0) std::memcpy(dest, m.data + m.at, static_cast<size_t>(n));
+    m.at += n;
+    return n;
+  }
+  static sf_count_t write(const void *, sf_count_t, void *) { return 0; }
+  static sf_count_t tell(void *user) { return of(user).at; }
+};
+
 class SndfileInput : public AudioInput {
  public:
   explicit SndfileInput(const std::string &path) {
     file_ = sf_open(path.c_str(), SFM_READ, &info_);
-    if (!file_) throw std::runtime_error(sf_strerror(nullptr));
-    if (info_.channels < 1) {
-      sf_close(file_);
-      throw std::runtime_error("the file has no audio channels");
-    }
+    checkOpened();
+  }
+  SndfileInput(const unsigned char *data, size_t size)
+      : memory_(std::make_unique<MemoryFile>(MemoryFile{data, static_cast<sf_count_t>(size)})) {
+    static SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read,
+                            &MemoryFile::write, &MemoryFile::tell};
+    file_ = sf_open_virtual(&io, SFM_READ, &info_, memory_.get());
+    checkOpened();
   }
   ~SndfileInput() override { sf_close(file_); }
   SndfileInput(const SndfileInput &) = delete;
@@ -32,10 +66,13 @@ class SndfileInput : public AudioInput {
 
   int channels() const override { return info_.channels; }
   int sampleRate() const override { return info_.samplerate; }
-  // A WAV file whose header claims no samples.
-  bool emptyWav() const {
-    return info_.frames == 0 && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+  // A RIFF/WAVE file, plain or extensible: the stream parser reads its header.
+  bool isWav() const {
+    const int type = info_.format & SF_FORMAT_TYPEMASK;
+    return type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX;
   }
+  // A WAV file whose header claims no samples.
+  bool emptyWav() const { return info_.frames == 0 && isWav(); }
   long read(float *interleaved, long frames) override {
     sf_count_t got = sf_readf_float(file_, interleaved, frames);
     if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR)
@@ -44,10 +81,25 @@ class SndfileInput : public AudioInput {
     for (long i = 0; i < samples; ++i) interleaved[i] *= kFullScale;
     return static_cast<long>(got);
   }
+  std::string truncation() const override { return truncation_; }
+  // libsndfile reads a file cut short as far as it goes; the reason is
+  // found by the caller from the header, which libsndfile does not expose.
+  void setTruncation(std::string reason) { truncation_ = std::move(reason); }
 
  private:
+  void checkOpened() {
+    if (!file_) throw std::runtime_error(sf_strerror(nullptr));
+    if (info_.channels < 1) {
+      sf_close(file_);
+      file_ = nullptr;
+      throw std::runtime_error("the file has no audio channels");
+    }
+  }
+
+  std::unique_ptr<MemoryFile> memory_;
   SF_INFO info_{};
   SNDFILE *file_ = nullptr;
+  std::string truncation_;
 };
 
 // Sample encodings of a WAV data chunk.
@@ -59,6 +111,9 @@ constexpr uint16_t kFormatExtensible = 0xFFFE;
 // Data sizes that streaming writers leave when they cannot seek back.
 constexpr uint32_t kUnknownSizeZero = 0;
 constexpr uint32_t kUnknownSizeAllOnes = 0xFFFFFFFFu;
+// More channels than any recording has (libsndfile's own limit): a header
+// claiming more is damaged, and reading it would allocate without bound.
+constexpr int kMaxChannels = 1024;
 
 uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t le32(const unsigned char *p) {
@@ -90,18 +145,37 @@ class WavStreamInput : public AudioInput {
     size_t got = std::fread(raw_.data(), 1, wanted, in_);
     if (got < wanted && std::ferror(in_)) throw std::runtime_error(std::strerror(errno));
     if (!unboundedData_) dataRemaining_ -= got;
+    if (got < wanted) noteEnd(got % frameBytes);
     long whole = static_cast<long>(got / frameBytes);
     decode(raw_.data(), interleaved, whole * channels_);
     return whole;
   }
 
+  std::string truncation() const override { return truncation_; }
+
+  // The bytes of sample data the header declares, or 0 when it leaves the
+  // size open; valid once the stream is opened.
+  uint64_t declaredDataBytes() const { return unboundedData_ ? 0 : dataRemaining_; }
+  int bytesPerFrame() const { return bytesPerSample_ * channels_; }
+
  private:
   bool readExactly(unsigned char *dest, size_t n) { return std::fread(dest, 1, n, in_) == n; }
 
-  void skip(uint32_t n) {
+  // The stream ended short of `wanted` bytes, `partial` of them inside an
+  // unfinished sample frame.
+  void noteEnd(size_t partial) {
+    if (!unboundedData_ && dataRemaining_ > 0)
+      truncation_ = "the stream ends " + std::to_string(dataRemaining_ + partial) +
+                    " bytes before the end of its data chunk";
+    else if (partial > 0)
+      truncation_ = "the stream ends inside a sample frame (" + std::to_string(partial) +
+                    " bytes of an unfinished frame dropped)";
+  }
+
+  void skip(uint64_t n) {
     unsigned char scratch[4096];
     while (n > 0) {
-      uint32_t step = n < sizeof scratch ? n : sizeof scratch;
+      size_t step = n < sizeof scratch ? static_cast<size_t>(n) : sizeof scratch;
       if (!readExactly(scratch, step)) throw std::runtime_error("the stream ends inside a chunk");
       n -= step;
     }
@@ -123,7 +197,7 @@ class WavStreamInput : public AudioInput {
         dataRemaining_ = size;
         return;
       } else {
-        skip(size + (size & 1u));
+        skip(static_cast<uint64_t>(size) + (size & 1u));
       }
     }
   }
@@ -144,6 +218,9 @@ class WavStreamInput : public AudioInput {
       tag = le16(&fmt[kSubFormatOffset]);
     }
     if (channels_ < 1 || rate_ < 1) throw std::runtime_error("no channels or no sampling rate");
+    if (channels_ > kMaxChannels)
+      throw std::runtime_error(std::to_string(channels_) + " channels (at most " +
+                               std::to_string(kMaxChannels) + " are read)");
     encoding_ = encodingOf(tag, bits);
     bytesPerSample_ = (bits + 7) / 8;
   }
@@ -222,19 +299,100 @@ class WavStreamInput : public AudioInput {
   bool unboundedData_ = false;
   size_t dataRemaining_ = 0;
   std::vector<unsigned char> raw_;
+  std::string truncation_;
 };
+
+// Checks the chunk structure of a RIFF/WAVE file of `fileBytes` bytes, read
+// from `in` (at its start), before libsndfile sees it: libsndfile loops for
+// minutes on a header chunk whose size runs far past the end of the file. The
+// data chunk may run past the end (a file cut short); a chunk before it may
+// not. Leaves `in` at its start; files that are not RIFF/WAVE pass.
+void checkRiffChunks(FILE *in, uint64_t fileBytes) {
+  constexpr uint64_t kRiffHeaderBytes = 12;
+  constexpr uint64_t kChunkHeaderBytes = 8;
+  unsigned char riff[kRiffHeaderBytes];
+  bool isRiff = std::fread(riff, 1, sizeof riff, in) == sizeof riff &&
+                std::memcmp(riff, "RIFF", 4) == 0 && std::memcmp(riff + 8, "WAVE", 4) == 0;
+  for (uint64_t at = kRiffHeaderBytes; isRiff && at + kChunkHeaderBytes <= fileBytes;) {
+    unsigned char header[kChunkHeaderBytes];
+    if (std::fseek(in, static_cast<long>(at), SEEK_SET) != 0 ||
+        std::fread(header, 1, sizeof header, in) != sizeof header ||
+        std::memcmp(header, "data", 4) == 0)
+      break;
+    uint64_t size = le32(header + 4);
+    uint64_t end = at + kChunkHeaderBytes + size + (size & 1u);
+    if (end > fileBytes + 1)  // the pad byte of a last odd chunk may be missing
+      throw std::runtime_error("damaged WAV header: the '" +
+                               std::string(reinterpret_cast<char *>(header), 4) + "' chunk of " +
+                               std::to_string(size) + " bytes runs past the end of the file");
+    at = end;
+  }
+  std::rewind(in);
+}
+
+// The size of the file `in`, which is left at its start; none for a pipe or
+// a device, which cannot seek.
+std::optional<uint64_t> fileSize(FILE *in) {
+  if (std::fseek(in, 0, SEEK_END) != 0) return std::nullopt;
+  long size = std::ftell(in);
+  std::rewind(in);
+  if (size < 0) return std::nullopt;
+  return static_cast<uint64_t>(size);
+}
+
+// Why a WAV file of `fileBytes` bytes, read from `in` (at its start), holds
+// less sample data than its header declares; "" when it is whole or its
+// header is not one the stream parser reads.
+std::string wavShortfall(FILE *in, uint64_t fileBytes) {
+  try {
+    WavStreamInput header(in, false);
+    long at = std::ftell(in);
+    uint64_t declared = header.declaredDataBytes();
+    if (at < 0 || declared == 0) return "";
+    uint64_t present = fileBytes - static_cast<uint64_t>(at);
+    if (present >= declared) return "";
+    std::string reason = "the file ends " + std::to_string(declared - present) +
+                         " bytes before the end of its data chunk";
+    if (present % static_cast<uint64_t>(header.bytesPerFrame()) != 0)
+      reason += ", inside a sample frame";
+    return reason;
+  } catch (std::exception &) {
+    return "";
+  }
+}
 
 }  // namespace
 
+std::unique_ptr<AudioInput> AudioInput::openStream(FILE *in, bool owned) {
+  return std::make_unique<WavStreamInput>(in, owned);
+}
+
 std::unique_ptr<AudioInput> AudioInput::open(const std::string &path) {
-  if (path == "-") return std::make_unique<WavStreamInput>(stdin, false);
+  if (path == "-") return openStream(stdin, false);
+  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) throw std::runtime_error(std::strerror(errno));
+  const std::optional<uint64_t> size = fileSize(file.get());
+  if (size) checkRiffChunks(file.get(), *size);
   auto input = std::make_unique<SndfileInput>(path);
-  if (!input->emptyWav()) return input;
+  if (!input->isWav() || !size) return input;
   // A file saved from a streaming writer keeps the data size 0: its samples
   // run to the end of the file.
-  FILE *file = std::fopen(path.c_str(), "rb");
+  if (input->emptyWav()) return openStream(file.release(), true);
+  input->setTruncation(wavShortfall(file.get(), *size));
+  return input;
+}
+
+std::unique_ptr<AudioInput> AudioInput::openMemory(const unsigned char *data, size_t size) {
+  if (size == 0) throw std::runtime_error("the file is empty");
+  std::unique_ptr<FILE, int (*)(FILE *)> file(
+      fmemopen(const_cast<unsigned char *>(data), size, "rb"), &std::fclose);
   if (!file) throw std::runtime_error(std::strerror(errno));
-  return std::make_unique<WavStreamInput>(file, true);
+  checkRiffChunks(file.get(), size);
+  auto input = std::make_unique<SndfileInput>(data, size);
+  if (!input->isWav()) return input;
+  if (input->emptyWav()) return openStream(file.release(), true);
+  input->setTruncation(wavShortfall(file.get(), size));
+  return input;
 }
 
 }  // namespace KOLV::host

@@ -5,6 +5,8 @@
 #ifndef KOLV_HOST_AUDIO_INPUT_H
 #define KOLV_HOST_AUDIO_INPUT_H
 
+#include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -19,10 +21,20 @@ class AudioInput {
   // `interleaved`, scaled so that full scale is ±32768; returns how many were
   // read, 0 at the end of the stream. Throws std::runtime_error on a read error.
   virtual long read(float *interleaved, long frames) = 0;
+  // After the end of the stream: why it ended short of what its header
+  // promised (inside a sample frame, or before the declared data size), or ""
+  // when it ended where it should.
+  virtual std::string truncation() const { return ""; }
 
   // Opens `path`, or standard input for "-". Throws std::runtime_error with
   // the reason when the file is missing, unreadable or not audio.
   static std::unique_ptr<AudioInput> open(const std::string &path);
+  // Reads an audio file held in memory (`size` bytes at `data`, which must
+  // outlive the input), as open() reads a file.
+  static std::unique_ptr<AudioInput> openMemory(const unsigned char *data, size_t size);
+  // Parses a RIFF/WAVE stream from `in` front to back, never seeking; closes
+  // `in` at the end when `owned`.
+  static std::unique_ptr<AudioInput> openStream(FILE *in, bool owned);
 };
 
 }  // namespace KOLV::host

@@ -1,6 +1,8 @@
 #include "ObjectReader.h"
 
 #include <complex>
+#include <iostream>
+#include <memory>
 
 #include "GenericType.h"
 #include "Matrix.h"
@@ -39,13 +41,28 @@ ObjectReader::ObjectReader(std::string nodeName, ParameterSet params)
 void ObjectReader::readUpTo(int count) {
   while (!ended_ && firstHeld_ + static_cast<int>(held_.size()) <= count) {
     ObjectRef object;
-    in_ >> object;
+    readNext(object);
     if (!object) {
       ended_ = true;
       return;
     }
     held_.push_back(object);
     last_ = object;
+  }
+}
+
+void ObjectReader::readNext(ObjectRef &object) {
+  try {
+    in_ >> object;
+  } catch (BaseException *e) {
+    std::unique_ptr<BaseException> error(e);
+    // The reader stopped at the end of the file: the object was cut short
+    // (a file still being written, a copy cut off), not malformed.
+    if (!in_.eof()) throw error.release();
+    std::cerr << "kolv: warning: node '" << getName() << "': FILE '" << file_
+              << "' ends inside object " << firstHeld_ + held_.size() << " ("
+              << error->text() << "); the stream ends with the objects before it\n";
+    object = ObjectRef();
   }
 }
 

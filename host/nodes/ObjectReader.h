@@ -20,6 +20,10 @@ class ObjectReader : public BufferedNode {
  private:
   // Reads objects until frame `count` is held or the file ends.
   void readUpTo(int count);
+  // Reads the next object into `object` (null at the end of the file). A
+  // file that ends inside an object ends the stream with a warning; text
+  // that does not parse before the end of the file is an error.
+  void readNext(ObjectRef &object);
   // What a frame past the end of the file holds: a zero matrix shaped like
   // the last object when that was a matrix, otherwise an empty vector.
   ObjectRef emptyFrame() const;

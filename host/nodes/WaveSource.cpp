@@ -1,6 +1,7 @@
 #include "WaveSource.h"
 
 #include <algorithm>
+#include <iostream>
 #include <stdexcept>
 
 #include "GenericType.h"
@@ -91,7 +92,25 @@ WaveSource::WaveSource(std::string nodeName, ParameterSet params) : BufferedNode
 }
 
 bool WaveSource::frameExists(int count) {
-  return window_->has(static_cast<long long>(count) * advance_);
+  bool exists = window_->has(static_cast<long long>(count) * advance_);
+  if (!exists) reportTruncation();
+  return exists;
+}
+
+void WaveSource::finish() {
+  if (window_->ended()) reportTruncation();
+}
+
+// A stream cut short (a file copied in part, a writer killed mid-stream) is
+// not an error: every complete sample frame is used, and the user is told.
+void WaveSource::reportTruncation() {
+  if (truncationReported_) return;
+  truncationReported_ = true;
+  std::string reason = window_->truncation();
+  if (reason.empty()) return;
+  std::cerr << "kolv: warning: node '" << getName() << "': "
+            << (file_ == "-" ? std::string("standard input") : "'" + file_ + "'") << ": "
+            << reason << "; the run ends with the samples read so far\n";
 }
 
 void WaveSource::calculate(int, int count, Buffer &out) {

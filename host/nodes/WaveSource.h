@@ -26,6 +26,10 @@ class SampleWindow {
   void copy(long long start, int length, float *out);
   // Drops every sample before `index`.
   void release(long long index);
+  // Once the end of the stream has been read: why it ended short of what its
+  // header declares, or "" when it is whole.
+  bool ended() const { return ended_; }
+  std::string truncation() const { return input_->truncation(); }
 
  private:
   void readUpTo(long long end);
@@ -44,6 +48,7 @@ class WaveSource : public BufferedNode {
 
   bool frameExists(int count) override;
   void calculate(int output_id, int count, Buffer &out) override;
+  void finish() override;
 
   int advance() const { return advance_; }
   int sampleRate() const { return sampleRate_; }
@@ -55,6 +60,9 @@ class WaveSource : public BufferedNode {
   int advance_;
   int sampleRate_;
   std::unique_ptr<SampleWindow> window_;
+  bool truncationReported_ = false;
+
+  void reportTruncation();
 };
 
 }  // namespace KOLV::host

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+#include <complex>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -150,3 +154,51 @@ TEST(TextForm, ErrorKeepsWhatWasReadBefore) {
 }
 
 }  // namespace
+
+// Damaged and extreme values print and read back as they were: NaN, the
+// infinities, denormals and the largest floats, in every object that holds
+// floats. A number too large for a float, or a size no matrix can have, is
+// refused.
+TEST(TextForm, NonFiniteAndExtremeValuesReadBack) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float values[] = {nan, -nan, inf, -inf, FLT_MAX, -FLT_MAX, FLT_MIN,
+                          std::numeric_limits<float>::denorm_min(), -0.0f, 1.5f};
+  auto same = [](float a, float b) {
+    return (std::isnan(a) && std::isnan(b)) || (a == b && std::signbit(a) == std::signbit(b));
+  };
+  auto printExactly = [](const ObjectRef &ref) {
+    std::ostringstream out;
+    out.precision(9);
+    out << ref;
+    return out.str();
+  };
+  for (float v : values) {
+    SCOPED_TRACE(v);
+    RCPtr<Matrix<std::complex<float>>> spectrum(new Matrix<std::complex<float>>(1, 2));
+    (*spectrum)(0, 0) = {v, 1.0f};
+    (*spectrum)(0, 1) = {2.0f, v};
+    RCPtr<Matrix<std::complex<float>>> spectrumBack = read(printExactly(spectrum));
+    EXPECT_TRUE(same((*spectrumBack)(0, 0).real(), v));
+    EXPECT_TRUE(same((*spectrumBack)(0, 1).imag(), v));
+
+    RCPtr<Matrix<float>> signal(new Matrix<float>(1, 1));
+    (*signal)(0, 0) = v;
+    RCPtr<Matrix<float>> signalBack = read(printExactly(signal));
+    EXPECT_TRUE(same((*signalBack)(0, 0), v));
+
+    RCPtr<Source> source(new Source);
+    source->x[1] = v;
+    source->power = v;
+    RCPtr<Source> sourceBack = read(printExactly(source));
+    EXPECT_TRUE(same(sourceBack->x[1], v));
+    EXPECT_TRUE(same(sourceBack->power, v));
+
+    RCPtr<GenericType<float>> number = read(printExactly(ObjectRef(new GenericType<float>(v))));
+    EXPECT_TRUE(same(number->val(), v));
+  }
+  EXPECT_EQ(readError("<Matrix<float> <rows 1> <cols 1> <data 1e40 > >"),
+            "Matrix<T>::readFrom : Parse error trying to build data");
+  EXPECT_EQ(readError("<Matrix<float> <rows 1933580729> <cols 0> <data > >"),
+            "Matrix<T>::readFrom : Parse error trying to build data");
+}

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <random>
 
@@ -290,5 +292,46 @@ TEST(SpeechEnhancement, RemovesStationaryNoiseAndKeepsTheTone) {
               << " dB, tone " << toneDb << " dB\n";
     EXPECT_LT(noiseDb, c.maxNoiseDb);
     EXPECT_GT(toneDb, -3.0);
+  }
+}
+
+// Whatever the input holds, in the noise period or after it, every output bin
+// is a finite number: random spectra mixed with zeros, values near the top
+// of the float range, denormals, NaN and infinite bins, frame after frame.
+TEST(SpeechEnhancement, NoInputMakesItEmitAnythingButFiniteNumbers) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float denormal = std::numeric_limits<float>::denorm_min() * 3.0f;
+  const float extremes[] = {0.0f, 1e30f, -1e30f, FLT_MAX, -FLT_MAX, denormal, -denormal,
+                            nan,  inf,   -inf,   1e-30f,  1e19f,    3.0f};
+  constexpr int kFrames = 40, kRows = 2, kCols = 33;
+  std::mt19937 gen(12);
+  std::uniform_int_distribution<int> pick(0, 2 * static_cast<int>(std::size(extremes)) - 1);
+  std::vector<ObjectRef> frames = randomFrames(kFrames, kRows, kCols, 13);
+  for (int f = 0; f < kFrames; ++f) {
+    RCPtr<ComplexMatrix> m = frames[f];
+    for (int i = 0; i < kRows * kCols; ++i) {
+      // Half the draws keep the random value; whole frames of one extreme too.
+      int choice = f % 7 == 5 ? f % static_cast<int>(std::size(extremes)) : pick(gen);
+      if (choice < static_cast<int>(std::size(extremes))) {
+        float v = extremes[choice];
+        m->data()[i] = {v, f % 2 ? v : 0.5f * v};
+      }
+    }
+  }
+  for (float noiseFrames : {1.0f, 8.0f}) {
+    for (const char *method : kMethods) {
+      for (const char *regeneration : {"USE", "NO"}) {
+        SCOPED_TRACE(std::string(method) + " " + regeneration + " noise frames " +
+                     std::to_string(noiseFrames));
+        std::vector<RCPtr<ComplexMatrix>> out =
+            run(params(method, regeneration, noiseFrames), frames);
+        for (int f = 0; f < kFrames; ++f)
+          for (int i = 0; i < out[f]->msize(); ++i)
+            ASSERT_TRUE(std::isfinite(out[f]->data()[i].real()) &&
+                        std::isfinite(out[f]->data()[i].imag()))
+                << "frame " << f << " bin " << i << ": " << out[f]->data()[i];
+      }
+    }
   }
 }

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <complex>
+#include <iostream>
+#include <limits>
 #include <random>
+#include <sstream>
 
 #include "EnhancementSignals.h"
 #include "TestNetwork.h"
@@ -217,4 +222,75 @@ TEST(VoiceActivityDetection, FindsTheToneInNoise) {
   }
   EXPECT_EQ(falseAlarms, 0);
   EXPECT_EQ(hits, speechFrames);
+}
+
+// Learning that leaves out a damaged frame gives exactly the statistics of
+// learning without it.
+TEST(VoiceActivityDetector, LearningLeavesOutFramesThatAreNotFinite) {
+  constexpr int kCols = 257;
+  const SpeechBand band = SpeechBand::of(16000, kCols);
+  const std::vector<ObjectRef> noise = alternatingNoise(3, kCols);
+  std::mt19937 gen(4);
+  std::uniform_real_distribution<float> u(0.5f, 2.0f);
+  for (const ObjectRef &frame : noise) {
+    RCPtr<ComplexMatrix> m = frame;
+    for (int i = 0; i < m->msize(); ++i) m->data()[i] *= u(gen);
+  }
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (std::complex<float> bad : {std::complex<float>(nan, 0.0f), {1e30f, 0.0f}}) {
+    RCPtr<ComplexMatrix> damaged = flatSpectrum(kCols, 1.0f);
+    (*damaged)(1, band.lowBin + 3) = bad;
+    VoiceActivityDetector reference(3, 2.0f), detector(4, 2.0f);
+    reference.start(kCols - 1);
+    detector.start(kCols - 1);
+    std::vector<RCPtr<ComplexMatrix>> withDamage = {noise[0], damaged, noise[1], noise[2]};
+    for (int f = 0; f < 3; ++f) {
+      RCPtr<ComplexMatrix> m = noise[f];
+      reference.decide(f, band, m->row(0), m->row(1));
+    }
+    for (int f = 0; f < 4; ++f) detector.decide(f, band, withDamage[f]->row(0), withDamage[f]->row(1));
+    reference.decide(3, band, nullptr, nullptr);
+    detector.decide(4, band, nullptr, nullptr);
+    EXPECT_EQ(detector.noiseMean(), reference.noiseMean());
+    EXPECT_EQ(detector.noiseDeviation(), reference.noiseDeviation());
+    EXPECT_FALSE(detector.decide(5, band, damaged->row(0), damaged->row(1)));
+  }
+}
+
+// On a recording with damaged frames the node still finds the tone; damaged
+// detection frames are not speech, and each phase warns once.
+TEST(VoiceActivityDetection, DamagedFramesSpoilOnlyThemselves) {
+  using namespace enhancementtest;
+  NoisyRecording rec = noisyTone(2.2, 1.3, 300.0f, 3000.0f);
+  std::vector<ObjectRef> frames = spectra(rec.channels);
+  const float inf = std::numeric_limits<float>::infinity();
+  const int learning = 10, speechFrame = rec.speechStartFrame + 20;
+  const int bin = 30;  // inside the telephone band
+  for (int f : {learning, speechFrame, speechFrame + 5}) {
+    RCPtr<ComplexMatrix> m(frames[f]->clone());
+    (*m)(0, bin) = f == speechFrame + 5 ? std::complex<float>(3e19f, 3e19f) : std::complex<float>(inf, 0.0f);
+    frames[f] = m;
+  }
+  std::ostringstream captured;
+  std::streambuf *saved = std::cerr.rdbuf(captured.rdbuf());
+  std::vector<bool> speech =
+      decisions(runVad(makeParams({{"ADVANCE", intValue(kAdvance)},
+                                   {"SAMPLING_RATE", intValue(kRate)},
+                                   {"VAD_NOISE_DURATION", floatValue(1.0f)},
+                                   {"VAD_THRESHOLD", floatValue(2.0f)}}),
+                       frames));
+  std::cerr.rdbuf(saved);
+  for (int f = 0; f < static_cast<int>(speech.size()); ++f) {
+    SCOPED_TRACE("frame " + std::to_string(f));
+    if (f < rec.speechStartFrame || f == speechFrame || f == speechFrame + 5)
+      EXPECT_FALSE(speech[f]);
+    else if (f >= rec.speechStartFrame + 3)
+      EXPECT_TRUE(speech[f]);
+  }
+  const std::string warnings = captured.str();
+  EXPECT_NE(warnings.find("'vad', frame " + std::to_string(learning) + ": warning"),
+            std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("'vad', frame " + std::to_string(speechFrame) + ": warning"),
+            std::string::npos) << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 2) << warnings;
 }

@@ -103,3 +103,22 @@ TEST(SpectralTest, UnknownWindowNamesTheAcceptedOnes) {
     EXPECT_NE(std::string(e.what()).find("HANN, HAMMING or RECTANGLE"), std::string::npos);
   }
 }
+
+// A damaged spectrum frame spoils only the samples its window covers: once
+// the overlap-add has moved past it, the output is finite again.
+TEST(SpectralTest, NonFiniteFrameSpoilsOnlyTheSamplesItCovers) {
+  constexpr int kLength = 64, kAdvance = 16, kBins = kLength / 2 + 1;
+  OverlapAdder adder(makeWindow("HANN", kLength), kAdvance);
+  std::vector<std::complex<float>> spectrum(kBins, {1.0f, 0.5f});
+  std::vector<float> out(kAdvance);
+  for (int frame = 0; frame < 20; ++frame) {
+    std::vector<std::complex<float>> input = spectrum;
+    if (frame == 5) input[3] = {NAN, 0.0f};
+    if (frame == 6) input[4] = {0.0f, INFINITY};
+    adder.synthesize(input.data(), out.data());
+    // Frames 5 and 6 reach the output of frames 5 to 6 + LENGTH/ADVANCE - 1.
+    const bool covered = frame >= 5 && frame < 6 + kLength / kAdvance;
+    if (!covered)
+      for (float s : out) EXPECT_TRUE(std::isfinite(s)) << "frame " << frame;
+  }
+}

@@ -94,8 +94,6 @@ TEST(TextNodesTest, ParseErrorsFailTheRunWithTheFrameworkText) {
       {"<Matrix<float> <rows 1> <cols 1> <data 1 > >\n<Matrix<float> <bogus 2> >\n",
        "Matrix<T>::readFrom : unknown argument: bogus"},
       {"<Vector<ObjectRef> > \n?\n", "Expected '<' or '{' (got '?')"},
-      {"<Vector<ObjectRef> > \n<Vector<ObjectRef> <Source <x 1 0 0> ", "Source::readFrom"},
-      {"<Vector<ObjectRef> > \n<Vector<ObjectRef> ", "Error reading Vector"},
   };
   ScratchFolder folder;
   writeText(folder / "net.yaml", kReaderWriter);

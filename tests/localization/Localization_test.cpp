@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <complex>
+#include <iostream>
+#include <limits>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include "BinauralMultisourceLocalization.h"
@@ -355,4 +360,73 @@ TEST(LocalizationKernel, SpatialSpectrumIsTheBinAverageInItsOwnOrderBitForBit) {
       ASSERT_EQ(P[n], expected) << "direction " << n;
     }
   }
+}
+
+namespace {
+
+// What `body` writes to standard error.
+template <class Body>
+std::string capturingStderr(Body body) {
+  std::ostringstream captured;
+  std::streambuf *saved = std::cerr.rdbuf(captured.rdbuf());
+  body();
+  std::cerr.rdbuf(saved);
+  return captured.str();
+}
+
+// Sets bin `bin` of both rows of `frame` to `value`.
+KOLV::ObjectRef damaged(const KOLV::ObjectRef &frame, int bin, std::complex<float> value) {
+  KOLV::RCPtr<kolvtest::ComplexMatrix> copy(frame->clone());
+  (*copy)(0, bin) = value;
+  (*copy)(1, bin) = value;
+  return copy;
+}
+
+}  // namespace
+
+// A damaged noise frame is left out of the noise level, so the run gives
+// exactly what a run without that frame gives; a damaged frame later (NaN,
+// infinity, values whose cross-spectrum overflows) yields no sources, and the
+// frames after it are localized as before. One warning per phase.
+TEST(Localization, DamagedFramesSpoilOnlyThemselves) {
+  Settings twoNoiseFrames;
+  twoNoiseFrames.noiseDuration = 0.025f;  // 2.5 frames: 2
+  Settings threeNoiseFrames = twoNoiseFrames;
+  threeNoiseFrames.noiseDuration = 0.035f;  // 3
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  // Bin 40 lies in the 500 - 2800 Hz band of a 257-bin spectrum at 16 kHz.
+  constexpr int kBandBin = 40;
+
+  std::vector<KOLV::ObjectRef> clean = scene(DelayModel::SphericalHead, 30, 8, 21);
+  std::vector<KOLV::ObjectRef> frames = clean;
+  frames.insert(frames.begin() + 1, damaged(clean[0], kBandBin, {nan, 0.0f}));
+  // clean: noise, noise, then the source (the first source frame computes
+  // the average); frames: noise, damaged noise, noise, then the same.
+  const int firstSource = 4;
+  frames[firstSource + 2] = damaged(frames[firstSource + 2], kBandBin, {0.0f, inf});
+  frames[firstSource + 4] = damaged(frames[firstSource + 4], kBandBin, {1e30f, 1e30f});
+
+  const auto reference = localize(twoNoiseFrames, clean);
+  std::vector<std::vector<Found>> result;
+  const std::string warnings =
+      capturingStderr([&] { result = localize(threeNoiseFrames, frames); });
+  ASSERT_EQ(result.size(), reference.size() + 1);
+  for (size_t f = firstSource; f < result.size(); ++f) {
+    SCOPED_TRACE("frame " + std::to_string(f));
+    if (f == firstSource + 2 || f == firstSource + 4) {
+      EXPECT_TRUE(result[f].empty());
+      continue;
+    }
+    const std::vector<Found> &expected = reference[f - 1];
+    ASSERT_EQ(result[f].size(), expected.size());
+    ASSERT_FALSE(expected.empty());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(result[f][i].azimuth, expected[i].azimuth);
+      EXPECT_EQ(result[f][i].power, expected[i].power);
+    }
+  }
+  EXPECT_NE(warnings.find("'loc', frame 1: warning"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("'loc', frame 6: warning"), std::string::npos) << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 2) << warnings;
 }

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "BinauralMultisourceLocalization.h"
@@ -226,4 +230,40 @@ TEST(LocalizationAndTracking, ChainTracksASynthesisedSource) {
     else
       EXPECT_TRUE(tracked(tracker, f).empty());
   }
+}
+
+// An estimate without a direction is left out (with one warning), so the
+// tracker reports what it reports without it.
+TEST(Tracker, EstimateWithoutADirectionIsLeftOut) {
+  std::vector<KOLV::ObjectRef> clean, damaged;
+  for (int f = 0; f < 30; ++f) {
+    clean.push_back(estimates({40.0, -70.0}));
+    KOLV::RCPtr<kolvtest::SourceVector> v = estimates({40.0, -70.0});
+    if (f % 4 == 1) {
+      KOLV::RCPtr<KOLV::Source> bad = sourceAt(10.0, 0.8f, 2);
+      bad->x[f % 8 == 1 ? 0 : 1] = f % 8 == 1 ? NAN : INFINITY;
+      v->push_back(bad);
+    }
+    damaged.push_back(v);
+  }
+  kolvtest::FrameFeeder cleanFeeder(clean, none()), damagedFeeder(damaged, none());
+  BinauralMultisourceTracker reference("ref", trackerParams(0.1f));
+  BinauralMultisourceTracker node("track", trackerParams(0.1f));
+  kolvtest::wire(reference, "ESTIMATED_DOA", cleanFeeder);
+  kolvtest::wire(node, "ESTIMATED_DOA", damagedFeeder);
+  // Both runs start from the same state of the generator the clustering draws from.
+  std::srand(1);
+  std::vector<std::vector<Tracked>> expected;
+  for (int f = 0; f < 30; ++f) expected.push_back(tracked(reference, f));
+  std::srand(1);
+  std::ostringstream captured;
+  std::streambuf *saved = std::cerr.rdbuf(captured.rdbuf());
+  for (int f = 0; f < 30; ++f) {
+    SCOPED_TRACE("frame " + std::to_string(f));
+    expectSame(tracked(node, f), expected[f]);
+  }
+  std::cerr.rdbuf(saved);
+  const std::string warnings = captured.str();
+  EXPECT_NE(warnings.find("'track', frame"), std::string::npos) << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
 }
