@@ -2,12 +2,6 @@
 
 #include <cmath>
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define KOLV_WIDE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define KOLV_WIDE_VECTOR_CLONES
-#endif
-
 namespace localization {
 
 namespace {
@@ -61,10 +55,6 @@ float snrWeight(float magnitude, float noise) {
   return q < kWeightFloor ? kWeightFloor : q;
 }
 
-// Built twice, for plain x86-64 and for AVX2, chosen when the library loads:
-// the wider registers halve the divisions' cost, and IEEE single-precision
-// arithmetic (never fused: -ffp-contract=off) gives the same bits either way.
-KOLV_WIDE_VECTOR_CLONES
 void spatialSpectrum(const Complex *left, const Complex *right, const float *noiseLevel,
                      const SteeringTables &tables, float P[kPaddedDirections]) {
   for (int n = 0; n < kPaddedDirections; ++n) P[n] = 0.0f;
