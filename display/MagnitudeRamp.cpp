@@ -1,4 +1,4 @@
-#include "Spectrogram.h"
+#include "MagnitudeRamp.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 // The spectrogram's colours: adjacent frequency bins pooled into one pixel
 // row per group, the group's mean magnitude (kept in whole units) mapped onto
 // a black-red-yellow-white ramp.
-#ifndef KOLV_SPECTROGRAM_H
-#define KOLV_SPECTROGRAM_H
+#ifndef KOLV_MAGNITUDE_RAMP_H
+#define KOLV_MAGNITUDE_RAMP_H
 
 #include <complex>
 #include <cstdint>

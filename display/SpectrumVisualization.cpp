@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "Matrix.h"
-#include "Spectrogram.h"
+#include "MagnitudeRamp.h"
 
 using kolvdisplay::DisplayRecord;
 using kolvdisplay::SpectrumRecord;

@@ -8,7 +8,7 @@ OUT=docs/pictures
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 whole=""
-for display in directions speech spectrogram enhanced-spectrogram waveform; do
+for display in directions speech frequencies enhanced-frequencies waveform; do
   whole="$whole --set $display.VISUALIZATION_TIME_LENGTH=10.5"
 done
 kolv=$(realpath "$BUILD/kolv")

@@ -6,7 +6,7 @@
 
 #include "DisplayTestSupport.h"
 #include "SSLvisualization.h"
-#include "Spectrogram.h"
+#include "MagnitudeRamp.h"
 #include "SpectrumVisualization.h"
 
 using namespace displaytest;

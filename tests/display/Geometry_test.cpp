@@ -8,7 +8,7 @@
 #include "BaseException.h"
 #include "DisplayGeometry.h"
 #include "SSLvisualization.h"
-#include "Spectrogram.h"
+#include "MagnitudeRamp.h"
 
 using namespace kolvdisplay;
 

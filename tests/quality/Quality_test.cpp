@@ -15,7 +15,7 @@
 
 namespace {
 
-using quality::SceneSpec;
+using quality::SceneLayout;
 
 const std::string kReadSpeech = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
 // Noise alone at the start, longer than the 1 s learning periods of the
@@ -55,8 +55,8 @@ std::string caseName(const Case &c) {
   return name + "_" + std::to_string(c.snrDb) + "dB";
 }
 
-SceneSpec sceneOf(const Case &c) {
-  SceneSpec scene{caseName(c), static_cast<double>(c.snrDb), 0.0, {}};
+SceneLayout sceneOf(const Case &c) {
+  SceneLayout scene{caseName(c), static_cast<double>(c.snrDb), 0.0, {}};
   if (c.azimuths.size() == 1) {
     scene.duration = kOneTalkerDuration;
     scene.talkers = {{kReadSpeech + "0880.wav", static_cast<double>(c.azimuths[0]), kLeadIn},

@@ -89,7 +89,7 @@ void makeOnce(const fs::path &folder, const std::string &recipe, Make make) {
   fs::rename(scratch, folder);
 }
 
-std::string renderCommand(const SceneSpec &scene, const fs::path &out) {
+std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
   std::ostringstream command;
   command << quoted((buildFolder() / "kolv-render-scene").string()) << " --out " << quoted(out.string())
           << " --duration " << scene.duration << " --snr " << scene.snrDb << " --seed " << kNoiseSeed;
@@ -100,7 +100,7 @@ std::string renderCommand(const SceneSpec &scene, const fs::path &out) {
 
 }  // namespace
 
-std::string renderedScene(const SceneSpec &scene) {
+std::string renderedScene(const SceneLayout &scene) {
   const fs::path folder = scenesFolder() / scene.name;
   const fs::path renderer = buildFolder() / "kolv-render-scene";
   makeOnce(folder, stamp(renderer) + "\n" + renderCommand(scene, "OUT"), [&](const fs::path &scratch) {

@@ -17,7 +17,7 @@ struct Talker {
   double start;           // s from the start of the scene
 };
 
-struct SceneSpec {
+struct SceneLayout {
   std::string name;  // folder name under the build folder's quality-scenes/
   double snrDb;
   double duration;   // s
@@ -28,7 +28,7 @@ struct SceneSpec {
 // rendered on first use. The folder is reused while the renderer and the
 // scene's command line stay the same; test processes asking for the same
 // scene at once wait for the one that renders it.
-std::string renderedScene(const SceneSpec &scene);
+std::string renderedScene(const SceneLayout &scene);
 
 // A second voice for two-talker scenes: six recorded voice prompts,
 // converted to 16 kHz and joined (about 8.5 s), made once in the build folder.

@@ -92,14 +92,14 @@ TEST(HeadConvention, ModelFitsRecoverKnownHeads) {
 
 class RenderedScene : public ::testing::Test {
  protected:
-  render::SceneSpec twoTalkers(double snrDb) {
+  render::SceneLayout twoTalkers(double snrDb) {
     writeMono(dir / "a.wav", bursts(1.0, {{0.1, 0.5}, {0.7, 0.9}}));
     writeMono(dir / "b.wav", bursts(1.0, {{0.2, 0.8}}, 0.1));
-    render::SceneSpec spec;
-    spec.duration = 2.5;
-    spec.snrDb = snrDb;
-    spec.sources = {{dir / "a.wav", -40.0, 0.0, 0.5, 0.0}, {dir / "b.wav", 60.0, 0.0, 1.2, 3.0}};
-    return spec;
+    render::SceneLayout layout;
+    layout.duration = 2.5;
+    layout.snrDb = snrDb;
+    layout.sources = {{dir / "a.wav", -40.0, 0.0, 0.5, 0.0}, {dir / "b.wav", 60.0, 0.0, 1.2, 3.0}};
+    return layout;
   }
   ScratchDir dir;
 };
@@ -107,10 +107,10 @@ class RenderedScene : public ::testing::Test {
 TEST_F(RenderedScene, ASourceOnTheRightReachesChannel1First) {
   for (double azimuth : {60.0, -60.0}) {
     SCOPED_TRACE(azimuth);
-    render::SceneSpec spec = twoTalkers(20.0);
-    spec.sources.resize(1);
-    spec.sources[0].azimuth = azimuth;
-    render::RenderedScene scene = render::renderScene(spec);
+    render::SceneLayout layout = twoTalkers(20.0);
+    layout.sources.resize(1);
+    layout.sources[0].azimuth = azimuth;
+    render::RenderedScene scene = render::renderScene(layout);
     int lead = leadOfChannel1(scene.images[0], 20);
     // 60 degrees is about 500 µs, 8 samples at 16 kHz.
     EXPECT_NEAR(lead, azimuth > 0 ? 8 : -8, 2);
@@ -163,11 +163,11 @@ TEST_F(RenderedScene, NoiseIsDiffuseUnlikeASource) {
 }
 
 TEST_F(RenderedScene, SameSeedSameNoiseOtherSeedOtherNoise) {
-  render::SceneSpec spec = twoTalkers(10.0);
-  auto first = render::renderScene(spec).noise;
-  EXPECT_EQ(first, render::renderScene(spec).noise);
-  spec.seed = 2;
-  EXPECT_NE(first, render::renderScene(spec).noise);
+  render::SceneLayout layout = twoTalkers(10.0);
+  auto first = render::renderScene(layout).noise;
+  EXPECT_EQ(first, render::renderScene(layout).noise);
+  layout.seed = 2;
+  EXPECT_NE(first, render::renderScene(layout).noise);
 }
 
 TEST(GaussianNoise, HasUnitVarianceAndNoMean) {

@@ -121,21 +121,21 @@ double measureSnrDb(const std::vector<Channels> &images, const Channels &noise,
   return 10.0 * std::log10(speechPower / noisePower);
 }
 
-RenderedScene renderScene(const SceneSpec &spec) {
-  if (spec.samplingRate <= 0) throw std::runtime_error("the sampling rate must be positive");
-  if (spec.sources.empty()) throw std::runtime_error("a scene needs at least one source");
-  if (!std::isfinite(spec.snrDb)) throw std::runtime_error("the SNR must be a finite number of dB");
-  if (!(spec.peakDb <= 0.0)) throw std::runtime_error("the peak level must be at most 0 dB full scale");
-  if (spec.duration < 0.0 || !std::isfinite(spec.duration))
+RenderedScene renderScene(const SceneLayout &layout) {
+  if (layout.samplingRate <= 0) throw std::runtime_error("the sampling rate must be positive");
+  if (layout.sources.empty()) throw std::runtime_error("a scene needs at least one source");
+  if (!std::isfinite(layout.snrDb)) throw std::runtime_error("the SNR must be a finite number of dB");
+  if (!(layout.peakDb <= 0.0)) throw std::runtime_error("the peak level must be at most 0 dB full scale");
+  if (layout.duration < 0.0 || !std::isfinite(layout.duration))
     throw std::runtime_error("the duration must be positive");
-  HrtfSet hrtf(spec.sofa, spec.samplingRate);
-  const int rate = spec.samplingRate;
+  HrtfSet hrtf(layout.sofa, layout.samplingRate);
+  const int rate = layout.samplingRate;
 
   std::vector<std::vector<double>> recordings;
   std::vector<size_t> starts;
   size_t lastImageEnd = 0;
-  for (size_t i = 0; i < spec.sources.size(); ++i) {
-    const SourceSpec &source = spec.sources[i];
+  for (size_t i = 0; i < layout.sources.size(); ++i) {
+    const SourceSpec &source = layout.sources[i];
     checkDirection(hrtf, i, source);
     if (!(source.start >= 0.0))
       throw std::runtime_error("start " + shortNumber(source.start) + " s of " + describe(i, source) + " is negative");
@@ -146,13 +146,13 @@ RenderedScene renderScene(const SceneSpec &spec) {
 
   RenderedScene scene;
   scene.samplingRate = rate;
-  const size_t length = spec.duration > 0.0 ? sampleAt(spec.duration, rate) : lastImageEnd + sampleAt(kTailSeconds, rate);
+  const size_t length = layout.duration > 0.0 ? sampleAt(layout.duration, rate) : lastImageEnd + sampleAt(kTailSeconds, rate);
   scene.duration = static_cast<double>(length) / rate;
-  for (size_t i = 0; i < spec.sources.size(); ++i) {
+  for (size_t i = 0; i < layout.sources.size(); ++i) {
     if (starts[i] >= length)
-      throw std::runtime_error(describe(i, spec.sources[i]) + " starts at " + shortNumber(spec.sources[i].start) +
+      throw std::runtime_error(describe(i, layout.sources[i]) + " starts at " + shortNumber(layout.sources[i].start) +
                                " s, after the scene ends at " + shortNumber(scene.duration) + " s");
-    HrirPair h = hrtf.responses(spec.sources[i].azimuth, spec.sources[i].elevation);
+    HrirPair h = hrtf.responses(layout.sources[i].azimuth, layout.sources[i].elevation);
     Channels image(2, std::vector<double>(length, 0.0));
     addConvolved(recordings[i], h.left, image[0], starts[i]);
     addConvolved(recordings[i], h.right, image[1], starts[i]);
@@ -162,11 +162,11 @@ RenderedScene renderScene(const SceneSpec &spec) {
 
   std::vector<scenekit::Stretch> speech;
   for (const auto &a : scene.active) speech.insert(speech.end(), a.begin(), a.end());
-  scene.noise = renderDiffuseNoise(hrtf, length, spec.seed);
+  scene.noise = renderDiffuseNoise(hrtf, length, layout.seed);
   const double snrAsRendered = measureSnrDb(scene.images, scene.noise, speech, rate);
   if (!std::isfinite(snrAsRendered))
     throw std::runtime_error("the sources are silent within the scene: there is no speech to set the SNR against");
-  scaleAll(scene.noise, std::pow(10.0, (snrAsRendered - spec.snrDb) / 20.0));
+  scaleAll(scene.noise, std::pow(10.0, (snrAsRendered - layout.snrDb) / 20.0));
 
   scene.mixture = sumOf(scene.images, length);
   for (size_t c = 0; c < 2; ++c)
@@ -174,7 +174,7 @@ RenderedScene renderScene(const SceneSpec &spec) {
   double peak = 0.0;
   for (const auto &channel : scene.mixture)
     for (double x : channel) peak = std::max(peak, std::fabs(x));
-  scene.scale = std::pow(10.0, spec.peakDb / 20.0) / peak;
+  scene.scale = std::pow(10.0, layout.peakDb / 20.0) / peak;
   scaleAll(scene.mixture, scene.scale);
   scaleAll(scene.noise, scene.scale);
   for (auto &image : scene.images) scaleAll(image, scene.scale);

@@ -27,7 +27,7 @@ struct SourceSpec {
   double gainDb = 0.0;
 };
 
-struct SceneSpec {
+struct SceneLayout {
   int samplingRate = 16000;                   // Hz
   double duration = 0.0;                      // s; 0: until the last image ends, plus a short tail
   double snrDb = 15.0;
@@ -49,7 +49,7 @@ struct RenderedScene {
 
 // Throws std::runtime_error with a message a user can act on: the source,
 // the value and what is allowed.
-RenderedScene renderScene(const SceneSpec &spec);
+RenderedScene renderScene(const SceneLayout &layout);
 
 // Sample of the scene at `seconds`, rounded to the nearest.
 size_t sampleAt(double seconds, int samplingRate);

@@ -65,7 +65,7 @@ struct Command {
   bool noiseImage = false;
   std::string out;
   render::Band band = kWholeBand;
-  render::SceneSpec scene;
+  render::SceneLayout scene;
   std::vector<bool> hasAzimuth;
 };
 
@@ -182,14 +182,14 @@ int renderAndWrite(const Command &cmd) {
   truth.mixture = "scene.wav";
   writeChannels(dir + truth.mixture, scene.mixture, scene.samplingRate);
   for (size_t i = 0; i < scene.images.size(); ++i) {
-    const render::SourceSpec &spec = cmd.scene.sources[i];
+    const render::SourceSpec &layout = cmd.scene.sources[i];
     scenekit::TruthSource source;
-    source.file = spec.file;
+    source.file = layout.file;
     source.image = "source" + std::to_string(i + 1) + ".wav";
-    source.azimuth = spec.azimuth;
-    source.elevation = spec.elevation;
-    source.start = static_cast<double>(render::sampleAt(spec.start, scene.samplingRate)) / scene.samplingRate;
-    source.gainDb = spec.gainDb;
+    source.azimuth = layout.azimuth;
+    source.elevation = layout.elevation;
+    source.start = static_cast<double>(render::sampleAt(layout.start, scene.samplingRate)) / scene.samplingRate;
+    source.gainDb = layout.gainDb;
     source.active = scene.active[i];
     writeChannels(dir + source.image, scene.images[i], scene.samplingRate);
     truth.sources.push_back(source);
