@@ -168,6 +168,13 @@ class NodeFactory : public _NodeFactory {
   }
 };
 
+// Registers node class T under `className`; the framework keeps the factory
+// for the life of the process.
+template <class T>
+void registerNodeType(const char *className) {
+  Node::addFactory(className, new NodeFactory<T>(className));
+}
+
 }  // namespace KOLV
 
 #endif

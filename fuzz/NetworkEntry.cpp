@@ -59,25 +59,19 @@ class WithoutFiles : public BufferedNode {
   }
 };
 
-template <class T>
-void registerNode(const char *name) {
-  static NodeFactory<T> factory(name);
-  Node::addFactory(name, &factory);
-}
-
 void registerNodeTypes() {
   // Display nodes open no window without a display.
   unsetenv("DISPLAY");
   static host::ToolboxLoader loader;
   loader.loadAll(host::ToolboxLoader::searchFolders({}));
-  registerNode<host::STFT>("STFT");
-  registerNode<host::ISTFT>("ISTFT");
-  registerNode<WithoutFiles<host::WaveSource>>("WaveSource");
-  registerNode<WithoutFiles<host::WaveSink>>("WaveSink");
-  registerNode<WithoutFiles<host::ObjectReader>>("ObjectReader");
-  registerNode<WithoutFiles<host::ObjectWriter>>("ObjectWriter");
-  registerNode<WithoutFiles<host::SourceTable>>("SourceTable");
-  registerNode<WithoutFiles<host::SpeechTable>>("SpeechTable");
+  registerNodeType<host::STFT>("STFT");
+  registerNodeType<host::ISTFT>("ISTFT");
+  registerNodeType<WithoutFiles<host::WaveSource>>("WaveSource");
+  registerNodeType<WithoutFiles<host::WaveSink>>("WaveSink");
+  registerNodeType<WithoutFiles<host::ObjectReader>>("ObjectReader");
+  registerNodeType<WithoutFiles<host::ObjectWriter>>("ObjectWriter");
+  registerNodeType<WithoutFiles<host::SourceTable>>("SourceTable");
+  registerNodeType<WithoutFiles<host::SpeechTable>>("SpeechTable");
 }
 
 }  // namespace

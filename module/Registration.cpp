@@ -14,25 +14,18 @@
 
 namespace {
 
-// A node type is registered under its class name; the framework keeps the
-// factory for the life of the process.
-template <class T>
-void registerNode(const char *className) {
-  KOLV::Node::addFactory(className, new KOLV::NodeFactory<T>(className));
-}
-
 struct ToolboxRegistration {
   ToolboxRegistration() {
     KOLV::Object::setModuleVersion("VEVOVU", "9497", "3.3.0");
-    registerNode<BinauralMultisourceLocalization>("BinauralMultisourceLocalization");
-    registerNode<BinauralMultisourceTracker>("BinauralMultisourceTracker");
-    registerNode<SSLvisualization>("SSLvisualization");
-    registerNode<KOLV::SourceSeparation>("SourceSeparation");
-    registerNode<SpectrumVisualization>("SpectrumVisualization");
-    registerNode<SpeechEnhancement>("SpeechEnhancement");
-    registerNode<VADvisualization>("VADvisualization");
-    registerNode<VoiceActivityDetection>("VoiceActivityDetection");
-    registerNode<WaveVisualization>("WaveVisualization");
+    KOLV::registerNodeType<BinauralMultisourceLocalization>("BinauralMultisourceLocalization");
+    KOLV::registerNodeType<BinauralMultisourceTracker>("BinauralMultisourceTracker");
+    KOLV::registerNodeType<SSLvisualization>("SSLvisualization");
+    KOLV::registerNodeType<KOLV::SourceSeparation>("SourceSeparation");
+    KOLV::registerNodeType<SpectrumVisualization>("SpectrumVisualization");
+    KOLV::registerNodeType<SpeechEnhancement>("SpeechEnhancement");
+    KOLV::registerNodeType<VADvisualization>("VADvisualization");
+    KOLV::registerNodeType<VoiceActivityDetection>("VoiceActivityDetection");
+    KOLV::registerNodeType<WaveVisualization>("WaveVisualization");
   }
 };
 

@@ -13,25 +13,16 @@
 
 namespace KOLV::host {
 
-namespace {
-// The factories live as long as the process, like the registry that lists them.
-template <class T>
-void registerNode(const char *name) {
-  static NodeFactory<T> factory(name);
-  Node::addFactory(name, &factory);
-}
-}  // namespace
-
 void registerFrameworkNodes() {
-  registerNode<WaveSource>("WaveSource");
-  registerNode<STFT>("STFT");
-  registerNode<ISTFT>("ISTFT");
-  registerNode<WaveSink>("WaveSink");
-  registerNode<ChannelSelector>("ChannelSelector");
-  registerNode<ObjectReader>("ObjectReader");
-  registerNode<ObjectWriter>("ObjectWriter");
-  registerNode<SourceTable>("SourceTable");
-  registerNode<SpeechTable>("SpeechTable");
+  registerNodeType<WaveSource>("WaveSource");
+  registerNodeType<STFT>("STFT");
+  registerNodeType<ISTFT>("ISTFT");
+  registerNodeType<WaveSink>("WaveSink");
+  registerNodeType<ChannelSelector>("ChannelSelector");
+  registerNodeType<ObjectReader>("ObjectReader");
+  registerNodeType<ObjectWriter>("ObjectWriter");
+  registerNodeType<SourceTable>("SourceTable");
+  registerNodeType<SpeechTable>("SpeechTable");
 }
 
 }  // namespace KOLV::host

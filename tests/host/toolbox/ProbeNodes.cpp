@@ -120,17 +120,12 @@ class FailAt : public BufferedNode {
   int frame_;
 };
 
-// Static factories, so that leak checkers see nothing left behind at exit.
-KOLV::NodeFactory<CountingSource> countingSourceFactory("CountingSource");
-KOLV::NodeFactory<Probe> probeFactory("Probe");
-KOLV::NodeFactory<FailAt> failAtFactory("FailAt");
-
 struct ProbeRegistration {
   ProbeRegistration() {
     KOLV::Object::setModuleVersion("PROBE", "1", "1.0");
-    KOLV::Node::addFactory("CountingSource", &countingSourceFactory);
-    KOLV::Node::addFactory("Probe", &probeFactory);
-    KOLV::Node::addFactory("FailAt", &failAtFactory);
+    KOLV::registerNodeType<CountingSource>("CountingSource");
+    KOLV::registerNodeType<Probe>("Probe");
+    KOLV::registerNodeType<FailAt>("FailAt");
   }
 };
 
