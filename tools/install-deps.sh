@@ -6,11 +6,11 @@ set -eu
 PACKAGES="build-essential cmake pkg-config
 libarmadillo-dev libopenblas-dev liblapack-dev
 libgtk2.0-dev libfftw3-dev libsndfile1-dev libyaml-cpp-dev
-libmysofa-dev libmysofa1
+libmysofa-dev libmysofa1 libsoxr-dev libasound2-dev
 libgtest-dev googletest libbenchmark-dev
 xvfb xauth xfonts-base
 clang libclang-rt-14-dev
-pocketsphinx-testdata alsa-utils espeak-ng sox time"
+pocketsphinx-testdata alsa-utils espeak-ng sox time ccache"
 
 missing=""
 for p in $PACKAGES; do
