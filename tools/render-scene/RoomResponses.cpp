@@ -75,8 +75,10 @@ RoomResponses::RoomResponses(const HrtfSet &hrtf, const Room &room, double rt60)
   diffuseEnergy_ /= static_cast<double>(directions.size());
 }
 
+double RoomResponses::joinAfterDirect() const { return std::min(kLatestJoin, kJoinDecayDb / 60.0 * rt60_); }
+
 size_t RoomResponses::joinSample(double distance) const {
-  return static_cast<size_t>(std::lround((distance / kSpeedOfSound + kJoinAfterDirect) * hrtf_.samplingRate()));
+  return static_cast<size_t>(std::lround((distance / kSpeedOfSound + joinAfterDirect()) * hrtf_.samplingRate()));
 }
 
 size_t RoomResponses::length(double distance) const {
@@ -140,6 +142,32 @@ Channels RoomResponses::tail(const Channels &toJoin, double distance, uint64_t s
   Channels out = {fft.inverse(left), fft.inverse(right)};
   for (auto &ear : out) ear.resize(total);
   return out;
+}
+
+Channels RoomResponses::toJoin(double azimuthDeg, double elevationDeg, double distance) const {
+  return images(azimuthDeg, elevationDeg, distance, joinAfterDirect());
+}
+
+Channels RoomResponses::whole(double azimuthDeg, double elevationDeg, double distance, uint64_t seed) const {
+  const Channels early = toJoin(azimuthDeg, elevationDeg, distance);
+  return sumOfResponses(early, tail(early, distance, seed));
+}
+
+Channels RoomResponses::tailWithin(const Channels &tail, double distance, double window) const {
+  const size_t end = static_cast<size_t>(std::lround((distance / kSpeedOfSound + window) * hrtf_.samplingRate()));
+  Channels part = tail;
+  for (auto &ear : part) ear.resize(std::min(ear.size(), end));
+  return part;
+}
+
+Channels sumOfResponses(const Channels &a, const Channels &b) {
+  Channels sum(2);
+  for (size_t c = 0; c < 2; ++c) {
+    sum[c].assign(std::max(a[c].size(), b[c].size()), 0.0);
+    for (size_t n = 0; n < a[c].size(); ++n) sum[c][n] += a[c][n];
+    for (size_t n = 0; n < b[c].size(); ++n) sum[c][n] += b[c][n];
+  }
+  return sum;
 }
 
 double schroederRt60(const Channels &response, int samplingRate) {

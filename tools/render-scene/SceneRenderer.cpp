@@ -100,16 +100,6 @@ Room roomOf(const RoomLayout &layout) {
 // The noise of each source's tail, apart from the diffuse noise's and each other's.
 uint64_t tailSeed(uint64_t seed, size_t index) { return seed * 0x9E3779B97F4A7C15ull + index + 1; }
 
-Channels sumOfResponses(const Channels &a, const Channels &b) {
-  Channels sum(2);
-  for (size_t c = 0; c < 2; ++c) {
-    sum[c].assign(std::max(a[c].size(), b[c].size()), 0.0);
-    for (size_t n = 0; n < a[c].size(); ++n) sum[c][n] += a[c][n];
-    for (size_t n = 0; n < b[c].size(); ++n) sum[c][n] += b[c][n];
-  }
-  return sum;
-}
-
 Channels asDoubles(const HrirPair &h) {
   return {std::vector<double>(h.left.begin(), h.left.end()), std::vector<double>(h.right.begin(), h.right.end())};
 }
@@ -146,20 +136,21 @@ RoomImage roomImage(const RoomResponses &room, const SourceSpec &source, const s
                     size_t start, size_t length, int rate, uint64_t seed) {
   const double azimuth = azimuthAt(source, static_cast<double>(start) / rate);
   const double el = source.elevation, d = source.distance;
-  const Channels toJoin = room.images(azimuth, el, d, kJoinAfterDirect);
+  const Channels toJoin = room.toJoin(azimuth, el, d);
   const Channels tail = room.tail(toJoin, d, seed);
-  const Channels early = room.images(azimuth, el, d, kEarlyAfterDirect);
+  const Channels earlyTail = room.tailWithin(tail, d, kEarlyAfterDirect);
   RoomImage out{silence(length), silence(length), sumOfResponses(toJoin, tail), 0.0, 0.0};
   if (source.path.empty()) {
     addThroughResponse(recording, out.response, out.image, start);
-    addThroughResponse(recording, early, out.early, start);
+    addThroughResponse(recording, sumOfResponses(room.images(azimuth, el, d, kEarlyAfterDirect), earlyTail), out.early,
+                       start);
   } else {
     // The tail is diffuse: it stays as it was at the start while the images follow the path.
-    addMoving(recording, start, rate, source.path,
-              [&](double az) { return room.images(az, el, d, kJoinAfterDirect); }, out.image);
+    addMoving(recording, start, rate, source.path, [&](double az) { return room.toJoin(az, el, d); }, out.image);
     addThroughResponse(recording, tail, out.image, start);
     addMoving(recording, start, rate, source.path,
               [&](double az) { return room.images(az, el, d, kEarlyAfterDirect); }, out.early);
+    addThroughResponse(recording, earlyTail, out.early, start);
   }
   out.rt60 = schroederRt60(out.response, rate);
   out.directToReverberantDb = directToReverberantDb(out.response, room.images(azimuth, el, d, 0.0));
