@@ -110,8 +110,8 @@ TEST(RoomResponses, DirectPathIsTheAnechoicResponseArrivingAtDistanceOverC) {
     SCOPED_TRACE(azimuth);
     const render::HrirPair anechoic = hrtf.responses(azimuth, 0.0);
     const render::HrirPair direct = asPair(room.images(azimuth, 0.0, 1.2, 0.0));
-    EXPECT_NEAR(render::interauralDelay(direct, kRate, kWholeBand), render::interauralDelay(anechoic, kRate, kWholeBand),
-                2e-6);
+    EXPECT_NEAR(render::interauralDelay(direct, kRate, kWholeBand),
+                render::interauralDelay(anechoic, kRate, kWholeBand), 2e-6);
     EXPECT_NEAR(10.0 * std::log10(energy(direct) / energy(anechoic)), 0.0, 0.2);
   }
   // Straight ahead both ears hear the peak when the sound reaches the head's centre.

@@ -28,10 +28,12 @@ constexpr double kTruthFrame = 0.01;    // s, of the moving sources' azimuths in
 
 std::string usage() {
   return std::string() +
-    "usage: kolv-render-scene --out DIR [options] --source FILE (--azimuth DEG | --path T:AZ,...) [source options] ...\n"
+    "usage: kolv-render-scene --out DIR [options]\n"
+    "                         --source FILE (--azimuth DEG | --path T:AZ,...) [source options] ...\n"
     "       kolv-render-scene --measure [--sofa FILE] [--rate HZ] [--band LOW HIGH]\n"
     "\n"
-    "Places mono recordings around a measured head, adds diffuse noise and writes\n"
+    "Places mono recordings around a measured head, in free field or in a shoebox\n"
+    "room, still or moving, adds diffuse noise and writes\n"
     "DIR/scene.wav (the two-channel mixture), DIR/sourceN.wav (each source's image at\n"
     "both ears) and DIR/truth.json. Channel 0 is the left ear; azimuth 0 is straight\n"
     "ahead and positive azimuths lie on the side of channel 1 (the right ear).\n"
@@ -48,7 +50,8 @@ std::string usage() {
     "  --no-noise       no diffuse noise (the SNR is not set)\n"
     "room options (without --room the scene is anechoic):\n"
     "  --room L,W,H     a shoebox room, length (x), width (y), height (z) in metres;\n"
-    "                   also writes DIR/sourceN.early.wav and DIR/sourceN.brir.wav\n"
+    "                   also writes DIR/sourceN.early.wav (the direct path and the\n"
+    "                   reflections within 50 ms) and DIR/sourceN.brir.wav (the response)\n"
     "  --rt60 S         reverberation time; sets the walls' absorption (required with --room)\n"
     "  --head X,Y,Z     the head's centre in the room (L/2, W/2, 1.2 m; half the\n"
     "                   height in rooms lower than 2.4 m)\n"
