@@ -103,6 +103,42 @@ TEST(RoomResponses, ReverberationTimeAsAsked) {
   }
 }
 
+TEST(RoomResponses, TailContinuesTheImagesWithTheirEnergy) {
+  render::HrtfSet hrtf(render::kDefaultSofaFile, kRate);
+  for (double rt60 : {0.25, 0.7}) {
+    SCOPED_TRACE(rt60);
+    render::RoomResponses room(hrtf, office(rt60), rt60);
+    const render::Channels whole = room.whole(-50.0, 0.0, 1.5, 3);
+    // 20 ms on either side of the join, the later corrected for 20 ms of decay.
+    const size_t join = static_cast<size_t>(std::lround((1.5 / render::kSpeedOfSound + room.joinAfterDirect()) * kRate));
+    const size_t span = kRate / 50;
+    double before = 0.0, after = 0.0;
+    for (const auto &ear : whole)
+      for (size_t n = 0; n < span; ++n) {
+        before += ear[join - span + n] * ear[join - span + n];
+        after += ear[join + n] * ear[join + n];
+      }
+    const double decayDb = 60.0 * 0.02 / rt60;
+    EXPECT_NEAR(10.0 * std::log10(after / before) + decayDb, 0.0, 1.0);
+  }
+}
+
+TEST(RoomResponses, DirectToReverberantRatioNearTheDiffuseFieldEstimate) {
+  // 20 log10(r_c / r) with the critical distance r_c = 0.057 sqrt(V / RT60);
+  // the head's shadow and gain move the binaural figure by a dB or two.
+  render::HrtfSet hrtf(render::kDefaultSofaFile, kRate);
+  for (double rt60 : {0.3, 0.6}) {
+    render::RoomResponses room(hrtf, office(rt60), rt60);
+    for (double distance : {1.0, 2.5}) {
+      SCOPED_TRACE(::testing::Message() << rt60 << " s, " << distance << " m");
+      const double drr = render::directToReverberantDb(room.whole(0.0, 0.0, distance, 5),
+                                                       room.images(0.0, 0.0, distance, 0.0));
+      const double estimate = 20.0 * std::log10(0.057 * std::sqrt(90.0 / rt60) / distance);
+      EXPECT_NEAR(drr, estimate, 2.5);
+    }
+  }
+}
+
 TEST(RoomResponses, DirectPathIsTheAnechoicResponseArrivingAtDistanceOverC) {
   render::HrtfSet hrtf(render::kDefaultSofaFile, kRate);
   render::RoomResponses room(hrtf, office(0.4), 0.4);
