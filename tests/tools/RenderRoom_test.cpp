@@ -204,6 +204,33 @@ TEST(MovingSource, StandingStillMatchesTheFixedRendering) {
     for (size_t n = 0; n < fixed[c].size(); ++n) ASSERT_NEAR(moving[c][n], fixed[c][n], 1e-12) << c << " " << n;
 }
 
+TEST(MovingSource, TurnsWithoutClicks) {
+  // A 500 Hz tone swept across the front in half a second: switching
+  // responses abruptly every 10 ms puts about -33 dB of its energy above
+  // 2 kHz as clicks, the crossfaded blocks about -90 dB.
+  render::HrtfSet hrtf(render::kDefaultSofaFile, kRate);
+  std::vector<double> tone(kRate);
+  for (size_t n = 0; n < tone.size(); ++n) tone[n] = 0.5 * std::sin(2.0 * M_PI * 500.0 * n / kRate);
+  render::Channels image(2, std::vector<double>(tone.size(), 0.0));
+  render::addMoving(tone, 0, kRate, {{0.25, -80.0}, {0.75, 80.0}}, [&](double az) {
+    const render::HrirPair r = hrtf.responses(az, 0.0);
+    return render::Channels{{r.left.begin(), r.left.end()}, {r.right.begin(), r.right.end()}};
+  }, image);
+  const size_t from = kRate / 8, to = kRate - kRate / 8;  // away from the tone's own ends
+  const render::RealFft fft(render::fftSizeFor(to - from));
+  for (const auto &ear : image) {
+    std::vector<double> windowed(ear.begin() + from, ear.begin() + to);
+    for (size_t n = 0; n < windowed.size(); ++n) windowed[n] *= 0.5 - 0.5 * std::cos(2.0 * M_PI * n / windowed.size());
+    const render::Spectrum spectrum = fft.forward(windowed);
+    double all = 0.0, high = 0.0;
+    for (size_t k = 0; k < spectrum.size(); ++k) {
+      all += std::norm(spectrum[k]);
+      if (k * kRate / fft.size() > 2000) high += std::norm(spectrum[k]);
+    }
+    EXPECT_LT(10.0 * std::log10(high / all), -80.0);
+  }
+}
+
 // Lag in samples by which channel 0 trails channel 1 over [from, to).
 double leadOfChannel1(const std::vector<std::vector<double>> &stereo, size_t from, size_t to, int maxLag) {
   int best = 0;
