@@ -110,7 +110,7 @@ Channels RoomResponses::tail(const Channels &toJoin, double distance, uint64_t s
   const double decay = rt60_ * rate / (3.0 * std::log(10.0));  // samples for the amplitude to fall by e
 
   // Match the tail's expected power to the images' just before the join.
-  const size_t window = static_cast<size_t>(std::lround(kMatchWindow * rate));
+  const size_t window = std::min(join, static_cast<size_t>(std::lround(kMatchWindow * rate)));
   double power = 0.0, envelope = 0.0;
   for (size_t n = join - window; n < join; ++n) {
     for (const auto &ear : toJoin)
@@ -122,7 +122,7 @@ Channels RoomResponses::tail(const Channels &toJoin, double distance, uint64_t s
       std::sqrt(power / (diffuseEnergy_ * envelope)) / std::sqrt(static_cast<double>(directions.size()));
 
   // The excitation starts early by the responses' own lead, so the tail arrives at the join.
-  const size_t start = join - static_cast<size_t>(std::lround(arrival_));
+  const size_t start = join - std::min(join, static_cast<size_t>(std::lround(arrival_)));
   RealFft fft(fftSizeFor(total + static_cast<size_t>(hrtf_.filterLength())));
   Spectrum left(fft.size() / 2 + 1), right(fft.size() / 2 + 1);
   GaussianNoise noise(seed);
