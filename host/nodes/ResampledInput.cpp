@@ -9,7 +9,7 @@ namespace KOLV::host {
 namespace {
 // Sample frames taken from the input at a time: small, so a live stream is
 // not held back by the resampler.
-constexpr long kInputBlock = 256;
+constexpr long kInputBlock = 4096;
 }  // namespace
 
 ResampledInput::ResampledInput(std::unique_ptr<AudioInput> input, int rate)
