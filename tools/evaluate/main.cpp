@@ -41,6 +41,9 @@ const char *kUsage =
     "  --skip S          leave the first S seconds out of the lead-in (default: the\n"
     "                    enhancement's silent noise-learning period and one frame)\n"
     "  --block S         SIR per block of S seconds (default: the whole file)\n"
+    "  --reference R     the source images the separation is scored against: full\n"
+    "                    (sourceN.wav, default) or early (the direct path and early\n"
+    "                    reflections, sourceN.early.wav; scenes in a room only)\n"
     "  --json            machine-readable figures instead of the summary\n";
 
 struct UsageError : std::runtime_error {
@@ -53,6 +56,7 @@ struct Options {
   int delay = -1;  // estimate
   double skip = -1.0;  // -1: the enhancement's silent opening
   double block = 0.0;
+  bool earlyReference = false;  // score separation against the direct-plus-early images
   bool json = false;
 };
 
@@ -62,6 +66,12 @@ double number(const std::string &option, const char *text) {
   if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0)
     throw UsageError("option " + option + " expects a number of at least 0, not '" + text + "'");
   return v;
+}
+
+bool referenceIsEarly(const std::string &reference) {
+  if (reference != "full" && reference != "early")
+    throw UsageError("option --reference expects full or early, not '" + reference + "'");
+  return reference == "early";
 }
 
 Options parse(int argc, char **argv) {
@@ -87,6 +97,7 @@ Options parse(int argc, char **argv) {
     else if (opt == "--delay") o.delay = static_cast<int>(number(opt, v));
     else if (opt == "--skip") o.skip = number(opt, v);
     else if (opt == "--block") o.block = number(opt, v);
+    else if (opt == "--reference") o.earlyReference = referenceIsEarly(v);
     else throw UsageError("unknown option '" + opt + "'");
   }
   if (o.truth.empty()) throw UsageError("missing --truth FILE");
@@ -143,6 +154,7 @@ void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &
   for (size_t i = 0; i < truth.sources.size(); ++i) {
     evaluate::DirectionScore s = evaluate::scoreDirection(rows, truth.sources[i], clock);
     json << (i ? ", " : "") << "{\"azimuth\": " << jsonNumber(s.truthAzimuth)
+         << ", \"moving\": " << (s.moving ? "true" : "false")
          << ", \"tracked_azimuth\": " << (s.tracked ? jsonNumber(s.medianAzimuth) : "null")
          << ", \"error\": " << (s.tracked ? jsonNumber(s.error) : "null")
          << ", \"share_within_5\": " << jsonNumber(s.shareWithin) << ", \"active_frames\": " << s.activeFrames
@@ -150,12 +162,12 @@ void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &
     char line[256];
     if (s.tracked)
       std::snprintf(line, sizeof line,
-                    "  source %zu at %+.1f deg: tracked at %+.1f (error %.1f deg), within 5 deg in %.0f%% of %d "
+                    "  source %zu %s %+.1f deg: tracked at %+.1f (error %.1f deg), within 5 deg in %.0f%% of %d "
                     "active frames\n",
-                    i + 1, s.truthAzimuth, s.medianAzimuth, s.error, 100.0 * s.shareWithin, s.activeFrames);
+                    i + 1, s.moving ? "moving from" : "at", s.truthAzimuth, s.medianAzimuth, s.error, 100.0 * s.shareWithin, s.activeFrames);
     else
-      std::snprintf(line, sizeof line, "  source %zu at %+.1f deg: no tracked direction in its %d active frames\n",
-                    i + 1, s.truthAzimuth, s.activeFrames);
+      std::snprintf(line, sizeof line, "  source %zu %s %+.1f deg: no tracked direction in its %d active frames\n",
+                    i + 1, s.moving ? "moving from" : "at", s.truthAzimuth, s.activeFrames);
     text << line;
   }
   json << "]";
@@ -222,6 +234,15 @@ void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const s
   report.section("noise_reduction", json.str(), text);
 }
 
+// The image of a source the separation is scored against.
+std::string referenceImage(const Options &o, const scenekit::TruthSource &source, size_t index) {
+  if (!o.earlyReference) return source.image;
+  if (source.earlyImage.empty())
+    throw std::runtime_error("--reference early: source " + std::to_string(index + 1) + " of " + o.truth +
+                             " has no direct-plus-early image (the scene is not in a room)");
+  return source.earlyImage;
+}
+
 void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
                         Report &report) {
   scenekit::Audio separated;
@@ -231,8 +252,9 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
     separated.channels.insert(separated.channels.end(), part.channels.begin(), part.channels.end());
   }
   std::vector<evaluate::Channels> images;
-  for (const auto &s : truth.sources)
-    images.push_back(readScene(truth, scenekit::folderOf(o.truth) + "/" + s.image).channels);
+  for (size_t i = 0; i < truth.sources.size(); ++i)
+    images.push_back(
+        readScene(truth, scenekit::folderOf(o.truth) + "/" + referenceImage(o, truth.sources[i], i)).channels);
   int delay = delayOf(o, separated.channels, mixture);
   auto blocks = evaluate::measureSeparation(
       evaluate::aligned(separated.channels, delay, mixture.frames()), mixture.channels, images,
@@ -240,9 +262,11 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
   std::ostringstream json, text;
   double mean = 0.0;
   for (const auto &b : blocks) mean += b.improvement / static_cast<double>(blocks.size());
-  json << "{\"delay\": " << delay << ", \"mean_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(mean))
+  json << "{\"delay\": " << delay << ", \"reference\": \"" << (o.earlyReference ? "early" : "full")
+       << "\", \"mean_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(mean))
        << ", \"blocks\": [";
-  text << "separation (" << o.separated << ", " << delay << " samples behind the input):\n";
+  text << "separation (" << o.separated << ", " << delay << " samples behind the input"
+       << (o.earlyReference ? ", against the direct-plus-early images" : "") << "):\n";
   for (size_t i = 0; i < blocks.size(); ++i) {
     const auto &b = blocks[i];
     json << (i ? ", " : "") << "{\"start\": " << jsonNumber(b.start) << ", \"end\": " << jsonNumber(b.end)
