@@ -23,7 +23,9 @@ int framesIn(double duration, int advance, int samplingRate) {
 
 double truthAzimuthAt(const scenekit::TruthSource &truth, double t) {
   if (truth.azimuths.empty()) return truth.azimuth;
-  const double frame = std::max(0.0, std::floor(t / truth.frame));
+  // A time at a frame's start may come out a hair before it in floating point.
+  constexpr double kFrameTolerance = 1e-6;  // of a frame
+  const double frame = std::max(0.0, std::floor(t / truth.frame + kFrameTolerance));
   return truth.azimuths[std::min(static_cast<size_t>(frame), truth.azimuths.size() - 1)];
 }
 
