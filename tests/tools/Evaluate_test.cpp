@@ -215,6 +215,29 @@ TEST(AudioMetrics, SirOfAKnownSeparationFindsThePermutation) {
   EXPECT_NEAR(unchanged[0].improvement, 0.0, 1e-6);
 }
 
+TEST(AudioMetrics, SignalToDistortionRatioIgnoresScaleAndCountsWhatTheReferenceLacks) {
+  const size_t length = kRate;
+  const evaluate::Channels reference = {noise(length, 1, 0.1), noise(length, 2, 0.1)};
+  const std::vector<scenekit::Stretch> all = {{0.0, 1.0}};
+  evaluate::Channels scaled = reference;
+  for (auto &channel : scaled)
+    for (double &v : channel) v *= 3.0;
+  EXPECT_DOUBLE_EQ(evaluate::scaleInvariantSdr(scaled, reference, all, kRate), evaluate::kSirLimitDb);
+
+  // Independent noise 20 dB below the reference: about 20 dB, whatever the signal's scale.
+  evaluate::Channels noisy = scaled;
+  for (size_t c = 0; c < 2; ++c) {
+    const std::vector<double> added = noise(length, 5 + c, 0.03);
+    for (size_t n = 0; n < length; ++n) noisy[c][n] += added[n];
+  }
+  EXPECT_NEAR(evaluate::scaleInvariantSdr(noisy, reference, all, kRate), 20.0, 0.3);
+
+  // Only the stretches count: noise outside them changes nothing.
+  evaluate::Channels late = scaled;
+  for (size_t n = length / 2; n < length; ++n) late[0][n] += 1.0;
+  EXPECT_DOUBLE_EQ(evaluate::scaleInvariantSdr(late, reference, {{0.0, 0.5}}, kRate), evaluate::kSirLimitDb);
+}
+
 TEST(AudioMetrics, BlocksWithoutEverySourceAreNotScored) {
   const size_t length = kRate;
   std::vector<evaluate::Channels> images = {{noise(length, 1, 0.1), noise(length, 2, 0.1)},

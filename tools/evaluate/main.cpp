@@ -41,9 +41,10 @@ const char *kUsage =
     "  --skip S          leave the first S seconds out of the lead-in (default: the\n"
     "                    enhancement's silent noise-learning period and one frame)\n"
     "  --block S         SIR per block of S seconds (default: the whole file)\n"
-    "  --reference R     the source images the separation is scored against: full\n"
-    "                    (sourceN.wav, default) or early (the direct path and early\n"
-    "                    reflections, sourceN.early.wav; scenes in a room only)\n"
+    "  --reference R     the source images the separation and the enhancement's\n"
+    "                    distortion ratio are scored against: full (sourceN.wav,\n"
+    "                    default) or early (the direct path and early reflections,\n"
+    "                    sourceN.early.wav; scenes in a room only)\n"
     "  --json            machine-readable figures instead of the summary\n";
 
 struct UsageError : std::runtime_error {
@@ -204,6 +205,36 @@ int delayOf(const Options &o, const evaluate::Channels &output, const scenekit::
                                  static_cast<int>(kMaxDelaySeconds * mixture.samplingRate));
 }
 
+const char *referenceName(const Options &o) { return o.earlyReference ? "early" : "full"; }
+
+// The image of a source the audio outputs are scored against.
+std::string referenceImage(const Options &o, const scenekit::TruthSource &source, size_t index) {
+  if (!o.earlyReference) return source.image;
+  if (source.earlyImage.empty())
+    throw std::runtime_error("--reference early: source " + std::to_string(index + 1) + " of " + o.truth +
+                             " has no direct-plus-early image (the scene is not in a room)");
+  return source.earlyImage;
+}
+
+std::vector<evaluate::Channels> referenceImages(const Options &o, const scenekit::Truth &truth) {
+  std::vector<evaluate::Channels> images;
+  for (size_t i = 0; i < truth.sources.size(); ++i)
+    images.push_back(
+        readScene(truth, scenekit::folderOf(o.truth) + "/" + referenceImage(o, truth.sources[i], i)).channels);
+  return images;
+}
+
+// All the talkers' reference images summed: the speech an enhancement should keep.
+evaluate::Channels referenceSpeech(const Options &o, const scenekit::Truth &truth) {
+  evaluate::Channels sum;
+  for (const evaluate::Channels &image : referenceImages(o, truth)) {
+    if (sum.empty()) sum.assign(image.size(), std::vector<double>(image.empty() ? 0 : image[0].size(), 0.0));
+    for (size_t c = 0; c < sum.size() && c < image.size(); ++c)
+      for (size_t n = 0; n < sum[c].size() && n < image[c].size(); ++n) sum[c][n] += image[c][n];
+  }
+  return sum;
+}
+
 void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
                          Report &report) {
   scenekit::Audio enhanced = readScene(truth, o.enhanced);
@@ -217,30 +248,30 @@ void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const s
   evaluate::NoiseReduction r = evaluate::measureNoiseReduction(
       mixture.channels, output, scenekit::speechStretches(truth), truth.samplingRate, skip,
       firstSourceStart(truth));
+  const evaluate::Channels reference = referenceSpeech(o, truth);
+  const auto speech = scenekit::speechStretches(truth);
+  const double inputSdr = evaluate::scaleInvariantSdr(mixture.channels, reference, speech, truth.samplingRate);
+  const double outputSdr = evaluate::scaleInvariantSdr(output, reference, speech, truth.samplingRate);
   std::ostringstream json;
   json << "{\"delay\": " << delay << ", \"lead_in\": [" << jsonNumber(r.leadIn.start) << ", "
        << jsonNumber(r.leadIn.end) << "], \"input_lead_in_db\": " << jsonNumber(r.inputLeadInDb)
        << ", \"output_lead_in_db\": " << jsonNumber(r.outputLeadInDb)
        << ", \"reduction_db\": " << jsonNumber(r.reductionDb) << ", \"input_speech_db\": " << jsonNumber(r.inputSpeechDb)
        << ", \"output_speech_db\": " << jsonNumber(r.outputSpeechDb)
-       << ", \"speech_change_db\": " << jsonNumber(r.speechChangeDb) << "}";
-  char text[512];
+       << ", \"speech_change_db\": " << jsonNumber(r.speechChangeDb) << ", \"reference\": \""
+       << referenceName(o) << "\", \"input_sdr_db\": " << jsonNumber(inputSdr)
+       << ", \"output_sdr_db\": " << jsonNumber(outputSdr)
+       << ", \"sdr_improvement_db\": " << jsonNumber(outputSdr - inputSdr) << "}";
+  char text[768];
   std::snprintf(text, sizeof text,
                 "noise reduction (%s, %d samples behind the input):\n"
                 "  lead-in %.2f-%.2f s: input %.1f dBFS, enhanced %.1f dBFS, %.1f dB quieter\n"
-                "  speech: input %.1f dBFS, enhanced %.1f dBFS (%+.1f dB)\n",
+                "  speech: input %.1f dBFS, enhanced %.1f dBFS (%+.1f dB)\n"
+                "  signal-to-distortion ratio against the %s images: input %.1f dB, enhanced %.1f dB\n",
                 o.enhanced.c_str(), delay, r.leadIn.start, r.leadIn.end, r.inputLeadInDb, r.outputLeadInDb,
-                r.reductionDb, r.inputSpeechDb, r.outputSpeechDb, r.speechChangeDb);
+                r.reductionDb, r.inputSpeechDb, r.outputSpeechDb, r.speechChangeDb, referenceName(o), inputSdr,
+                outputSdr);
   report.section("noise_reduction", json.str(), text);
-}
-
-// The image of a source the separation is scored against.
-std::string referenceImage(const Options &o, const scenekit::TruthSource &source, size_t index) {
-  if (!o.earlyReference) return source.image;
-  if (source.earlyImage.empty())
-    throw std::runtime_error("--reference early: source " + std::to_string(index + 1) + " of " + o.truth +
-                             " has no direct-plus-early image (the scene is not in a room)");
-  return source.earlyImage;
 }
 
 void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
@@ -251,10 +282,7 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
     scenekit::Audio part = readScene(truth, file);
     separated.channels.insert(separated.channels.end(), part.channels.begin(), part.channels.end());
   }
-  std::vector<evaluate::Channels> images;
-  for (size_t i = 0; i < truth.sources.size(); ++i)
-    images.push_back(
-        readScene(truth, scenekit::folderOf(o.truth) + "/" + referenceImage(o, truth.sources[i], i)).channels);
+  const std::vector<evaluate::Channels> images = referenceImages(o, truth);
   int delay = delayOf(o, separated.channels, mixture);
   auto blocks = evaluate::measureSeparation(
       evaluate::aligned(separated.channels, delay, mixture.frames()), mixture.channels, images,
@@ -262,7 +290,7 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
   std::ostringstream json, text;
   double mean = 0.0;
   for (const auto &b : blocks) mean += b.improvement / static_cast<double>(blocks.size());
-  json << "{\"delay\": " << delay << ", \"reference\": \"" << (o.earlyReference ? "early" : "full")
+  json << "{\"delay\": " << delay << ", \"reference\": \"" << referenceName(o)
        << "\", \"mean_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(mean))
        << ", \"blocks\": [";
   text << "separation (" << o.separated << ", " << delay << " samples behind the input"
