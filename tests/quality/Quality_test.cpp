@@ -17,7 +17,6 @@ namespace {
 
 using quality::SceneLayout;
 
-const std::string kReadSpeech = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
 // Noise alone at the start, longer than the 1 s learning periods of the
 // example networks.
 constexpr double kLeadIn = 1.5;
@@ -59,11 +58,11 @@ SceneLayout sceneOf(const Case &c) {
   SceneLayout scene{caseName(c), static_cast<double>(c.snrDb), 0.0, {}};
   if (c.azimuths.size() == 1) {
     scene.duration = kOneTalkerDuration;
-    scene.talkers = {{kReadSpeech + "0880.wav", static_cast<double>(c.azimuths[0]), kLeadIn},
-                     {kReadSpeech + "0930.wav", static_cast<double>(c.azimuths[0]), kSecondSentenceStart}};
+    scene.talkers = {{quality::readSpeech("0880"), static_cast<double>(c.azimuths[0]), kLeadIn},
+                     {quality::readSpeech("0930"), static_cast<double>(c.azimuths[0]), kSecondSentenceStart}};
   } else {
     scene.duration = kTwoTalkerDuration;
-    scene.talkers = {{kReadSpeech + "0870.wav", static_cast<double>(c.azimuths[0]), kLeadIn},
+    scene.talkers = {{quality::readSpeech("0870"), static_cast<double>(c.azimuths[0]), kLeadIn},
                      {quality::promptsVoice(), static_cast<double>(c.azimuths[1]), kLeadIn}};
   }
   return scene;
