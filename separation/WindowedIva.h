@@ -1,0 +1,84 @@
+// Two-source independent vector analysis on a sliding window of the stream:
+// the window's frames are kept, and each estimate runs auxiliary-function
+// IVA passes (2 x 2 iterative projection) over them, starting from the
+// demixing matrices of the estimate before. Continuity of the matrices keeps
+// each source on its output from one window to the next.
+#ifndef KOLV_SEPARATION_WINDOWED_IVA_H
+#define KOLV_SEPARATION_WINDOWED_IVA_H
+
+#include <complex>
+#include <vector>
+
+#include "IterativeProjection.h"
+
+namespace KOLV {
+namespace separation {
+
+// How a source's frames are weighted in its covariance: by 1 / r with the
+// spherical Laplacian model, by 1 / (r^2 / bins) with the time-varying
+// Gaussian one (r: the norm of the source's spectrum in the frame).
+enum class SourceModel { Laplace, Gauss };
+
+struct WindowedIvaSettings {
+  int bins = 256;            // frequency bins of a frame
+  int capacity = 400;        // frames kept: the longest window an estimate reads
+  SourceModel model = SourceModel::Laplace;
+  int minPasses = 1;         // passes of an estimate that sees few new frames
+  int coldPasses = 30;       // passes of an estimate whose whole window is new
+};
+
+class WindowedIva {
+ public:
+  explicit WindowedIva(const WindowedIvaSettings &settings);
+
+  // Appends the next frame of the stream: the bins of microphone 0 and 1.
+  void append(const std::complex<float> *mic0, const std::complex<float> *mic1);
+  // Appends a frame of zeros (a frame that could not be used).
+  void appendSilence();
+  // Frames appended so far; the next one gets this number.
+  long long framesAppended() const { return appended_; }
+
+  // Re-estimates the demixing matrices from frames [first, end) (frame
+  // numbers; end - first <= capacity, end <= framesAppended()). Passes scale
+  // with the share of the window's frames with energy that entered or left
+  // it since the last estimate; none when nothing changed.
+  void estimate(long long first, long long end);
+  int lastPasses() const { return lastPasses_; }
+
+  // Source i as heard at microphone i, for one frame: out_i = a_ii (W x)_i
+  // with A = W^-1 (projection back).
+  void separate(const std::complex<float> *mic0, const std::complex<float> *mic1, std::complex<float> *out0,
+                std::complex<float> *out1) const;
+
+  const std::vector<Demixing2> &demixing() const { return demixing_; }
+
+ private:
+  long long slotOf(long long frame) const { return frame - base_; }
+  void shiftHistory();
+  long long energeticBetween(long long first, long long end) const;
+  int passesFor(long long first, long long end) const;
+  bool sourceNorms(long long first, int frames);
+  void weigh(std::vector<float> &norms, int frames) const;
+  void updateBins(long long first, int frames);
+  void updateProjection();
+
+  WindowedIvaSettings settings_;
+  int span_;  // slots per bin: twice the capacity, so that shifts are rare
+  // Observations, planar: slot s of bin k at k * span_ + s.
+  std::vector<float> re0_, im0_, re1_, im1_;
+  // energetic_[s]: frames with energy before the frame in slot s, counted
+  // from the start of the stream (slots 0 to the next free one).
+  std::vector<long long> energeticCount_;
+  long long base_ = 0;      // frame number in slot 0
+  long long appended_ = 0;
+  long long lastFirst_ = 0, lastEnd_ = 0;  // the window of the last estimate
+  int lastPasses_ = 0;
+  std::vector<float> norm0_, norm1_;  // per window frame: r, then its weight
+  std::vector<Demixing2> demixing_;   // W per bin
+  std::vector<Demixing2> projected_;  // W with row i scaled by (W^-1)_ii, per bin
+};
+
+}  // namespace separation
+}  // namespace KOLV
+
+#endif
