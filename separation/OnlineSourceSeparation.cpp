@@ -45,6 +45,7 @@ const KOLV::NodeDescription &OnlineSourceSeparation::description() {
        {"MIN_PASSES", KOLV::ValueType::Int, "passes", "IVA passes of an estimate that sees few new frames"},
        {"COLD_PASSES", KOLV::ValueType::Int, "passes", "IVA passes of an estimate whose window is all new"},
        {"SOURCE_MODEL", KOLV::ValueType::String, "", "LAPLACE or GAUSS"},
+       {"EAGER", KOLV::ValueType::Float, "", "x"},
        {"ADVANCE", KOLV::ValueType::Int, "samples", "frame shift"},
        {"SAMPLING_RATE", KOLV::ValueType::Int, "Hz", "sampling rate"}}};
   return table;
@@ -60,7 +61,8 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   updateSeconds = parameterOr<float>(params, "UPDATE_INTERVAL", 0.1f);
   minPasses = parameterOr<int>(params, "MIN_PASSES", 1);
   coldPasses = parameterOr<int>(params, "COLD_PASSES", 30);
-  sourceModel = parameterOr<KOLV::String>(params, "SOURCE_MODEL", KOLV::String("LAPLACE"));
+  sourceModel = parameterOr<KOLV::String>(params, "SOURCE_MODEL", KOLV::String("GAUSS"));
+  eagerShare = parameterOr<float>(params, "EAGER", 0.1f);
   advance = parameterOr<int>(params, "ADVANCE", 160);
   samplingRate = parameterOr<int>(params, "SAMPLING_RATE", 16000);
 
@@ -98,6 +100,8 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.model = sourceModel == "GAUSS" ? SourceModel::Gauss : SourceModel::Laplace;
   settings.minPasses = minPasses;
   settings.coldPasses = coldPasses;
+  settings.interval = interval_;
+  settings.eagerShare = eagerShare;
   iva_ = std::make_unique<WindowedIva>(settings);
 }
 
@@ -141,8 +145,9 @@ void OnlineSourceSeparation::appendInput(int frame) {
 }
 
 void OnlineSourceSeparation::estimateAt(int frame) {
-  const long long end = iva_->framesAppended();
-  iva_->estimate(std::max(0LL, end - window_), end);
+  const long long end = iva_->framesAppended(), first = std::max(0LL, end - window_);
+  if (iva_->estimateDue(first, end)) iva_->estimate(first, end);
+  if (getenv("SEPDBG")) std::cerr << frame << " passes " << iva_->lastPasses() << "\n";
   (void)frame;
 }
 
@@ -151,7 +156,7 @@ void OnlineSourceSeparation::calculate(int, int count, KOLV::Buffer &out) {
   if (!iva_) start(*input);
   while (iva_->framesAppended() <= static_cast<long long>(count) + lookAhead_)
     appendInput(static_cast<int>(iva_->framesAppended()));
-  if (count % interval_ == 0) estimateAt(count);
+  estimateAt(count);
   auto *output = new Spectrum(rows_, columns_);
   out[count] = KOLV::ObjectRef(output);
   if (!damageOf(*input).empty()) return;

@@ -45,6 +45,7 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   int minPasses;
   int coldPasses;
   std::string sourceModel;
+  float eagerShare;
   int advance;                // samples
   int samplingRate;           // Hz
 

@@ -28,7 +28,7 @@ WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
   im0_.assign(slots, 0.0f);
   re1_.assign(slots, 0.0f);
   im1_.assign(slots, 0.0f);
-  energeticCount_.assign(static_cast<size_t>(span_) + 1, 0);
+  frameEnergy_.assign(static_cast<size_t>(span_), 0.0);
   norm0_.assign(static_cast<size_t>(settings.capacity), 0.0f);
   norm1_.assign(static_cast<size_t>(settings.capacity), 0.0f);
   demixing_.assign(static_cast<size_t>(settings.bins), Demixing2());
@@ -43,23 +43,23 @@ void WindowedIva::shiftHistory() {
       float *row = plane->data() + static_cast<size_t>(k) * span_;
       std::copy(row + from, row + span_, row);
     }
-  std::copy(energeticCount_.begin() + from, energeticCount_.end(), energeticCount_.begin());
+  std::copy(frameEnergy_.begin() + from, frameEnergy_.end(), frameEnergy_.begin());
   base_ += from;
 }
 
 void WindowedIva::append(const std::complex<float> *mic0, const std::complex<float> *mic1) {
   if (appended_ - base_ == span_) shiftHistory();
   const long long slot = slotOf(appended_);
-  bool energy = false;
+  double energy = 0.0;
   for (int k = 0; k < settings_.bins; ++k) {
     const size_t at = static_cast<size_t>(k) * span_ + slot;
     re0_[at] = mic0[k].real();
     im0_[at] = mic0[k].imag();
     re1_[at] = mic1[k].real();
     im1_[at] = mic1[k].imag();
-    energy = energy || mic0[k] != std::complex<float>() || mic1[k] != std::complex<float>();
+    energy += static_cast<double>(std::norm(mic0[k])) + std::norm(mic1[k]);
   }
-  energeticCount_[slot + 1] = energeticCount_[slot] + (energy ? 1 : 0);
+  frameEnergy_[slot] = energy;
   ++appended_;
 }
 
@@ -68,28 +68,37 @@ void WindowedIva::appendSilence() {
   const long long slot = slotOf(appended_);
   for (std::vector<float> *plane : {&re0_, &im0_, &re1_, &im1_})
     for (int k = 0; k < settings_.bins; ++k) (*plane)[static_cast<size_t>(k) * span_ + slot] = 0.0f;
-  energeticCount_[slot + 1] = energeticCount_[slot];
+  frameEnergy_[slot] = 0.0;
   ++appended_;
 }
 
-long long WindowedIva::energeticBetween(long long first, long long end) const {
-  if (end <= first) return 0;
-  return energeticCount_[slotOf(end)] - energeticCount_[slotOf(first)];
+double WindowedIva::energyBetween(long long first, long long end) const {
+  double sum = 0.0;
+  for (long long frame = first; frame < end; ++frame) sum += frameEnergy_[slotOf(frame)];
+  return sum;
 }
 
-// A window that is all new gets the cold-start passes; one that moved by a
-// few frames a pass or so: every frame is seen about coldPasses times in all.
+// A window whose energy is all new gets the cold-start passes, one that
+// moved by a few quiet frames a single pass: every part of the signal is
+// seen about coldPasses times in all, and a talker who starts speaking gets
+// many passes at once.
 int WindowedIva::passesFor(long long first, long long end) const {
-  const long long energetic = energeticBetween(first, end);
-  if (energetic == 0) return 0;
-  const long long entered = energeticBetween(std::max(first, lastEnd_), end);
-  long long left = 0;
-  if (lastFirst_ < first) left = lastFirst_ >= base_ ? energeticBetween(lastFirst_, std::min(first, lastEnd_)) : energetic;
-  const long long changed = std::min(energetic, entered + left);
-  if (changed == 0) return 0;
-  const double share = static_cast<double>(changed) / static_cast<double>(energetic);
+  const double energy = energyBetween(first, end);
+  if (!(energy > 0.0)) return 0;
+  const double entered = energyBetween(std::max(first, lastEnd_), end);
+  double left = 0.0;
+  if (lastFirst_ < first) left = lastFirst_ >= base_ ? energyBetween(lastFirst_, std::min(first, lastEnd_)) : energy;
+  const double changed = entered + left;
+  if (!(changed > 0.0)) return 0;
+  const double share = std::min(1.0, changed / energy);
   const int passes = static_cast<int>(std::ceil(settings_.coldPasses * share));
   return std::clamp(passes, settings_.minPasses, settings_.coldPasses);
+}
+
+bool WindowedIva::estimateDue(long long first, long long end) const {
+  if (end - lastEnd_ >= settings_.interval) return true;
+  const double energy = energyBetween(first, end);
+  return energy > 0.0 && energyBetween(std::max(first, lastEnd_), end) >= settings_.eagerShare * energy;
 }
 
 void WindowedIva::estimate(long long first, long long end) {

@@ -25,6 +25,8 @@ struct WindowedIvaSettings {
   SourceModel model = SourceModel::Laplace;
   int minPasses = 1;         // passes of an estimate that sees few new frames
   int coldPasses = 30;       // passes of an estimate whose whole window is new
+  int interval = 10;         // frames between estimates
+  double eagerShare = 0.1;   // an estimate is due early once this share of the window's energy is new
 };
 
 class WindowedIva {
@@ -40,9 +42,13 @@ class WindowedIva {
 
   // Re-estimates the demixing matrices from frames [first, end) (frame
   // numbers; end - first <= capacity, end <= framesAppended()). Passes scale
-  // with the share of the window's frames with energy that entered or left
-  // it since the last estimate; none when nothing changed.
+  // with the share of the window's energy that entered or left it since the
+  // last estimate; none when nothing changed.
   void estimate(long long first, long long end);
+  // Whether an estimate of [first, end) is due: `interval` frames after the
+  // last one, or earlier when new frames bring `eagerShare` of the window's
+  // energy (a talker starts).
+  bool estimateDue(long long first, long long end) const;
   int lastPasses() const { return lastPasses_; }
 
   // Source i as heard at microphone i, for one frame: out_i = a_ii (W x)_i
@@ -55,7 +61,7 @@ class WindowedIva {
  private:
   long long slotOf(long long frame) const { return frame - base_; }
   void shiftHistory();
-  long long energeticBetween(long long first, long long end) const;
+  double energyBetween(long long first, long long end) const;
   int passesFor(long long first, long long end) const;
   bool sourceNorms(long long first, int frames);
   void weigh(std::vector<float> &norms, int frames) const;
@@ -66,9 +72,7 @@ class WindowedIva {
   int span_;  // slots per bin: twice the capacity, so that shifts are rare
   // Observations, planar: slot s of bin k at k * span_ + s.
   std::vector<float> re0_, im0_, re1_, im1_;
-  // energetic_[s]: frames with energy before the frame in slot s, counted
-  // from the start of the stream (slots 0 to the next free one).
-  std::vector<long long> energeticCount_;
+  std::vector<double> frameEnergy_;  // per slot: sum of |x|^2 over bins and microphones
   long long base_ = 0;      // frame number in slot 0
   long long appended_ = 0;
   long long lastFirst_ = 0, lastEnd_ = 0;  // the window of the last estimate
