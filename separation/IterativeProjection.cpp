@@ -12,6 +12,17 @@ using cdouble = std::complex<double>;
 // Generalized eigenvalues closer than this (relative) leave the sources
 // indistinguishable in that bin.
 constexpr double kSmallestEigenvalueGap = 1e-9;
+// Rows closer to parallel than this (sine of their angle) would extract the
+// same source twice; from such a matrix the updates cannot find their way
+// back (both outputs weigh the frames alike), so it is refused.
+constexpr double kSmallestRowSine = 1e-3;
+
+bool rowsApart(const Demixing2 &w) {
+  const std::complex<float> determinant = w.w[0][0] * w.w[1][1] - w.w[0][1] * w.w[1][0];
+  const double lengths = std::sqrt((std::norm(w.w[0][0]) + std::norm(w.w[0][1])) *
+                                   static_cast<double>(std::norm(w.w[1][0]) + std::norm(w.w[1][1])));
+  return std::abs(determinant) >= kSmallestRowSine * lengths;
+}
 
 double determinant(const Hermitian2 &v) { return v.d0 * v.d1 - std::norm(v.off); }
 
@@ -62,7 +73,8 @@ bool iterativeProjection2(const Hermitian2 &v0, const Hermitian2 &v1, Demixing2 
   nullVector(v0, v1, larger, u00, u01);
   nullVector(v0, v1, smaller, u10, u11);
   Demixing2 updated;
-  if (!setRow(v0, u00, u01, updated.w[0]) || !setRow(v1, u10, u11, updated.w[1])) return false;
+  if (!setRow(v0, u00, u01, updated.w[0]) || !setRow(v1, u10, u11, updated.w[1]) || !rowsApart(updated))
+    return false;
   w = updated;
   return true;
 }

@@ -26,7 +26,8 @@ struct Demixing2 {
 // larger lambda for source 0 (its weighted covariance is the smaller in its
 // own direction), each scaled to u^H V_i u = 1. Leaves `w` as it is and
 // returns false when the two covariances do not tell the sources apart
-// (equal up to scale, singular or not finite).
+// (equal up to scale, singular or not finite) or the rows would be nearly
+// parallel (sine of their angle below 1e-3).
 bool iterativeProjection2(const Hermitian2 &v0, const Hermitian2 &v1, Demixing2 &w);
 
 }  // namespace separation

@@ -46,6 +46,7 @@ const KOLV::NodeDescription &OnlineSourceSeparation::description() {
        {"COLD_PASSES", KOLV::ValueType::Int, "passes", "IVA passes of an estimate whose window is all new"},
        {"SOURCE_MODEL", KOLV::ValueType::String, "", "LAPLACE or GAUSS"},
        {"EAGER", KOLV::ValueType::Float, "", "x"},
+       {"MEMORY", KOLV::ValueType::Float, "", "x"},
        {"ADVANCE", KOLV::ValueType::Int, "samples", "frame shift"},
        {"SAMPLING_RATE", KOLV::ValueType::Int, "Hz", "sampling rate"}}};
   return table;
@@ -62,7 +63,8 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   minPasses = parameterOr<int>(params, "MIN_PASSES", 1);
   coldPasses = parameterOr<int>(params, "COLD_PASSES", 30);
   sourceModel = parameterOr<KOLV::String>(params, "SOURCE_MODEL", KOLV::String("GAUSS"));
-  eagerShare = parameterOr<float>(params, "EAGER", 0.1f);
+  eagerShare = parameterOr<float>(params, "EAGER", 0.05f);
+  memorySeconds = parameterOr<float>(params, "MEMORY", 0.0f);
   advance = parameterOr<int>(params, "ADVANCE", 160);
   samplingRate = parameterOr<int>(params, "SAMPLING_RATE", 16000);
 
@@ -102,6 +104,7 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.coldPasses = coldPasses;
   settings.interval = interval_;
   settings.eagerShare = eagerShare;
+  settings.memory = framesOf(memorySeconds);
   iva_ = std::make_unique<WindowedIva>(settings);
 }
 
@@ -146,7 +149,7 @@ void OnlineSourceSeparation::appendInput(int frame) {
 
 void OnlineSourceSeparation::estimateAt(int frame) {
   const long long end = iva_->framesAppended(), first = std::max(0LL, end - window_);
-  if (iva_->estimateDue(first, end)) iva_->estimate(first, end);
+  if (iva_->estimateDue(first, end)) iva_->estimate(first, end, frame);
   if (getenv("SEPDBG")) std::cerr << frame << " passes " << iva_->lastPasses() << "\n";
   (void)frame;
 }

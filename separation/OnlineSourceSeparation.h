@@ -46,6 +46,7 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   int coldPasses;
   std::string sourceModel;
   float eagerShare;
+  float memorySeconds;
   int advance;                // samples
   int samplingRate;           // Hz
 

@@ -16,6 +16,17 @@ namespace {
 // the window's mean norm: near-silent frames would otherwise dominate.
 constexpr float kRelativeNormFloor = 1e-3f;
 
+// The rows' scale is left open by the separation (projection back fixes the
+// output's) and, with the Gaussian model, by the update too: unchecked it
+// drifts until the norms overflow. Unit rows keep it put.
+void normaliseRows(Demixing2 &w) {
+  for (auto &row : w.w) {
+    const float length = std::sqrt(std::norm(row[0]) + std::norm(row[1]));
+    row[0] /= length;
+    row[1] /= length;
+  }
+}
+
 }  // namespace
 
 WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
@@ -31,6 +42,7 @@ WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
   frameEnergy_.assign(static_cast<size_t>(span_), 0.0);
   norm0_.assign(static_cast<size_t>(settings.capacity), 0.0f);
   norm1_.assign(static_cast<size_t>(settings.capacity), 0.0f);
+  focus_.assign(static_cast<size_t>(settings.capacity), 1.0f);
   demixing_.assign(static_cast<size_t>(settings.bins), Demixing2());
   projected_.assign(static_cast<size_t>(settings.bins), Demixing2());
 }
@@ -101,7 +113,13 @@ bool WindowedIva::estimateDue(long long first, long long end) const {
   return energy > 0.0 && energyBetween(std::max(first, lastEnd_), end) >= settings_.eagerShare * energy;
 }
 
-void WindowedIva::estimate(long long first, long long end) {
+void WindowedIva::focusWeights(long long first, int frames, long long focus) {
+  if (settings_.memory <= 0.0) return;
+  for (int t = 0; t < frames; ++t)
+    focus_[t] = static_cast<float>(std::exp(-std::fabs(static_cast<double>(first + t - focus)) / settings_.memory));
+}
+
+void WindowedIva::estimate(long long first, long long end, long long focus) {
   if (first < base_ || end > appended_ || end - first > settings_.capacity || first > end)
     throw std::out_of_range("WindowedIva: window [" + std::to_string(first) + ", " + std::to_string(end) +
                             ") is not within the kept frames");
@@ -109,6 +127,7 @@ void WindowedIva::estimate(long long first, long long end) {
   lastFirst_ = first;
   lastEnd_ = end;
   const int frames = static_cast<int>(end - first);
+  if (lastPasses_ > 0) focusWeights(first, frames, focus);
   for (int pass = 0; pass < lastPasses_; ++pass) {
     if (!sourceNorms(first, frames)) break;
     weigh(norm0_, frames);
@@ -154,7 +173,7 @@ void WindowedIva::weigh(std::vector<float> &norms, int frames) const {
   for (int t = 0; t < frames; ++t) mean += r[t];
   mean /= frames;
   const float floor = std::max(kRelativeNormFloor * static_cast<float>(mean), std::numeric_limits<float>::min());
-  for (int t = 0; t < frames; ++t) r[t] = 1.0f / std::max(r[t], floor);
+  for (int t = 0; t < frames; ++t) r[t] = focus_[t] / std::max(r[t], floor);
 }
 
 // V_i = mean of weight_i(t) x x^H over the window, then the IP2 update.
@@ -180,7 +199,7 @@ void WindowedIva::updateBins(long long first, int frames) {
     const double n = frames;
     const Hermitian2 v0{s00 / n, s11 / n, {sr / n, si / n}};
     const Hermitian2 v1{t00 / n, t11 / n, {tr / n, ti / n}};
-    iterativeProjection2(v0, v1, demixing_[k]);
+    if (iterativeProjection2(v0, v1, demixing_[k])) normaliseRows(demixing_[k]);
   }
 }
 

@@ -22,11 +22,12 @@ enum class SourceModel { Laplace, Gauss };
 struct WindowedIvaSettings {
   int bins = 256;            // frequency bins of a frame
   int capacity = 400;        // frames kept: the longest window an estimate reads
-  SourceModel model = SourceModel::Laplace;
+  SourceModel model = SourceModel::Gauss;
   int minPasses = 1;         // passes of an estimate that sees few new frames
   int coldPasses = 30;       // passes of an estimate whose whole window is new
   int interval = 10;         // frames between estimates
   double eagerShare = 0.1;   // an estimate is due early once this share of the window's energy is new
+  double memory = 0.0;       // frames: time constant of the weights around the focus; 0 weighs the window flat
 };
 
 class WindowedIva {
@@ -44,7 +45,9 @@ class WindowedIva {
   // numbers; end - first <= capacity, end <= framesAppended()). Passes scale
   // with the share of the window's energy that entered or left it since the
   // last estimate; none when nothing changed.
-  void estimate(long long first, long long end);
+  // Frames weigh exp(-|t - focus| / memory) (all alike with memory 0): the
+  // focus is the frame the estimate is for.
+  void estimate(long long first, long long end, long long focus);
   // Whether an estimate of [first, end) is due: `interval` frames after the
   // last one, or earlier when new frames bring `eagerShare` of the window's
   // energy (a talker starts).
@@ -65,6 +68,7 @@ class WindowedIva {
   int passesFor(long long first, long long end) const;
   bool sourceNorms(long long first, int frames);
   void weigh(std::vector<float> &norms, int frames) const;
+  void focusWeights(long long first, int frames, long long focus);
   void updateBins(long long first, int frames);
   void updateProjection();
 
@@ -78,6 +82,7 @@ class WindowedIva {
   long long lastFirst_ = 0, lastEnd_ = 0;  // the window of the last estimate
   int lastPasses_ = 0;
   std::vector<float> norm0_, norm1_;  // per window frame: r, then its weight
+  std::vector<float> focus_;          // per window frame: its weight from its distance to the focus
   std::vector<Demixing2> demixing_;   // W per bin
   std::vector<Demixing2> projected_;  // W with row i scaled by (W^-1)_ii, per bin
 };

@@ -47,7 +47,7 @@ void BM_OnlineLive(benchmark::State &state) {
     const auto &frame = frames[static_cast<size_t>(t % static_cast<long long>(frames.size()))];
     iva.append(frame.data(), frame.data() + kBins);
     const long long end = iva.framesAppended(), first = std::max(0LL, end - settings.capacity);
-    if (iva.estimateDue(first, end)) iva.estimate(first, end);
+    if (iva.estimateDue(first, end)) iva.estimate(first, end, end - 1);
     iva.separate(frame.data(), frame.data() + kBins, out0.data(), out1.data());
     benchmark::DoNotOptimize(out0.data());
     ++t;
@@ -68,7 +68,7 @@ void BM_OnlineWholeFile(benchmark::State &state) {
     for (const auto &frame : frames) iva.append(frame.data(), frame.data() + kBins);
     for (const auto &frame : frames) {
       const long long end = iva.framesAppended();
-      if (iva.estimateDue(0, end)) iva.estimate(0, end);
+      if (iva.estimateDue(0, end)) iva.estimate(0, end, end - 1);
       iva.separate(frame.data(), frame.data() + kBins, out0.data(), out1.data());
       benchmark::DoNotOptimize(out0.data());
     }
