@@ -5,8 +5,6 @@
 #include <iostream>
 #include <sstream>
 
-#include "GenericType.h"
-
 using KOLV::separation::SourceModel;
 using KOLV::separation::WindowedIva;
 using KOLV::separation::WindowedIvaSettings;
@@ -23,9 +21,68 @@ constexpr float kLongestReach = 15.0f;
 // overflow the covariances.
 constexpr float kLargestValue = 1e15f;
 
-template <class T>
-T parameterOr(const KOLV::ParameterSet &params, const char *name, T fallback) {
-  return params.exist(name) ? KOLV::dereference_cast<T>(params.get(name)) : fallback;
+// An estimate is due before UPDATE_INTERVAL has passed once new frames
+// bring this share of the window's energy: a talker starts, and the first
+// tenth of a second of his speech should not go out unseparated.
+constexpr double kEagerShare = 0.05;
+// Passes of an estimate whose window barely changed.
+constexpr int kMinPasses = 1;
+
+using KOLV::floatParameter;
+using KOLV::intParameter;
+using KOLV::ParameterInfo;
+using KOLV::StreamProperty;
+using KOLV::stringParameter;
+
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const ParameterInfo &numSources =
+      add(intParameter("NUMBER_OF_SOURCES_TO_BE_SEPARATED", "", "number of talkers; the 2 x 2 update separates two")
+              .atLeast(2)
+              .atMost(2)
+              .byDefault(2));
+  const ParameterInfo &lookAhead =
+      add(floatParameter("LOOK_AHEAD", "s",
+                         "how far past a frame its estimate may read: 0 live; read up to 15 s, the whole recording "
+                         "when it is shorter")
+              .atLeast(0.0)
+              .byDefault(0.0f));
+  const ParameterInfo &history =
+      add(floatParameter("HISTORY", "s", "how far before a frame its estimate reads, at least (and up to 15 s)")
+              .above(0.0)
+              .byDefault(4.0f));
+  const ParameterInfo &memory =
+      add(floatParameter("MEMORY", "s",
+                         "time constant of the frames' weights around the frame estimated; 0 weighs them all alike "
+                         "(talkers who stay put)")
+              .atLeast(0.0)
+              .byDefault(1.0f));
+  const ParameterInfo &updateInterval =
+      add(floatParameter("UPDATE_INTERVAL", "s", "time between estimates (earlier when a talker starts)")
+              .above(0.0)
+              .byDefault(0.1f));
+  const ParameterInfo &passes =
+      add(intParameter("PASSES", "passes", "IVA passes over each part of the signal in all; an estimate of frames "
+                                           "all new runs this many")
+              .atLeast(1)
+              .byDefault(30));
+  const ParameterInfo &sourceModel =
+      add(stringParameter("SOURCE_MODEL", "",
+                          "how a talker's spectrum varies: GAUSS (time-varying Gaussian) or LAPLACE (spherical "
+                          "Laplacian)")
+              .oneOf({"GAUSS", "LAPLACE"})
+              .byDefault("GAUSS"));
+  const ParameterInfo &advance =
+      add(intParameter("ADVANCE", "samples", "frame shift").above(0).fromStream(StreamProperty::Advance).byDefault(160));
+  const ParameterInfo &samplingRate = add(intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+                                              .above(0)
+                                              .fromStream(StreamProperty::SamplingRate)
+                                              .byDefault(16000));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
 }
 
 }  // namespace
@@ -34,21 +91,12 @@ const KOLV::NodeDescription &OnlineSourceSeparation::description() {
   static const KOLV::NodeDescription table{
       "Separates two talkers frame by frame by IVA on a sliding window, each talker kept on one output",
       {{kInputPort, "Matrix<complex<float>>",
-        "spectrum, one row per microphone (the first two are used), one column per bin (the last one is ignored)"}},
+        "spectrum, one row per microphone (the first two are used), one column per bin (the last one is ignored)",
+        2}},
       {{kOutputPort, "Matrix<complex<float>>",
-        "same size as the input; row i < 2 is source i as heard at microphone i, other rows and the last column "
+        "same size as the input; row i < 2 is talker i as heard at microphone i, other rows and the last column "
         "are zero"}},
-      {{"NUMBER_OF_SOURCES_TO_BE_SEPARATED", KOLV::ValueType::Int, "", "number of talkers, 2"},
-       {"LOOK_AHEAD", KOLV::ValueType::Float, "s", "how far past a frame the estimate may read; 0 live"},
-       {"HISTORY", KOLV::ValueType::Float, "s", "how far before a frame the estimate reads at least"},
-       {"UPDATE_INTERVAL", KOLV::ValueType::Float, "s", "time between estimates"},
-       {"MIN_PASSES", KOLV::ValueType::Int, "passes", "IVA passes of an estimate that sees few new frames"},
-       {"COLD_PASSES", KOLV::ValueType::Int, "passes", "IVA passes of an estimate whose window is all new"},
-       {"SOURCE_MODEL", KOLV::ValueType::String, "", "LAPLACE or GAUSS"},
-       {"EAGER", KOLV::ValueType::Float, "", "x"},
-       {"MEMORY", KOLV::ValueType::Float, "", "x"},
-       {"ADVANCE", KOLV::ValueType::Int, "samples", "frame shift"},
-       {"SAMPLING_RATE", KOLV::ValueType::Int, "Hz", "sampling rate"}}};
+      declared().entries()};
   return table;
 }
 
@@ -56,17 +104,17 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
     : BufferedNode(std::move(nodeName), params) {
   inputID = addInput(kInputPort);
   outputID = addOutput(kOutputPort);
-  numSources = parameterOr<int>(params, "NUMBER_OF_SOURCES_TO_BE_SEPARATED", 2);
-  lookAheadSeconds = parameterOr<float>(params, "LOOK_AHEAD", 0.0f);
-  historySeconds = parameterOr<float>(params, "HISTORY", 4.0f);
-  updateSeconds = parameterOr<float>(params, "UPDATE_INTERVAL", 0.1f);
-  minPasses = parameterOr<int>(params, "MIN_PASSES", 1);
-  coldPasses = parameterOr<int>(params, "COLD_PASSES", 30);
-  sourceModel = parameterOr<KOLV::String>(params, "SOURCE_MODEL", KOLV::String("GAUSS"));
-  eagerShare = parameterOr<float>(params, "EAGER", 0.05f);
-  memorySeconds = parameterOr<float>(params, "MEMORY", 0.0f);
-  advance = parameterOr<int>(params, "ADVANCE", 160);
-  samplingRate = parameterOr<int>(params, "SAMPLING_RATE", 16000);
+  const Parameters &p = declared();
+  numSources = p.numSources.readInt(params);
+  lookAheadSeconds = p.lookAhead.readFloat(params);
+  historySeconds = p.history.readFloat(params);
+  memorySeconds = p.memory.readFloat(params);
+  updateSeconds = p.updateInterval.readFloat(params);
+  passes = p.passes.readInt(params);
+  sourceModel = p.sourceModel.readString(params);
+  advance = p.advance.readInt(params);
+  samplingRate = p.samplingRate.readInt(params);
+  p.validate(params, "OnlineSourceSeparation '" + getName() + "'");
 
   lookAhead_ = framesOf(std::min(lookAheadSeconds, kLongestReach));
   history_ = std::max(framesOf(std::min(historySeconds, kLongestReach)), lookAhead_);
@@ -99,12 +147,12 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   WindowedIvaSettings settings;
   settings.bins = columns_ - 1;
   settings.capacity = window_;
-  settings.model = sourceModel == "GAUSS" ? SourceModel::Gauss : SourceModel::Laplace;
-  settings.minPasses = minPasses;
-  settings.coldPasses = coldPasses;
+  settings.model = sourceModel == "LAPLACE" ? SourceModel::Laplace : SourceModel::Gauss;
+  settings.minPasses = kMinPasses;
+  settings.coldPasses = passes;
   settings.interval = interval_;
-  settings.eagerShare = eagerShare;
-  settings.memory = framesOf(memorySeconds);
+  settings.eagerShare = kEagerShare;
+  settings.memory = static_cast<double>(memorySeconds) * samplingRate / advance;
   iva_ = std::make_unique<WindowedIva>(settings);
 }
 
@@ -147,11 +195,11 @@ void OnlineSourceSeparation::appendInput(int frame) {
   iva_->append(input->row(0), input->row(1));
 }
 
-void OnlineSourceSeparation::estimateAt(int frame) {
+// The window ends at the newest frame read (frame + look-ahead) and reaches
+// back `history_` frames or as far as ahead.
+void OnlineSourceSeparation::estimateFor(int frame) {
   const long long end = iva_->framesAppended(), first = std::max(0LL, end - window_);
   if (iva_->estimateDue(first, end)) iva_->estimate(first, end, frame);
-  if (getenv("SEPDBG")) std::cerr << frame << " passes " << iva_->lastPasses() << "\n";
-  (void)frame;
 }
 
 void OnlineSourceSeparation::calculate(int, int count, KOLV::Buffer &out) {
@@ -159,7 +207,7 @@ void OnlineSourceSeparation::calculate(int, int count, KOLV::Buffer &out) {
   if (!iva_) start(*input);
   while (iva_->framesAppended() <= static_cast<long long>(count) + lookAhead_)
     appendInput(static_cast<int>(iva_->framesAppended()));
-  estimateAt(count);
+  estimateFor(count);
   auto *output = new Spectrum(rows_, columns_);
   out[count] = KOLV::ObjectRef(output);
   if (!damageOf(*input).empty()) return;

@@ -34,19 +34,17 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   // Why the frame cannot be used ("" if it can).
   std::string damageOf(const Spectrum &frame) const;
   void warnDamaged(int frame, const std::string &damage);
-  void estimateAt(int frame);
+  void estimateFor(int frame);
 
   int inputID;
   int outputID;
   int numSources;
   float lookAheadSeconds;     // s
   float historySeconds;       // s
+  float memorySeconds;        // s
   float updateSeconds;        // s
-  int minPasses;
-  int coldPasses;
+  int passes;                 // per part of the signal, in all
   std::string sourceModel;
-  float eagerShare;
-  float memorySeconds;
   int advance;                // samples
   int samplingRate;           // Hz
 
