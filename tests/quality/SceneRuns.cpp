@@ -93,8 +93,15 @@ std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
   std::ostringstream command;
   command << quoted((buildFolder() / "kolv-render-scene").string()) << " --out " << quoted(out.string())
           << " --duration " << scene.duration << " --snr " << scene.snrDb << " --seed " << kNoiseSeed;
-  for (const Talker &t : scene.talkers)
-    command << " --source " << quoted(t.recording) << " --azimuth " << t.azimuth << " --start " << t.start;
+  if (!scene.room.empty()) command << " --room " << scene.room << " --rt60 " << scene.rt60;
+  for (const Talker &t : scene.talkers) {
+    command << " --source " << quoted(t.recording) << " --start " << t.start;
+    if (t.path.empty())
+      command << " --azimuth " << t.azimuth;
+    else
+      command << " --path " << t.path;
+    if (t.distance > 0.0) command << " --distance " << t.distance;
+  }
   return command.str();
 }
 

@@ -15,6 +15,8 @@ struct Talker {
   std::string recording;  // mono 16 kHz WAV file
   double azimuth;         // degrees, positive towards channel 1
   double start;           // s from the start of the scene
+  std::string path = "";  // a moving talker: the renderer's --path T:AZ,... (replaces azimuth)
+  double distance = 0.0;  // m from the head in a room; 0: the renderer's default
 };
 
 struct SceneLayout {
@@ -22,6 +24,8 @@ struct SceneLayout {
   double snrDb;
   double duration;   // s
   std::vector<Talker> talkers;
+  std::string room = "";  // "L,W,H" in m for a room, "" for an anechoic scene
+  double rt60 = 0.0;      // s, in a room
 };
 
 // The folder holding the scene's scene.wav, sourceN.wav and truth.json,
