@@ -45,6 +45,19 @@ std::vector<ObjectRef> framesOf(const TalkerStream &s) {
   return frames;
 }
 
+// Standard error into a string for as long as it lives, also when the
+// node throws.
+class CapturedStderr {
+ public:
+  explicit CapturedStderr(std::ostringstream &into) : saved_(std::cerr.rdbuf(into.rdbuf())) {}
+  ~CapturedStderr() { std::cerr.rdbuf(saved_); }
+  CapturedStderr(const CapturedStderr &) = delete;
+  CapturedStderr &operator=(const CapturedStderr &) = delete;
+
+ private:
+  std::streambuf *saved_;
+};
+
 // The node fed with `frames` (an empty matrix past their end, as the host's
 // sources deliver); its outputs as two talkers' bins, and what it warned.
 struct NodeRun {
@@ -59,7 +72,7 @@ NodeRun runNode(const std::vector<ObjectRef> &frames, const KOLV::ParameterSet &
   kolvtest::wire(node, "INPUT_AUDIO_SPECTRUM", feeder);
   NodeRun run;
   std::ostringstream warnings;
-  std::streambuf *saved = std::cerr.rdbuf(warnings.rdbuf());
+  const CapturedStderr captured(warnings);
   const int count = outputs < 0 ? static_cast<int>(frames.size()) : outputs;
   for (int t = 0; t < count; ++t) {
     RCPtr<ComplexMatrix> out = node.getOutput(0, t);
@@ -68,7 +81,6 @@ NodeRun runNode(const std::vector<ObjectRef> &frames, const KOLV::ParameterSet &
     EXPECT_EQ(out->ncols(), kColumns);
     EXPECT_EQ((*out)(0, kColumns - 1), std::complex<float>());
   }
-  std::cerr.rdbuf(saved);
   run.warnings = warnings.str();
   run.highestRead = feeder.highestRequested;
   return run;
