@@ -99,11 +99,11 @@ struct SourceRatios {
 // sum over [begin, end) of a[n] b[n + lag], samples outside taken as zero.
 double crossCorrelation(const std::vector<double> &a, const std::vector<double> &b, int lag, size_t begin,
                         size_t end) {
+  // n and n + lag both within [begin, end).
+  const long long first = std::max<long long>(static_cast<long long>(begin), static_cast<long long>(begin) - lag);
+  const long long last = std::min<long long>(static_cast<long long>(end), static_cast<long long>(end) - lag);
   double sum = 0.0;
-  for (size_t n = begin; n < end; ++n) {
-    const long long m = static_cast<long long>(n) + lag;
-    if (m >= static_cast<long long>(begin) && m < static_cast<long long>(end)) sum += a[n] * b[static_cast<size_t>(m)];
-  }
+  for (long long n = first; n < last; ++n) sum += a[static_cast<size_t>(n)] * b[static_cast<size_t>(n + lag)];
   return sum;
 }
 
