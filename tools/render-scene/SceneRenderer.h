@@ -1,10 +1,12 @@
 // Renders a binaural scene: mono recordings placed around the measured head,
-// plus diffuse noise at a chosen SNR, with the truth about who speaks when.
+// in free field or in a shoebox room, still or moving, plus diffuse noise at a
+// chosen SNR, with the truth about who speaks when.
 //
 // SNR: the power of the sum of the source images, over the samples where at
 // least one source is active, against the power of the noise image over the
 // whole scene; both channels count alike. The noise is stationary, so over
-// the active samples alone its power is the same to within chance.
+// the active samples alone its power is the same to within chance. In a room
+// the images are the whole reverberant ones.
 #ifndef KOLV_RENDER_SCENERENDERER_H
 #define KOLV_RENDER_SCENERENDERER_H
 
