@@ -30,6 +30,8 @@ struct Case {
 
 // The long frames a room asks for (docs/separation.md).
 const std::vector<std::string> kRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512"};
+const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0",
+                                                 "online.MEMORY=0.0"};
 const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0", "online.MEMORY=0.0"};
 
 quality::SceneLayout standing() {
@@ -55,7 +57,8 @@ std::vector<Case> cases() {
   return {{"anechoic_live", standing, {}, 26.0, 7.0},
           {"anechoic_whole_file", standing, kWholeFile, 32.0, 9.5},
           {"walking_live", walking, {}, 17.0, 1.5},
-          {"room_rt03_live", room, kRoomFrames, 6.5, 1.0}};
+          {"room_rt03_live", room, kRoomFrames, 6.5, 1.0},
+          {"room_rt03_whole_file", room, kRoomWholeFile, 13.0, 5.5}};
 }
 
 void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
