@@ -33,14 +33,16 @@ const char *kUsage =
     "  --sources FILE    tracked directions (SourceTable CSV)\n"
     "  --speech FILE     speech decisions (SpeechTable CSV)\n"
     "  --enhanced FILE   enhanced audio: levels of the noise-only lead-in and of speech\n"
-    "  --separated FILES separated audio: SIR against the mixture's; one file with a\n"
-    "                    channel per source, or one file per source, comma-separated\n"
+    "  --separated FILES separated audio: SIR and SDR against the mixture's, per block\n"
+    "                    and over the whole file, and whether each talker stays on\n"
+    "                    one output; one file with a channel per source, or one\n"
+    "                    file per source, comma-separated\n"
     "  --advance N       samples per frame of the tables (160)\n"
     "  --delay N         samples by which the audio outputs trail the input\n"
     "                    (default: estimated by cross-correlation)\n"
     "  --skip S          leave the first S seconds out of the lead-in (default: the\n"
     "                    enhancement's silent noise-learning period and one frame)\n"
-    "  --block S         SIR per block of S seconds (default: the whole file)\n"
+    "  --block S         figures per block of S seconds (default: the whole file only)\n"
     "  --json            machine-readable figures instead of the summary\n";
 
 struct UsageError : std::runtime_error {
