@@ -21,13 +21,6 @@ constexpr float kLongestReach = 15.0f;
 // overflow the covariances.
 constexpr float kLargestValue = 1e15f;
 
-// An estimate is due before UPDATE_INTERVAL has passed once new frames
-// bring this share of the window's energy: a talker starts, and the first
-// tenth of a second of his speech should not go out unseparated.
-constexpr double kEagerShare = 0.05;
-// Passes of an estimate whose window barely changed.
-constexpr int kMinPasses = 1;
-
 using KOLV::floatParameter;
 using KOLV::intParameter;
 using KOLV::ParameterInfo;
@@ -148,10 +141,8 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.bins = columns_ - 1;
   settings.capacity = window_;
   settings.model = sourceModel == "LAPLACE" ? SourceModel::Laplace : SourceModel::Gauss;
-  settings.minPasses = kMinPasses;
   settings.coldPasses = passes;
   settings.interval = interval_;
-  settings.eagerShare = kEagerShare;
   settings.memory = static_cast<double>(memorySeconds) * samplingRate / advance;
   iva_ = std::make_unique<WindowedIva>(settings);
 }

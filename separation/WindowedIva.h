@@ -26,7 +26,10 @@ struct WindowedIvaSettings {
   int minPasses = 1;         // passes of an estimate that sees few new frames
   int coldPasses = 30;       // passes of an estimate whose whole window is new
   int interval = 10;         // frames between estimates
-  double eagerShare = 0.1;   // an estimate is due early once this share of the window's energy is new
+  // An estimate is due before `interval` has passed once new frames bring
+  // this share of the window's energy: a talker starts, and the first tenth
+  // of a second of his speech should not go out unseparated.
+  double eagerShare = 0.05;
   double memory = 0.0;       // frames: time constant of the weights around the focus; 0 weighs the window flat
 };
 
