@@ -4,11 +4,15 @@
 // node of the first toolbox it improves on.
 #include "Node.h"
 #include "Object.h"
+#include "OnlineSourceSeparation.h"
 
 namespace {
 
 struct ToolboxRegistration {
-  ToolboxRegistration() { KOLV::Object::setModuleVersion("binaural-plus", "1", "0.1.0"); }
+  ToolboxRegistration() {
+    KOLV::Object::setModuleVersion("binaural-plus", "1", "0.1.0");
+    KOLV::registerNodeType<OnlineSourceSeparation>("OnlineSourceSeparation");
+  }
 };
 
 ToolboxRegistration registration;

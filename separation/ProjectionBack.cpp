@@ -11,10 +11,14 @@ void projectBack(const arma::cx_fcube &observed, const arma::cx_fcube &whitening
   arma::cx_fmat unmixing, mixing;
   for (arma::uword k = 0; k < observed.n_slices; ++k) {
     unmixing = demixing.slice(k) * whitening.slice(k);
-    pseudoInverse(unmixing, mixing);
-    for (arma::uword i = 0; i < unmixing.n_rows; ++i) unmixing.row(i) *= mixing(i, i);
+    scaleToMicrophones(unmixing, mixing);
     separated.slice(k) = unmixing * observed.slice(k);
   }
+}
+
+void scaleToMicrophones(arma::cx_fmat &unmixing, arma::cx_fmat &mixing) {
+  pseudoInverse(unmixing, mixing);
+  for (arma::uword i = 0; i < unmixing.n_rows; ++i) unmixing.row(i) *= mixing(i, i);
 }
 
 }  // namespace separation

@@ -14,6 +14,11 @@ namespace separation {
 void projectBack(const arma::cx_fcube &observed, const arma::cx_fcube &whitening,
                  const arma::cx_fcube &demixing, arma::cx_fcube &separated);
 
+// The step of projectBack for one bin: D (sources x microphones) becomes D
+// with row i scaled by A(i, i), A = pinv(D) (returned in `mixing`), so that
+// D x is each source as heard at its microphone.
+void scaleToMicrophones(arma::cx_fmat &unmixing, arma::cx_fmat &mixing);
+
 }  // namespace separation
 }  // namespace KOLV
 

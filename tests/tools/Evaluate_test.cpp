@@ -315,6 +315,77 @@ TEST(EvaluateProgram, ScoresSeparationAgainstTheDirectPlusEarlyImagesOnRequest) 
   auto unknown = runTool("kolv-evaluate", "--truth " + (dir / "truth.json") + " --reference late", dir);
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.output.find("expects full or early, not 'late'"), std::string::npos) << unknown.output;
+
+// Two talkers mixed at equal level, and outputs that hold them: talker 1
+// on output 1 throughout, or swapping outputs half-way.
+struct SwapScene {
+  static constexpr size_t kLength = 4 * kRate;
+  std::vector<evaluate::Channels> images = {{noise(kLength, 1, 0.1), noise(kLength, 2, 0.1)},
+                                            {noise(kLength, 3, 0.1), noise(kLength, 4, 0.1)}};
+  evaluate::Channels mixture = evaluate::Channels(2, std::vector<double>(kLength));
+  std::vector<std::vector<scenekit::Stretch>> active = {{{0.0, 4.0}}, {{0.0, 4.0}}};
+  SwapScene() {
+    for (int c = 0; c < 2; ++c)
+      for (size_t n = 0; n < kLength; ++n) mixture[c][n] = images[0][c][n] + images[1][c][n];
+  }
+  // Output o carries talker (o + swap) % 2 at its ear o, the other at -30 dB.
+  evaluate::Channels separated(size_t swapFrom) const {
+    evaluate::Channels out(2, std::vector<double>(kLength));
+    for (size_t o = 0; o < 2; ++o)
+      for (size_t n = 0; n < kLength; ++n) {
+        const size_t mine = (o + (n >= swapFrom ? 1 : 0)) % 2;
+        out[o][n] = images[mine][o][n] + 0.03 * images[1 - mine][o][n];
+      }
+    return out;
+  }
+};
+
+TEST(AudioMetrics, WholeFileAndTheTalkersCheckSeeASwapThatBlocksHide) {
+  const SwapScene scene;
+  struct Case {
+    const char *name;
+    size_t swapFrom;
+    bool kept;
+  };
+  for (const Case &c : {Case{"kept", SwapScene::kLength, true}, Case{"swapped half-way", SwapScene::kLength / 2, false}}) {
+    SCOPED_TRACE(c.name);
+    const evaluate::Channels out = scene.separated(c.swapFrom);
+    // Block by block every block looks well separated either way.
+    for (const auto &block : evaluate::measureSeparation(out, scene.mixture, scene.images, SwapScene::kLength / 2, kRate))
+      EXPECT_GT(block.improvement, 25.0);
+    const auto whole = evaluate::measureSeparation(out, scene.mixture, scene.images, 0, kRate);
+    ASSERT_EQ(whole.size(), 1u);
+    if (c.kept)
+      EXPECT_GT(whole[0].improvement, 25.0);
+    else
+      EXPECT_LT(whole[0].improvement, 3.0);
+    const auto talkers = evaluate::checkOutputsKeepTalkers(out, scene.images, scene.active, kRate);
+    ASSERT_EQ(talkers.size(), 2u);
+    for (size_t s = 0; s < 2; ++s) {
+      EXPECT_EQ(talkers[s].output, static_cast<int>(s));
+      EXPECT_EQ(talkers[s].activeWindows, 4);
+      EXPECT_EQ(talkers[s].windowsElsewhere.size(), c.kept ? 0u : 2u);
+    }
+    if (!c.kept) EXPECT_DOUBLE_EQ(talkers[0].windowsElsewhere[0].start, 2.0);
+  }
+}
+
+TEST(AudioMetrics, SdrCountsNoiseButNotAShortFilterOfTheTalker) {
+  const SwapScene scene;
+  evaluate::Channels out = scene.separated(SwapScene::kLength);
+  const std::vector<double> hiss = noise(SwapScene::kLength, 9, 0.01);
+  for (size_t n = 0; n < SwapScene::kLength; ++n) {
+    // Output 1: talker 1 delayed by 3 samples and halved; output 2 adds
+    // noise 20 dB below talker 2.
+    out[0][n] = n >= 3 ? 0.5 * scene.images[0][0][n - 3] : 0.0;
+    out[1][n] = scene.images[1][1][n] + hiss[n];
+  }
+  const auto whole = evaluate::measureSeparation(out, scene.mixture, scene.images, 0, kRate);
+  ASSERT_EQ(whole.size(), 1u);
+  EXPECT_GT(whole[0].outputSdr[0], 40.0);
+  EXPECT_NEAR(whole[0].outputSdr[1], 20.0, 0.3);
+  // Equal-level talkers: about 0 dB in the mixture at either ear.
+  EXPECT_NEAR(whole[0].mixtureSdr[1], 0.0, 0.3);
 }
 
 TEST(EvaluateProgram, SummarisesAndRefusesBadInput) {

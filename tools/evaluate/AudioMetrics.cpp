@@ -11,6 +11,8 @@ namespace {
 
 constexpr double kScoredSourceRatio = 1e-4;  // -40 dB: quieter sources leave nothing to separate
 constexpr double kRidge = 1e-10;             // relative, keeps the fit defined when images coincide
+constexpr int kTargetLags = 32;              // samples of the filter the SDR's target may take (2 ms at 16 kHz)
+constexpr double kActiveInWindow = 0.25;     // s a talker must speak in a 1 s window for it to count
 
 size_t sampleAt(double seconds, int samplingRate) {
   return static_cast<size_t>(std::llround(seconds * samplingRate));
@@ -59,9 +61,10 @@ std::vector<double> solve(std::vector<double> a, std::vector<double> b) {
   return x;
 }
 
-// sir[j] for one signal y over [begin, end): see BlockSir.
-std::vector<double> sirPerSource(const std::vector<double> &y, const std::vector<Channels> &images, size_t begin,
-                                 size_t end) {
+// Source j's part of y over [begin, end): y fitted as a weighted sum of
+// every source image's channels, the terms of j's channels summed.
+std::vector<std::vector<double>> sourceParts(const std::vector<double> &y, const std::vector<Channels> &images,
+                                             size_t begin, size_t end) {
   std::vector<const std::vector<double> *> regressors;
   for (const auto &image : images)
     for (const auto &channel : image) regressors.push_back(&channel);
@@ -80,22 +83,87 @@ std::vector<double> sirPerSource(const std::vector<double> &y, const std::vector
   for (size_t i = 0; i < k; ++i) gram[i * k + i] += kRidge * largest;
   const std::vector<double> weights = solve(gram, rhs);
 
-  // Each source's fitted part, then its SIR against the others' sum.
   const size_t length = end - begin;
   std::vector<std::vector<double>> parts(images.size(), std::vector<double>(length, 0.0));
   size_t r = 0;
   for (size_t s = 0; s < images.size(); ++s)
     for (size_t c = 0; c < images[s].size(); ++c, ++r)
       for (size_t n = 0; n < length; ++n) parts[s][n] += weights[r] * (*regressors[r])[begin + n];
-  std::vector<double> sir(images.size());
+  return parts;
+}
+
+struct SourceRatios {
+  std::vector<double> sir, sdr;  // dB, per source
+};
+
+// sum over [begin, end) of a[n] b[n + lag], samples outside taken as zero.
+double crossCorrelation(const std::vector<double> &a, const std::vector<double> &b, int lag, size_t begin,
+                        size_t end) {
+  // n and n + lag both within [begin, end).
+  const long long first = std::max<long long>(static_cast<long long>(begin), static_cast<long long>(begin) - lag);
+  const long long last = std::min<long long>(static_cast<long long>(end), static_cast<long long>(end) - lag);
+  double sum = 0.0;
+  for (long long n = first; n < last; ++n) sum += a[static_cast<size_t>(n)] * b[static_cast<size_t>(n + lag)];
+  return sum;
+}
+
+// SDR of y for one source over [begin, end): the target is y's least-squares
+// projection onto the source image's channels, each delayed by kTargetLags
+// lags around zero (a short filter, as in BSS Eval, so that a colouring or a
+// small delay of the source does not count as distortion); the distortion is
+// the rest of y.
+double sdrDb(const std::vector<double> &y, const Channels &image, size_t begin, size_t end) {
+  const int channels = static_cast<int>(image.size()), half = kTargetLags / 2;
+  const int size = channels * kTargetLags;
+  // Gram matrix from the channels' correlations (Toeplitz in the lags).
+  std::vector<std::vector<double>> correlation(static_cast<size_t>(channels * channels));
+  for (int c = 0; c < channels; ++c)
+    for (int d = 0; d < channels; ++d)
+      for (int lag = -(kTargetLags - 1); lag < kTargetLags; ++lag)
+        correlation[static_cast<size_t>(c * channels + d)].push_back(crossCorrelation(image[c], image[d], lag, begin, end));
+  std::vector<double> gram(static_cast<size_t>(size * size)), rhs(static_cast<size_t>(size));
+  double largest = 0.0;
+  for (int i = 0; i < size; ++i) {
+    const int c = i / kTargetLags, a = i % kTargetLags - half;
+    // Regressor (c, a) is image[c] delayed by a: x_c[n - a].
+    rhs[static_cast<size_t>(i)] = crossCorrelation(image[c], y, a, begin, end);
+    for (int j = 0; j < size; ++j) {
+      const int d = j / kTargetLags, b = j % kTargetLags - half;
+      gram[static_cast<size_t>(i * size + j)] = correlation[static_cast<size_t>(c * channels + d)][static_cast<size_t>(a - b + kTargetLags - 1)];
+    }
+    largest = std::max(largest, gram[static_cast<size_t>(i * size + i)]);
+  }
+  for (int i = 0; i < size; ++i) gram[static_cast<size_t>(i * size + i)] += kRidge * largest + 1e-300;
+  const std::vector<double> weights = solve(gram, rhs);
+  double target = 0.0;
+  for (int i = 0; i < size; ++i) target += weights[static_cast<size_t>(i)] * rhs[static_cast<size_t>(i)];
+  const double total = energy(y, begin, end);
+  target = std::clamp(target, 0.0, total);
+  return ratioDb(target, total - target);
+}
+
+// For each source j of y over [begin, end): SIR (its part of the fit against
+// the other sources' parts) and SDR (see sdrDb).
+SourceRatios ratiosPerSource(const std::vector<double> &y, const std::vector<Channels> &images, size_t begin,
+                             size_t end) {
+  const std::vector<std::vector<double>> parts = sourceParts(y, images, begin, end);
+  const size_t length = end - begin;
+  SourceRatios ratios;
   for (size_t s = 0; s < images.size(); ++s) {
     std::vector<double> others(length, 0.0);
     for (size_t o = 0; o < images.size(); ++o)
       if (o != s)
         for (size_t n = 0; n < length; ++n) others[n] += parts[o][n];
-    sir[s] = ratioDb(energy(parts[s], 0, length), energy(others, 0, length));
+    ratios.sir.push_back(ratioDb(energy(parts[s], 0, length), energy(others, 0, length)));
+    ratios.sdr.push_back(sdrDb(y, images[s], begin, end));
   }
-  return sir;
+  return ratios;
+}
+
+double activeSeconds(const std::vector<scenekit::Stretch> &stretches, double start, double stop) {
+  double seconds = 0.0;
+  for (const auto &s : stretches) seconds += std::max(0.0, std::min(stop, s.end) - std::max(start, s.start));
+  return seconds;
 }
 
 bool everySourcePresent(const std::vector<Channels> &images, size_t begin, size_t end) {
@@ -204,12 +272,15 @@ std::vector<BlockSir> measureSeparation(const Channels &separated, const Channel
     block.start = static_cast<double>(begin) / samplingRate;
     block.end = static_cast<double>(end) / samplingRate;
 
-    std::vector<std::vector<double>> outputSir;  // [output][source]
-    for (const auto &channel : separated) outputSir.push_back(sirPerSource(channel, images, begin, end));
-    std::vector<double> bestEar(images.size(), -HUGE_VAL);
+    std::vector<SourceRatios> outputRatios;  // [output]
+    for (const auto &channel : separated) outputRatios.push_back(ratiosPerSource(channel, images, begin, end));
+    std::vector<double> bestEar(images.size(), -HUGE_VAL), bestEarSdr(images.size(), -HUGE_VAL);
     for (const auto &channel : mixture) {
-      std::vector<double> sir = sirPerSource(channel, images, begin, end);
-      for (size_t s = 0; s < sir.size(); ++s) bestEar[s] = std::max(bestEar[s], sir[s]);
+      const SourceRatios ratios = ratiosPerSource(channel, images, begin, end);
+      for (size_t s = 0; s < images.size(); ++s) {
+        bestEar[s] = std::max(bestEar[s], ratios.sir[s]);
+        bestEarSdr[s] = std::max(bestEarSdr[s], ratios.sdr[s]);
+      }
     }
 
     std::vector<int> order(images.size());
@@ -217,7 +288,7 @@ std::vector<BlockSir> measureSeparation(const Channels &separated, const Channel
     double bestTotal = -HUGE_VAL;
     do {
       double total = 0.0;
-      for (size_t o = 0; o < separated.size(); ++o) total += outputSir[o][order[o]];
+      for (size_t o = 0; o < separated.size(); ++o) total += outputRatios[o].sir[order[o]];
       if (total > bestTotal) {
         bestTotal = total;
         block.sourceOfOutput.assign(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(separated.size()));
@@ -226,13 +297,47 @@ std::vector<BlockSir> measureSeparation(const Channels &separated, const Channel
 
     for (size_t o = 0; o < separated.size(); ++o) {
       int s = block.sourceOfOutput[o];
-      block.outputSir.push_back(outputSir[o][s]);
+      const double outputs = static_cast<double>(separated.size());
+      block.outputSir.push_back(outputRatios[o].sir[s]);
       block.mixtureSir.push_back(bestEar[s]);
-      block.improvement += (outputSir[o][s] - bestEar[s]) / static_cast<double>(separated.size());
+      block.improvement += (outputRatios[o].sir[s] - bestEar[s]) / outputs;
+      block.outputSdr.push_back(outputRatios[o].sdr[s]);
+      block.mixtureSdr.push_back(bestEarSdr[s]);
+      block.sdrImprovement += (outputRatios[o].sdr[s] - bestEarSdr[s]) / outputs;
     }
     blocks.push_back(block);
   }
   return blocks;
+}
+
+std::vector<TalkerOnOutput> checkOutputsKeepTalkers(const Channels &separated, const std::vector<Channels> &images,
+                                                    const std::vector<std::vector<scenekit::Stretch>> &active,
+                                                    int samplingRate) {
+  const size_t length = separated.at(0).size();
+  const size_t window = static_cast<size_t>(samplingRate);
+  std::vector<TalkerOnOutput> talkers(images.size());
+  for (size_t begin = 0; begin + window / 2 <= length; begin += window) {
+    const size_t end = std::min(length, begin + window);
+    const double start = static_cast<double>(begin) / samplingRate, stop = static_cast<double>(end) / samplingRate;
+    // [output][source]: the energy of the source's part of the output.
+    std::vector<std::vector<double>> share;
+    for (const auto &channel : separated) {
+      std::vector<double> energies;
+      for (const auto &part : sourceParts(channel, images, begin, end)) energies.push_back(energy(part, 0, part.size()));
+      share.push_back(energies);
+    }
+    for (size_t s = 0; s < images.size(); ++s) {
+      if (activeSeconds(active.at(s), start, stop) < kActiveInWindow) continue;
+      int holder = 0;
+      for (size_t o = 1; o < separated.size(); ++o)
+        if (share[o][s] > share[static_cast<size_t>(holder)][s]) holder = static_cast<int>(o);
+      TalkerOnOutput &talker = talkers[s];
+      if (talker.output < 0) talker.output = holder;
+      ++talker.activeWindows;
+      if (holder != talker.output) talker.windowsElsewhere.push_back({start, stop});
+    }
+  }
+  return talkers;
 }
 
 double silentOpening(const Channels &signal, int samplingRate) {

@@ -1,6 +1,7 @@
 // Figures on kolv's audio outputs: how much quieter the enhanced noise-only
 // lead-in is, and how much the separation raises the signal-to-interference
-// ratio (SIR).
+// ratio (SIR) and the signal-to-distortion ratio (SDR), over blocks or the
+// whole file, and whether each talker stays on one output.
 #ifndef KOLV_EVALUATE_AUDIOMETRICS_H
 #define KOLV_EVALUATE_AUDIOMETRICS_H
 
@@ -65,12 +66,32 @@ struct BlockSir {
   std::vector<double> outputSir;        // dB, per output channel
   std::vector<double> mixtureSir;       // dB, that source in the mixture, at its better ear
   double improvement = 0.0;             // dB, mean over the outputs of output minus mixture
+  // Signal-to-distortion ratios: the source's image, through a short filter
+  // (32 taps around lag 0) fitted by least squares, against all the rest of
+  // y (the other sources, noise, artefacts).
+  std::vector<double> outputSdr;        // dB, per output channel
+  std::vector<double> mixtureSdr;       // dB, that source in the mixture, at its better ear
+  double sdrImprovement = 0.0;          // dB, mean over the outputs of output minus mixture
 };
 
 // Blocks of `blockLength` samples (0: the whole signal); a block is scored
 // only where every source is within 40 dB of the strongest one.
 std::vector<BlockSir> measureSeparation(const Channels &separated, const Channels &mixture,
                                         const std::vector<Channels> &images, size_t blockLength, int samplingRate);
+
+// Whether each talker stays on one output: in consecutive 1 s windows, those
+// in which the talker speaks for at least 0.25 s, the output holding the
+// most of the talker's energy (its part of the output's fit) should be the
+// one that held it in the first such window.
+struct TalkerOnOutput {
+  int output = -1;                                // the first window's holder; -1: never active
+  int activeWindows = 0;
+  std::vector<scenekit::Stretch> windowsElsewhere;  // s, windows another output held more of it
+};
+
+std::vector<TalkerOnOutput> checkOutputsKeepTalkers(const Channels &separated, const std::vector<Channels> &images,
+                                                    const std::vector<std::vector<scenekit::Stretch>> &active,
+                                                    int samplingRate);
 
 }  // namespace evaluate
 

@@ -33,14 +33,16 @@ const char *kUsage =
     "  --sources FILE    tracked directions (SourceTable CSV)\n"
     "  --speech FILE     speech decisions (SpeechTable CSV)\n"
     "  --enhanced FILE   enhanced audio: levels of the noise-only lead-in and of speech\n"
-    "  --separated FILES separated audio: SIR against the mixture's; one file with a\n"
-    "                    channel per source, or one file per source, comma-separated\n"
+    "  --separated FILES separated audio: SIR and SDR against the mixture's, per block\n"
+    "                    and over the whole file, and whether each talker stays on\n"
+    "                    one output; one file with a channel per source, or one\n"
+    "                    file per source, comma-separated\n"
     "  --advance N       samples per frame of the tables (160)\n"
     "  --delay N         samples by which the audio outputs trail the input\n"
     "                    (default: estimated by cross-correlation)\n"
     "  --skip S          leave the first S seconds out of the lead-in (default: the\n"
     "                    enhancement's silent noise-learning period and one frame)\n"
-    "  --block S         SIR per block of S seconds (default: the whole file)\n"
+    "  --block S         figures per block of S seconds (default: the whole file only)\n"
     "  --reference R     the source images the separation and the enhancement's\n"
     "                    distortion ratio are scored against: full (sourceN.wav,\n"
     "                    default) or early (the direct path and early reflections,\n"
@@ -274,6 +276,62 @@ void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const s
   report.section("noise_reduction", json.str(), text);
 }
 
+std::string blockJson(const evaluate::BlockSir &b) {
+  std::ostringstream json;
+  json << "{\"start\": " << jsonNumber(b.start) << ", \"end\": " << jsonNumber(b.end) << ", \"outputs\": [";
+  for (size_t out = 0; out < b.outputSir.size(); ++out)
+    json << (out ? ", " : "") << "{\"source\": " << b.sourceOfOutput[out] + 1
+         << ", \"sir_db\": " << jsonNumber(b.outputSir[out]) << ", \"mixture_sir_db\": " << jsonNumber(b.mixtureSir[out])
+         << ", \"sdr_db\": " << jsonNumber(b.outputSdr[out]) << ", \"mixture_sdr_db\": " << jsonNumber(b.mixtureSdr[out])
+         << "}";
+  json << "], \"improvement_db\": " << jsonNumber(b.improvement)
+       << ", \"sdr_improvement_db\": " << jsonNumber(b.sdrImprovement) << "}";
+  return json.str();
+}
+
+std::string blockText(const evaluate::BlockSir &b, const std::string &label) {
+  std::ostringstream text;
+  text << "  " << label << ":";
+  char line[160];
+  for (size_t out = 0; out < b.outputSir.size(); ++out) {
+    std::snprintf(line, sizeof line, " output %zu = source %d, SIR %.1f dB (mixture %.1f), SDR %.1f dB (mixture %.1f);",
+                  out + 1, b.sourceOfOutput[out] + 1, b.outputSir[out], b.mixtureSir[out], b.outputSdr[out],
+                  b.mixtureSdr[out]);
+    text << line;
+  }
+  std::snprintf(line, sizeof line, " improvement SIR %.1f dB, SDR %.1f dB\n", b.improvement, b.sdrImprovement);
+  text << line;
+  return text.str();
+}
+
+// The talkers check: JSON array, text lines, and whether every talker stayed.
+bool talkersReport(const std::vector<evaluate::TalkerOnOutput> &talkers, std::ostringstream &json,
+                   std::ostringstream &text) {
+  bool kept = true;
+  json << "[";
+  for (size_t s = 0; s < talkers.size(); ++s) {
+    const auto &t = talkers[s];
+    json << (s ? ", " : "") << "{\"source\": " << s + 1 << ", \"output\": " << t.output + 1
+         << ", \"active_windows\": " << t.activeWindows << ", \"windows_elsewhere\": [";
+    for (size_t w = 0; w < t.windowsElsewhere.size(); ++w)
+      json << (w ? ", " : "") << "[" << jsonNumber(t.windowsElsewhere[w].start) << ", "
+           << jsonNumber(t.windowsElsewhere[w].end) << "]";
+    json << "]}";
+    char line[160];
+    if (t.output < 0) {
+      std::snprintf(line, sizeof line, "  source %zu: no second in which it speaks\n", s + 1);
+    } else {
+      std::snprintf(line, sizeof line, "  source %zu: on output %d in %d of its %d active seconds%s\n", s + 1,
+                    t.output + 1, t.activeWindows - static_cast<int>(t.windowsElsewhere.size()), t.activeWindows,
+                    t.windowsElsewhere.empty() ? "" : " (SWAPPED in the others)");
+    }
+    text << line;
+    kept = kept && t.windowsElsewhere.empty();
+  }
+  json << "]";
+  return kept;
+}
+
 void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
                         Report &report) {
   scenekit::Audio separated;
@@ -283,42 +341,43 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
     separated.channels.insert(separated.channels.end(), part.channels.begin(), part.channels.end());
   }
   const std::vector<evaluate::Channels> images = referenceImages(o, truth);
-  int delay = delayOf(o, separated.channels, mixture);
-  auto blocks = evaluate::measureSeparation(
-      evaluate::aligned(separated.channels, delay, mixture.frames()), mixture.channels, images,
-      static_cast<size_t>(std::llround(o.block * truth.samplingRate)), truth.samplingRate);
+  std::vector<std::vector<scenekit::Stretch>> active;
+  for (const auto &s : truth.sources) active.push_back(s.active);
+  const int delay = delayOf(o, separated.channels, mixture);
+  const evaluate::Channels output = evaluate::aligned(separated.channels, delay, mixture.frames());
+  const auto blocks = evaluate::measureSeparation(
+      output, mixture.channels, images, static_cast<size_t>(std::llround(o.block * truth.samplingRate)),
+      truth.samplingRate);
+  const auto whole = evaluate::measureSeparation(output, mixture.channels, images, 0, truth.samplingRate);
+  const auto talkers = evaluate::checkOutputsKeepTalkers(output, images, active, truth.samplingRate);
+
   std::ostringstream json, text;
-  double mean = 0.0;
-  for (const auto &b : blocks) mean += b.improvement / static_cast<double>(blocks.size());
+  double mean = 0.0, meanSdr = 0.0;
+  for (const auto &b : blocks) {
+    mean += b.improvement / static_cast<double>(blocks.size());
+    meanSdr += b.sdrImprovement / static_cast<double>(blocks.size());
+  }
   json << "{\"delay\": " << delay << ", \"reference\": \"" << referenceName(o)
        << "\", \"mean_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(mean))
-       << ", \"blocks\": [";
+       << ", \"mean_sdr_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(meanSdr)) << ", \"blocks\": [";
   text << "separation (" << o.separated << ", " << delay << " samples behind the input"
        << (o.earlyReference ? ", against the direct-plus-early images" : "") << "):\n";
+  char label[64];
   for (size_t i = 0; i < blocks.size(); ++i) {
-    const auto &b = blocks[i];
-    json << (i ? ", " : "") << "{\"start\": " << jsonNumber(b.start) << ", \"end\": " << jsonNumber(b.end)
-         << ", \"outputs\": [";
-    char line[128];
-    std::snprintf(line, sizeof line, "  %.2f-%.2f s:", b.start, b.end);
-    text << line;
-    for (size_t out = 0; out < b.outputSir.size(); ++out) {
-      json << (out ? ", " : "") << "{\"source\": " << b.sourceOfOutput[out] + 1
-           << ", \"sir_db\": " << jsonNumber(b.outputSir[out]) << ", \"mixture_sir_db\": "
-           << jsonNumber(b.mixtureSir[out]) << "}";
-      std::snprintf(line, sizeof line, " output %zu = source %d, SIR %.1f dB (mixture %.1f);", out + 1,
-                    b.sourceOfOutput[out] + 1, b.outputSir[out], b.mixtureSir[out]);
-      text << line;
-    }
-    std::snprintf(line, sizeof line, " improvement %.1f dB\n", b.improvement);
-    text << line;
-    json << "], \"improvement_db\": " << jsonNumber(b.improvement) << "}";
+    json << (i ? ", " : "") << blockJson(blocks[i]);
+    std::snprintf(label, sizeof label, "%.2f-%.2f s", blocks[i].start, blocks[i].end);
+    text << blockText(blocks[i], label);
   }
-  json << "]}";
+  json << "], \"whole_file\": " << (whole.empty() ? "null" : blockJson(whole[0])) << ", \"talkers\": ";
   if (blocks.empty())
     text << "  no block in which every source is present\n";
   else
-    text << "  mean SIR improvement " << jsonNumber(mean) << " dB over " << blocks.size() << " block(s)\n";
+    text << "  mean improvement over " << blocks.size() << " block(s): SIR " << jsonNumber(mean) << " dB, SDR "
+         << jsonNumber(meanSdr) << " dB\n";
+  if (!whole.empty()) text << blockText(whole[0], "whole file, one permutation");
+  const bool kept = talkersReport(talkers, json, text);
+  json << ", \"talkers_kept\": " << (kept ? "true" : "false") << "}";
+  text << (kept ? "  every talker stayed on one output\n" : "  some talker changed outputs\n");
   report.section("separation", json.str(), text.str());
 }
 

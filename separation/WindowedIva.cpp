@@ -1,0 +1,227 @@
+#include "WindowedIva.h"
+
+#include <algorithm>
+#include <armadillo>
+#include <cmath>
+#include <stdexcept>
+
+#include "ProjectionBack.h"
+
+namespace KOLV {
+namespace separation {
+
+namespace {
+
+// A frame's weight is capped where its source norm falls below this share of
+// the window's mean norm: near-silent frames would otherwise dominate.
+constexpr float kRelativeNormFloor = 1e-3f;
+
+// The rows' scale is left open by the separation (projection back fixes the
+// output's) and, with the Gaussian model, by the update too: unchecked it
+// drifts until the norms overflow. Unit rows keep it put.
+void normaliseRows(Demixing2 &w) {
+  for (auto &row : w.w) {
+    const float length = std::sqrt(std::norm(row[0]) + std::norm(row[1]));
+    row[0] /= length;
+    row[1] /= length;
+  }
+}
+
+}  // namespace
+
+WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
+    : settings_(settings), span_(2 * settings.capacity) {
+  if (settings.bins < 1 || settings.capacity < 1 || settings.minPasses < 1 ||
+      settings.coldPasses < settings.minPasses)
+    throw std::invalid_argument("WindowedIva: bins, capacity and passes must be positive");
+  const size_t slots = static_cast<size_t>(settings.bins) * span_;
+  re0_.assign(slots, 0.0f);
+  im0_.assign(slots, 0.0f);
+  re1_.assign(slots, 0.0f);
+  im1_.assign(slots, 0.0f);
+  frameEnergy_.assign(static_cast<size_t>(span_), 0.0);
+  norm0_.assign(static_cast<size_t>(settings.capacity), 0.0f);
+  norm1_.assign(static_cast<size_t>(settings.capacity), 0.0f);
+  focus_.assign(static_cast<size_t>(settings.capacity), 1.0f);
+  demixing_.assign(static_cast<size_t>(settings.bins), Demixing2());
+  projected_.assign(static_cast<size_t>(settings.bins), Demixing2());
+}
+
+// Keeps the newest `capacity` frames, moved to the front.
+void WindowedIva::shiftHistory() {
+  const int kept = settings_.capacity, from = span_ - kept;
+  for (std::vector<float> *plane : {&re0_, &im0_, &re1_, &im1_})
+    for (int k = 0; k < settings_.bins; ++k) {
+      float *row = plane->data() + static_cast<size_t>(k) * span_;
+      std::copy(row + from, row + span_, row);
+    }
+  std::copy(frameEnergy_.begin() + from, frameEnergy_.end(), frameEnergy_.begin());
+  base_ += from;
+}
+
+void WindowedIva::append(const std::complex<float> *mic0, const std::complex<float> *mic1) {
+  if (appended_ - base_ == span_) shiftHistory();
+  const long long slot = slotOf(appended_);
+  double energy = 0.0;
+  for (int k = 0; k < settings_.bins; ++k) {
+    const size_t at = static_cast<size_t>(k) * span_ + slot;
+    re0_[at] = mic0[k].real();
+    im0_[at] = mic0[k].imag();
+    re1_[at] = mic1[k].real();
+    im1_[at] = mic1[k].imag();
+    energy += static_cast<double>(std::norm(mic0[k])) + std::norm(mic1[k]);
+  }
+  frameEnergy_[slot] = energy;
+  ++appended_;
+}
+
+void WindowedIva::appendSilence() {
+  if (appended_ - base_ == span_) shiftHistory();
+  const long long slot = slotOf(appended_);
+  for (std::vector<float> *plane : {&re0_, &im0_, &re1_, &im1_})
+    for (int k = 0; k < settings_.bins; ++k) (*plane)[static_cast<size_t>(k) * span_ + slot] = 0.0f;
+  frameEnergy_[slot] = 0.0;
+  ++appended_;
+}
+
+double WindowedIva::energyBetween(long long first, long long end) const {
+  double sum = 0.0;
+  for (long long frame = first; frame < end; ++frame) sum += frameEnergy_[slotOf(frame)];
+  return sum;
+}
+
+// A window whose energy is all new gets the cold-start passes, one that
+// moved by a few quiet frames a single pass: every part of the signal is
+// seen about coldPasses times in all, and a talker who starts speaking gets
+// many passes at once.
+int WindowedIva::passesFor(long long first, long long end) const {
+  const double energy = energyBetween(first, end);
+  if (!(energy > 0.0)) return 0;
+  const double entered = energyBetween(std::max(first, lastEnd_), end);
+  double left = 0.0;
+  if (lastFirst_ < first) left = lastFirst_ >= base_ ? energyBetween(lastFirst_, std::min(first, lastEnd_)) : energy;
+  const double changed = entered + left;
+  if (!(changed > 0.0)) return 0;
+  const double share = std::min(1.0, changed / energy);
+  const int passes = static_cast<int>(std::ceil(settings_.coldPasses * share));
+  return std::clamp(passes, settings_.minPasses, settings_.coldPasses);
+}
+
+bool WindowedIva::estimateDue(long long first, long long end) const {
+  if (end - lastEnd_ >= settings_.interval) return true;
+  const double energy = energyBetween(first, end);
+  return energy > 0.0 && energyBetween(std::max(first, lastEnd_), end) >= settings_.eagerShare * energy;
+}
+
+void WindowedIva::focusWeights(long long first, int frames, long long focus) {
+  if (settings_.memory <= 0.0) return;
+  for (int t = 0; t < frames; ++t)
+    focus_[t] = static_cast<float>(std::exp(-std::fabs(static_cast<double>(first + t - focus)) / settings_.memory));
+}
+
+void WindowedIva::estimate(long long first, long long end, long long focus) {
+  if (first < base_ || end > appended_ || end - first > settings_.capacity || first > end)
+    throw std::out_of_range("WindowedIva: window [" + std::to_string(first) + ", " + std::to_string(end) +
+                            ") is not within the kept frames");
+  lastPasses_ = passesFor(first, end);
+  lastFirst_ = first;
+  lastEnd_ = end;
+  const int frames = static_cast<int>(end - first);
+  if (lastPasses_ > 0) focusWeights(first, frames, focus);
+  for (int pass = 0; pass < lastPasses_; ++pass) {
+    if (!sourceNorms(first, frames)) break;
+    weigh(norm0_, frames);
+    weigh(norm1_, frames);
+    updateBins(first, frames);
+  }
+  if (lastPasses_ > 0) updateProjection();
+}
+
+// norm_i[t] = sum over bins of |y_i(t)|^2 with the current matrices; false
+// when the window holds no energy.
+bool WindowedIva::sourceNorms(long long first, int frames) {
+  std::fill(norm0_.begin(), norm0_.begin() + frames, 0.0f);
+  std::fill(norm1_.begin(), norm1_.begin() + frames, 0.0f);
+  float *r0 = norm0_.data(), *r1 = norm1_.data();
+  for (int k = 0; k < settings_.bins; ++k) {
+    const size_t at = static_cast<size_t>(k) * span_ + slotOf(first);
+    const float *a = re0_.data() + at, *b = im0_.data() + at, *c = re1_.data() + at, *d = im1_.data() + at;
+    const Demixing2 &w = demixing_[k];
+    const float w00r = w.w[0][0].real(), w00i = w.w[0][0].imag(), w01r = w.w[0][1].real(), w01i = w.w[0][1].imag();
+    const float w10r = w.w[1][0].real(), w10i = w.w[1][0].imag(), w11r = w.w[1][1].real(), w11i = w.w[1][1].imag();
+    for (int t = 0; t < frames; ++t) {
+      const float y0r = w00r * a[t] - w00i * b[t] + w01r * c[t] - w01i * d[t];
+      const float y0i = w00r * b[t] + w00i * a[t] + w01r * d[t] + w01i * c[t];
+      const float y1r = w10r * a[t] - w10i * b[t] + w11r * c[t] - w11i * d[t];
+      const float y1i = w10r * b[t] + w10i * a[t] + w11r * d[t] + w11i * c[t];
+      r0[t] += y0r * y0r + y0i * y0i;
+      r1[t] += y1r * y1r + y1i * y1i;
+    }
+  }
+  double total = 0.0;
+  for (int t = 0; t < frames; ++t) total += static_cast<double>(r0[t]) + r1[t];
+  return total > 0.0 && std::isfinite(total);
+}
+
+// Turns the summed powers of one source into the weights of its frames.
+void WindowedIva::weigh(std::vector<float> &norms, int frames) const {
+  float *r = norms.data();
+  const float bins = static_cast<float>(settings_.bins);
+  for (int t = 0; t < frames; ++t)
+    r[t] = settings_.model == SourceModel::Laplace ? std::sqrt(r[t]) : r[t] / bins;
+  double mean = 0.0;
+  for (int t = 0; t < frames; ++t) mean += r[t];
+  mean /= frames;
+  const float floor = std::max(kRelativeNormFloor * static_cast<float>(mean), std::numeric_limits<float>::min());
+  for (int t = 0; t < frames; ++t) r[t] = focus_[t] / std::max(r[t], floor);
+}
+
+// V_i = mean of weight_i(t) x x^H over the window, then the IP2 update.
+void WindowedIva::updateBins(long long first, int frames) {
+  const float *g0 = norm0_.data(), *g1 = norm1_.data();
+  for (int k = 0; k < settings_.bins; ++k) {
+    const size_t at = static_cast<size_t>(k) * span_ + slotOf(first);
+    const float *a = re0_.data() + at, *b = im0_.data() + at, *c = re1_.data() + at, *d = im1_.data() + at;
+    float s00 = 0, s11 = 0, sr = 0, si = 0, t00 = 0, t11 = 0, tr = 0, ti = 0;
+    for (int t = 0; t < frames; ++t) {
+      const float p00 = a[t] * a[t] + b[t] * b[t], p11 = c[t] * c[t] + d[t] * d[t];
+      // x0 conj(x1)
+      const float pr = a[t] * c[t] + b[t] * d[t], pi = b[t] * c[t] - a[t] * d[t];
+      s00 += g0[t] * p00;
+      s11 += g0[t] * p11;
+      sr += g0[t] * pr;
+      si += g0[t] * pi;
+      t00 += g1[t] * p00;
+      t11 += g1[t] * p11;
+      tr += g1[t] * pr;
+      ti += g1[t] * pi;
+    }
+    const double n = frames;
+    const Hermitian2 v0{s00 / n, s11 / n, {sr / n, si / n}};
+    const Hermitian2 v1{t00 / n, t11 / n, {tr / n, ti / n}};
+    if (iterativeProjection2(v0, v1, demixing_[k])) normaliseRows(demixing_[k]);
+  }
+}
+
+void WindowedIva::updateProjection() {
+  arma::cx_fmat unmixing(2, 2), mixing(2, 2);
+  for (int k = 0; k < settings_.bins; ++k) {
+    for (int i = 0; i < 2; ++i)
+      for (int m = 0; m < 2; ++m) unmixing(i, m) = demixing_[k].w[i][m];
+    scaleToMicrophones(unmixing, mixing);
+    for (int i = 0; i < 2; ++i)
+      for (int m = 0; m < 2; ++m) projected_[k].w[i][m] = unmixing(i, m);
+  }
+}
+
+void WindowedIva::separate(const std::complex<float> *mic0, const std::complex<float> *mic1,
+                           std::complex<float> *out0, std::complex<float> *out1) const {
+  for (int k = 0; k < settings_.bins; ++k) {
+    const Demixing2 &p = projected_[k];
+    out0[k] = p.w[0][0] * mic0[k] + p.w[0][1] * mic1[k];
+    out1[k] = p.w[1][0] * mic0[k] + p.w[1][1] * mic1[k];
+  }
+}
+
+}  // namespace separation
+}  // namespace KOLV

@@ -1,0 +1,96 @@
+// Two-source independent vector analysis on a sliding window of the stream:
+// the window's frames are kept, and each estimate runs auxiliary-function
+// IVA passes (2 x 2 iterative projection) over them, starting from the
+// demixing matrices of the estimate before. Continuity of the matrices keeps
+// each source on its output from one window to the next.
+#ifndef KOLV_SEPARATION_WINDOWED_IVA_H
+#define KOLV_SEPARATION_WINDOWED_IVA_H
+
+#include <complex>
+#include <vector>
+
+#include "IterativeProjection.h"
+
+namespace KOLV {
+namespace separation {
+
+// How a source's frames are weighted in its covariance: by 1 / r with the
+// spherical Laplacian model, by 1 / (r^2 / bins) with the time-varying
+// Gaussian one (r: the norm of the source's spectrum in the frame).
+enum class SourceModel { Laplace, Gauss };
+
+struct WindowedIvaSettings {
+  int bins = 256;            // frequency bins of a frame
+  int capacity = 400;        // frames kept: the longest window an estimate reads
+  SourceModel model = SourceModel::Gauss;
+  int minPasses = 1;         // passes of an estimate that sees few new frames
+  int coldPasses = 30;       // passes of an estimate whose whole window is new
+  int interval = 10;         // frames between estimates
+  // An estimate is due before `interval` has passed once new frames bring
+  // this share of the window's energy: a talker starts, and the first tenth
+  // of a second of his speech should not go out unseparated.
+  double eagerShare = 0.05;
+  double memory = 0.0;       // frames: time constant of the weights around the focus; 0 weighs the window flat
+};
+
+class WindowedIva {
+ public:
+  explicit WindowedIva(const WindowedIvaSettings &settings);
+
+  // Appends the next frame of the stream: the bins of microphone 0 and 1.
+  void append(const std::complex<float> *mic0, const std::complex<float> *mic1);
+  // Appends a frame of zeros (a frame that could not be used).
+  void appendSilence();
+  // Frames appended so far; the next one gets this number.
+  long long framesAppended() const { return appended_; }
+
+  // Re-estimates the demixing matrices from frames [first, end) (frame
+  // numbers; end - first <= capacity, end <= framesAppended()). Passes scale
+  // with the share of the window's energy that entered or left it since the
+  // last estimate; none when nothing changed.
+  // Frames weigh exp(-|t - focus| / memory) (all alike with memory 0): the
+  // focus is the frame the estimate is for.
+  void estimate(long long first, long long end, long long focus);
+  // Whether an estimate of [first, end) is due: `interval` frames after the
+  // last one, or earlier when new frames bring `eagerShare` of the window's
+  // energy (a talker starts).
+  bool estimateDue(long long first, long long end) const;
+  int lastPasses() const { return lastPasses_; }
+
+  // Source i as heard at microphone i, for one frame: out_i = a_ii (W x)_i
+  // with A = W^-1 (projection back).
+  void separate(const std::complex<float> *mic0, const std::complex<float> *mic1, std::complex<float> *out0,
+                std::complex<float> *out1) const;
+
+  const std::vector<Demixing2> &demixing() const { return demixing_; }
+
+ private:
+  long long slotOf(long long frame) const { return frame - base_; }
+  void shiftHistory();
+  double energyBetween(long long first, long long end) const;
+  int passesFor(long long first, long long end) const;
+  bool sourceNorms(long long first, int frames);
+  void weigh(std::vector<float> &norms, int frames) const;
+  void focusWeights(long long first, int frames, long long focus);
+  void updateBins(long long first, int frames);
+  void updateProjection();
+
+  WindowedIvaSettings settings_;
+  int span_;  // slots per bin: twice the capacity, so that shifts are rare
+  // Observations, planar: slot s of bin k at k * span_ + s.
+  std::vector<float> re0_, im0_, re1_, im1_;
+  std::vector<double> frameEnergy_;  // per slot: sum of |x|^2 over bins and microphones
+  long long base_ = 0;      // frame number in slot 0
+  long long appended_ = 0;
+  long long lastFirst_ = 0, lastEnd_ = 0;  // the window of the last estimate
+  int lastPasses_ = 0;
+  std::vector<float> norm0_, norm1_;  // per window frame: r, then its weight
+  std::vector<float> focus_;          // per window frame: its weight from its distance to the focus
+  std::vector<Demixing2> demixing_;   // W per bin
+  std::vector<Demixing2> projected_;  // W with row i scaled by (W^-1)_ii, per bin
+};
+
+}  // namespace separation
+}  // namespace KOLV
+
+#endif
