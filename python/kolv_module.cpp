@@ -9,6 +9,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -36,6 +37,8 @@ constexpr const char *kAudioSinkType = "WaveSink";
 constexpr const char *kMessagePrefix = "kolv: ";
 // The 16-bit scale of kolv's samples against the ±1 scale of float arrays.
 constexpr float kFullScale = 32768.0f;
+// What std::rand() starts from in a process that never called std::srand().
+constexpr unsigned kFreshProcessSeed = 1;
 
 // A node that fails mid-run; raised as kolv.RunError.
 struct RunFailure : std::runtime_error {
@@ -237,6 +240,10 @@ py::dict run(const py::object &path, const std::string &text,
   std::ostringstream messages;
   Runner runner(*network, settings, messages);
   Runner::clearStopRequest();
+  // The tracker's clustering draws from the C library's generator: each run
+  // starts it where a new kolv process does, so that its results do not
+  // depend on the runs before it.
+  std::srand(kFreshProcessSeed);
   int status;
   {
     py::gil_scoped_release released;
