@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 #include <yaml-cpp/yaml.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +47,21 @@ struct RunFailure : std::runtime_error {
 };
 
 PyObject *warningCategory = nullptr;
+
+// Seconds the last run spent preparing the arrays it reads and copying the
+// results into arrays, for the benchmark that holds it against the run's time
+// (the samples read are converted where the host copies them anyway).
+double copySeconds = 0.0;
+
+class CopyTimer {
+ public:
+  ~CopyTimer() {
+    copySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 
 void warn(const std::string &text) {
   if (PyErr_WarnEx(warningCategory, text.c_str(), 1) != 0) throw py::error_already_set();
@@ -95,18 +111,15 @@ std::vector<std::string> recordingNodesOfFile(const std::string &path) {
 }
 
 template <class T>
-void readSamples(const py::array &array, float scale, std::vector<float> &out) {
-  auto samples = array.unchecked<T, 2>();
-  const py::ssize_t frames = samples.shape(0), channels = samples.shape(1);
-  out.resize(static_cast<size_t>(frames * channels));
-  float *to = out.data();
-  for (py::ssize_t n = 0; n < frames; ++n)
-    for (py::ssize_t c = 0; c < channels; ++c) *to++ = static_cast<float>(samples(n, c) * scale);
+bool holds(const py::array &array) {
+  return py::isinstance<py::array_t<T>>(array);
 }
 
 // A numpy array (samples x channels, or samples for one channel) of int16
-// on the 16-bit scale or of float32/float64 on the ±1 scale.
-MemoryRecording recordingOf(const std::string &node, py::array array, int rate) {
+// on the 16-bit scale or of float32/float64 on the ±1 scale; read in place
+// when it is C-contiguous, else from a copy kept in `held`.
+MemoryRecording recordingOf(const std::string &node, py::array array, int rate, py::list &held) {
+  CopyTimer timer;
   if (array.ndim() == 1) array = array.attr("reshape")(-1, 1);
   if (array.ndim() != 2)
     throw py::value_error("the audio for node '" + node + "' has " +
@@ -116,26 +129,32 @@ MemoryRecording recordingOf(const std::string &node, py::array array, int rate) 
     throw py::value_error("the audio for node '" + node + "' is " +
                           std::to_string(array.shape(0)) + " x " + std::to_string(array.shape(1)) +
                           ": give samples x channels (more samples than channels)");
+  using Type = MemoryRecording::SampleType;
   MemoryRecording recording;
-  recording.channels = static_cast<int>(array.shape(1));
-  recording.sampleRate = rate;
-  if (py::isinstance<py::array_t<int16_t>>(array))
-    readSamples<int16_t>(array, 1.0f, recording.samples);
-  else if (py::isinstance<py::array_t<float>>(array))
-    readSamples<float>(array, kFullScale, recording.samples);
-  else if (py::isinstance<py::array_t<double>>(array))
-    readSamples<double>(array, kFullScale, recording.samples);
+  if (holds<int16_t>(array))
+    recording.type = Type::Int16;
+  else if (holds<float>(array))
+    recording.type = Type::Float32;
+  else if (holds<double>(array))
+    recording.type = Type::Float64;
   else
     throw py::type_error("the audio for node '" + node + "' is of type " +
                          py::str(array.dtype()).cast<std::string>() +
                          "; give int16 (16-bit scale) or float32/float64 (-1 to 1)");
+  array = py::array::ensure(array, py::array::c_style);
+  held.append(array);
+  recording.samples = array.data();
+  recording.frames = array.shape(0);
+  recording.channels = static_cast<int>(array.shape(1));
+  recording.sampleRate = rate;
   return recording;
 }
 
 // Assigns the arrays to the network's WaveSource nodes: one array for a
 // network with one, else a dict by node name.
 std::map<std::string, MemoryRecording> recordingsOf(const std::vector<std::string> &nodes,
-                                                    const py::object &audio, int rate) {
+                                                    const py::object &audio, int rate,
+                                                    py::list &held) {
   if (nodes.empty())
     throw py::value_error("the network has no WaveSource node to take the audio");
   std::string list;
@@ -146,7 +165,7 @@ std::map<std::string, MemoryRecording> recordingsOf(const std::vector<std::strin
       throw py::value_error("the network has " + std::to_string(nodes.size()) +
                             " WaveSource nodes (" + list +
                             "): give the audio as a dict by node name");
-    recordings[nodes[0]] = recordingOf(nodes[0], py::array(audio), rate);
+    recordings[nodes[0]] = recordingOf(nodes[0], py::array(audio), rate, held);
     return recordings;
   }
   for (auto item : audio.cast<py::dict>()) {
@@ -154,7 +173,7 @@ std::map<std::string, MemoryRecording> recordingsOf(const std::vector<std::strin
     if (std::find(nodes.begin(), nodes.end(), name) == nodes.end())
       throw py::key_error("audio for '" + name + "', which is no WaveSource node of the network (" +
                           list + ")");
-    recordings[name] = recordingOf(name, py::array(py::reinterpret_borrow<py::object>(item.second)), rate);
+    recordings[name] = recordingOf(name, py::array(py::reinterpret_borrow<py::object>(item.second)), rate, held);
   }
   for (const std::string &name : nodes)
     if (!recordings.count(name))
@@ -165,6 +184,7 @@ std::map<std::string, MemoryRecording> recordingsOf(const std::vector<std::strin
 // The results of a run: per sink, its type and its audio (float32, samples x
 // channels, ±1 scale) or its text.
 py::dict resultsOf(const Network &network, MemoryStreams &streams) {
+  CopyTimer timer;
   py::dict results;
   for (const Network::Entry &entry : network.entries()) {
     if (entry.type == kAudioSinkType) {
@@ -211,8 +231,11 @@ py::dict run(const py::object &path, const std::string &text,
   std::vector<ParameterOverride> overrides;
   for (const std::string &assignment : assignments) overrides.push_back(parseOverride(assignment));
   MemoryStreams streams;
+  copySeconds = 0.0;
+  py::list held;  // the arrays read while the run goes on
   streams.recordings = recordingsOf(
-      path.is_none() ? recordingNodes(text) : recordingNodesOfFile(py::str(path)), audio, rate);
+      path.is_none() ? recordingNodes(text) : recordingNodesOfFile(py::str(path)), audio, rate,
+      held);
 
   std::unique_lock<std::mutex> lock(runLock, std::defer_lock);
   {
@@ -327,6 +350,7 @@ PYBIND11_MODULE(_kolv, m) {
   m.def("load_toolboxes", &loadToolboxes);
   m.def("run", &run, py::arg("path"), py::arg("text"), py::arg("assignments"), py::arg("audio"),
         py::arg("rate"), py::arg("quiet"));
+  m.def("copy_seconds", [] { return copySeconds; });
   m.def("describe", &describe, py::arg("type"));
   m.def("node_types", &nodeTypes);
 }

@@ -17,9 +17,14 @@
 
 namespace KOLV::host {
 
-// Samples on the 16-bit scale, interleaved.
+// A recording held by the program that installs the streams: interleaved
+// samples (frames x channels, row-major), int16 on the 16-bit scale or floats
+// on the ±1 scale, brought to kolv's 16-bit scale as they are read.
 struct MemoryRecording {
-  std::vector<float> samples;
+  enum class SampleType { Int16, Float32, Float64 };
+  const void *samples = nullptr;  // must outlive the run
+  SampleType type = SampleType::Int16;
+  long long frames = 0;
   int channels = 0;
   int sampleRate = 0;
 };
