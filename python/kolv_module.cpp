@@ -189,7 +189,7 @@ py::dict resultsOf(const Network &network, MemoryStreams &streams) {
   for (const Network::Entry &entry : network.entries()) {
     if (entry.type == kAudioSinkType) {
       const MemoryAudio &audio = streams.audio[entry.name];
-      const py::ssize_t channels = audio.channels;
+      const py::ssize_t channels = std::max(audio.channels, 1);  // a sink never finished holds none
       py::array_t<float> array({static_cast<py::ssize_t>(audio.samples.size()) / channels, channels});
       float *to = array.mutable_data();
       for (int16_t sample : audio.samples) *to++ = static_cast<float>(sample) / kFullScale;

@@ -84,7 +84,8 @@ void TableSink::writeRow(int frame, const std::string &rest) {
 // Buffered rows reach the disk here at the latest: a full disk shows itself
 // now, and the run must not end as if the table were written.
 void TableSink::finish() {
-  if (writeFailed_ || memory_) return;  // already reported
+  if (memory_) return;
+  if (writeFailed_) return;  // already reported
   if (std::fflush(out_) != 0 || std::ferror(out_))
     KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + std::strerror(errno));
 }
