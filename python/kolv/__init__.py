@@ -45,6 +45,15 @@ _YAML_FLOATS = {"inf": ".inf", "-inf": "-.inf", "nan": ".nan"}
 _kolv.load_toolboxes()
 
 
+class Results(dict):
+    """The results of a run by sink node name; an unknown name is a KeyError
+    that lists the sinks there are."""
+
+    def __missing__(self, name):
+        raise KeyError(f"no sink named {name!r} in the results; the network's sinks: "
+                       f"{', '.join(sorted(self)) or 'none'}")
+
+
 def _table(text):
     """The CSV text of a table sink as a numpy structured array."""
     header, _, rows = text.partition("\n")
@@ -96,7 +105,7 @@ def run(network, audio, rate, set=None, quiet=False):
     quiet: silence kolv's own messages (as ``--quiet``); warnings and what
         nodes print are still shown.
 
-    Returns a dict by sink node name: WaveSink -> float32 array (samples x
+    Returns a dict (Results) by sink node name: WaveSink -> float32 array (samples x
     channels, -1 to 1, the 16-bit samples of the file the command line would
     write, / 32768); SourceTable and SpeechTable -> numpy structured array with
     the CSV's columns (frame, time, id, azimuth, power / frame, time, speech);
@@ -121,7 +130,7 @@ def run(network, audio, rate, set=None, quiet=False):
     if not isinstance(audio, dict):
         audio = np.asarray(audio)
     raw = _kolv.run(path, text, _assignments(set), audio, int(rate), quiet)
-    results = {}
+    results = Results()
     for name, (sink, value, _) in raw.items():
         results[name] = _table(value) if sink in _TABLE_SINKS else value
     return results

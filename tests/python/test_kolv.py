@@ -198,6 +198,13 @@ def test_audio_that_does_not_fit_is_refused(capfd, audio, error, words):
     assert capfd.readouterr() == ("", "")
 
 
+def test_an_unknown_sink_name_lists_the_sinks(demo):
+    samples, rate = demo
+    results = kolv.run(ROUNDTRIP, samples[:16000], rate)
+    with pytest.raises(KeyError, match="no sink named 'snik'.*sinks: sink"):
+        results["snik"]
+
+
 def test_a_network_without_a_wave_source_is_refused(tmp_path, capfd):
     network = {"nodes": {"reader": {"type": "ObjectReader", "params": {"FILE": "x.txt"}},
                          "writer": {"type": "ObjectWriter", "params": {"FILE": "y.txt"}, "inputs": {"INPUT": "reader.OUTPUT"}}}}
