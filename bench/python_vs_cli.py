@@ -4,7 +4,7 @@
 usage: PYTHONPATH=build/python bench/python_vs_cli.py [BUILD] [NETWORK] [REPEATS]
 
 Prints the best CPU time (user + system) of each over REPEATS runs, which a
-shared machine disturbs less than wall time, the Python run's share of the command line's time, and the time kolv.run
+shared machine disturbs less than wall time (also shown), the Python run's share of the command line's time, and the time kolv.run
 spends copying audio into and out of arrays. The command line's time includes
 starting the process and loading the toolboxes; kolv.run's does not include
 importing kolv (done once per process).
@@ -44,12 +44,14 @@ def children_seconds():
 
 
 def best(run, clock):
-    times = []
+    """The best CPU time and the best wall time of REPEATS runs."""
+    cpu, wall = [], []
     for _ in range(REPEATS):
-        start = clock()
+        start, start_wall = clock(), time.perf_counter()
         run()
-        times.append(clock() - start)
-    return min(times)
+        cpu.append(clock() - start)
+        wall.append(time.perf_counter() - start_wall)
+    return min(cpu), min(wall)
 
 
 def main():
@@ -63,18 +65,18 @@ def main():
             w.writeframes(samples.tobytes())
         command = [os.path.join(BUILD, "kolv"), "run", NETWORK, "--set", f"source.FILE={recording}",
                    "--out", os.path.join(folder, "out"), "--quiet"]
-        cli = best(lambda: subprocess.run(command, check=True, stdout=subprocess.DEVNULL), children_seconds)
+        cli, cli_wall = best(lambda: subprocess.run(command, check=True, stdout=subprocess.DEVNULL), children_seconds)
     copies = []
 
     def python_run():
         kolv.run(NETWORK, samples, rate, quiet=True)
         copies.append(_kolv.copy_seconds())
 
-    python = best(python_run, time.process_time)
+    python, python_wall = best(python_run, time.process_time)
     copy = min(copies)
     print(f"network {os.path.basename(NETWORK)}, {SECONDS} s of {samples.shape[1]}-channel audio at {rate} Hz, best of {REPEATS}")
-    print(f"kolv run  {cli:8.3f} s CPU")
-    print(f"kolv.run  {python:8.3f} s CPU ({100 * python / cli:.1f} % of kolv run)")
+    print(f"kolv run  {cli:8.3f} s CPU  {cli_wall:8.3f} s wall")
+    print(f"kolv.run  {python:8.3f} s CPU  {python_wall:8.3f} s wall ({100 * python / cli:.1f} % of kolv run)")
     print(f"copying   {copy * 1000:8.3f} ms ({100 * copy / python:.2f} % of kolv.run)")
 
 
