@@ -20,7 +20,6 @@ the 16-bit samples the command line writes into its WAV files, / 32768.
 import io
 import json
 import os
-import warnings
 
 import numpy as np
 

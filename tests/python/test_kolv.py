@@ -7,7 +7,6 @@ import signal
 import subprocess
 import threading
 import wave
-import warnings
 
 import numpy as np
 import pytest
