@@ -113,6 +113,21 @@ def test_one_channel_and_a_dict_of_audio(demo):
     np.testing.assert_array_equal(by_array, by_dict)
 
 
+def test_several_wave_sources_take_a_dict_of_arrays(demo):
+    samples, rate = demo
+    network = {"nodes": {}}
+    for side in ("left", "right"):
+        network["nodes"][side] = {"type": "WaveSource"}
+        network["nodes"][f"{side}-file"] = {"type": "WaveSink", "params": {"FILE": f"{side}.wav"},
+                                            "inputs": {"AUDIO": f"{side}.AUDIO"}}
+    with pytest.raises(ValueError, match=r"2 WaveSource nodes \('left', 'right'\): give the audio as a dict"):
+        kolv.run(network, samples, rate)
+    results = kolv.run(network, {"left": samples[:, :1], "right": samples[:, 1:]}, rate)
+    # WaveSource frames overlap (LENGTH 512, ADVANCE 160): each file holds every frame whole.
+    for side, channel in (("left", 0), ("right", 1)):
+        np.testing.assert_array_equal(results[f"{side}-file"][:512, 0] * FULL_SCALE, samples[:512, channel])
+
+
 def test_a_dict_network_is_the_file_network(tmp_path, demo):
     samples, rate = demo
     from_file = kolv.run(os.path.join(SOURCE, "networks", "roundtrip.yaml"), samples, rate)["sink"]
