@@ -156,7 +156,7 @@ def plot_directions(directions, tracked, stretches, shift, duration, path):
     for k, (track, pieces) in enumerate(track_stretches(tracked, shift).items()):
         colour = colours(k % 10)
         for i, (times, azimuths) in enumerate(pieces):
-            axis.plot(times, azimuths, lw=2.2, color=colour, solid_capstyle="butt",
+            axis.plot(times, azimuths, lw=2.2, color=colour, solid_capstyle="butt", marker=".", ms=3,
                       label=f"track {track}" if i == 0 else None)
             if times[-1] - times[0] >= LABELLED_STRETCH_SECONDS:
                 axis.annotate(str(track), (times[0], azimuths[0]), xytext=(0, 5),
