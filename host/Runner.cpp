@@ -107,6 +107,7 @@ bool Runner::computeFrames() {
       computeEnds(frame);
       frames_ = frame + 1;
       if (settings_.progress) showProgress();
+      if (settings_.afterFrame) settings_.afterFrame();
     }
   } catch (NodeException *e) {
     fail(takeText(e));

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct RunSettings {
   bool progress = false;  // show the progress line
   bool realtime = false;  // pace frames at the speed of the audio
   bool profile = false;
+  // Called after each frame; a program that runs networks in its own process
+  // checks for its interrupts there and calls requestStop().
+  std::function<void()> afterFrame;
 };
 
 // Exit statuses of a run.
@@ -39,6 +43,8 @@ class Runner {
   // Asks the running network to stop after the frame being computed, then
   // finish its nodes as at the end of the input. Safe in a signal handler.
   static void requestStop(int signal);
+  // Forgets a stop asked for, before another run in the same process.
+  static void clearStopRequest() { stopSignal_ = 0; }
   // Whether the network has a WaveSource that gives frames a duration.
   bool hasAudioClock() const { return advance_ != 0; }
   long long framesRun() const { return frames_; }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "GenericType.h"
+#include "MemoryStreams.h"
 #include "NodeError.h"
 #include "OutputPath.h"
 #include "StreamParameters.h"
@@ -53,18 +54,25 @@ ObjectWriter::ObjectWriter(std::string nodeName, ParameterSet params)
   inputID_ = addInput("INPUT");
   file_ = outputPath(declared().file.readString(parameters));
   processInOrder = true;
-  openOutputFile(out_, file_, getName());
-  out_.precision(kFloatDigits);
+  if (MemoryStreams *memory = memoryStreams()) {
+    memory_ = &memory->text[getName()];
+    out_ = &text_;
+  } else {
+    openOutputFile(fileStream_, file_, getName());
+    out_ = &fileStream_;
+  }
+  out_->precision(kFloatDigits);
 }
 
 void ObjectWriter::calculate(int, int count, Buffer &) {
   ObjectRef object = getInput(inputID_, count);
-  out_ << object << '\n';
-  if (!out_) KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed");
+  *out_ << object << '\n';
+  if (!*out_) KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed");
 }
 
 void ObjectWriter::finish() {
-  if (!out_.flush()) KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed");
+  if (memory_) *memory_ = text_.str();
+  if (!out_->flush()) KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed");
 }
 
 }  // namespace KOLV::host

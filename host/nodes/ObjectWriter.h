@@ -3,6 +3,7 @@
 #define KOLV_HOST_OBJECT_WRITER_H
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "Node.h"
@@ -19,7 +20,10 @@ class ObjectWriter : public BufferedNode {
  private:
   int inputID_;
   std::string file_;
-  std::ofstream out_;
+  std::ofstream fileStream_;
+  std::ostringstream text_;       // written instead of FILE when streams are installed
+  std::string *memory_ = nullptr;  // where text_ goes at the end
+  std::ostream *out_;              // one of the two
 };
 
 // Opens `path` for writing, creating its folder; throws the node's error

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "GenericType.h"
+#include "MemoryStreams.h"
 #include "NodeError.h"
 #include "OutputPath.h"
 #include "StreamParameters.h"
@@ -47,6 +48,11 @@ TableSink::TableSink(std::string nodeName, const ParameterSet &params, const cha
   if (samplingRate_ < 1)
     KOLV_NODE_ERROR(getName(),
                     "SAMPLING_RATE must be positive, not " + std::to_string(samplingRate_));
+  if (MemoryStreams *memory = memoryStreams()) {
+    memory_ = &memory->text[getName()];
+    *memory_ = std::string(header) + '\n';
+    return;
+  }
   std::filesystem::path parent = std::filesystem::path(file_).parent_path();
   std::error_code error;
   if (!parent.empty()) std::filesystem::create_directories(parent, error);
@@ -62,8 +68,14 @@ TableSink::~TableSink() {
 }
 
 void TableSink::writeRow(int frame, const std::string &rest) {
-  if (std::fprintf(out_, "%d,%.*f,%s\n", frame, kTimeDecimals,
-                   frameStartSeconds(frame, advance_, samplingRate_), rest.c_str()) < 0) {
+  char start[64];
+  std::snprintf(start, sizeof start, "%d,%.*f,", frame, kTimeDecimals,
+                frameStartSeconds(frame, advance_, samplingRate_));
+  if (memory_) {
+    memory_->append(start).append(rest).push_back('\n');
+    return;
+  }
+  if (std::fprintf(out_, "%s%s\n", start, rest.c_str()) < 0) {
     writeFailed_ = true;
     KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + std::strerror(errno));
   }
@@ -72,6 +84,7 @@ void TableSink::writeRow(int frame, const std::string &rest) {
 // Buffered rows reach the disk here at the latest: a full disk shows itself
 // now, and the run must not end as if the table were written.
 void TableSink::finish() {
+  if (memory_) return;
   if (writeFailed_) return;  // already reported
   if (std::fflush(out_) != 0 || std::ferror(out_))
     KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + std::strerror(errno));

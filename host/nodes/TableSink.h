@@ -37,6 +37,7 @@ class TableSink : public BufferedNode {
   int advance_;
   int samplingRate_;
   FILE *out_ = nullptr;
+  std::string *memory_ = nullptr;  // written instead of FILE when streams are installed
   bool writeFailed_ = false;
 };
 

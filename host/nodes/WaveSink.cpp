@@ -8,6 +8,7 @@
 
 #include "GenericType.h"
 #include "Matrix.h"
+#include "MemoryStreams.h"
 #include "NodeError.h"
 #include "OutputPath.h"
 #include "StreamParameters.h"
@@ -70,6 +71,11 @@ WaveSink::WaveSink(std::string nodeName, ParameterSet params) : BufferedNode(nod
   if (sampleRate_ < 1)
     KOLV_NODE_ERROR(getName(),
                     "SAMPLING_RATE must be positive, not " + std::to_string(sampleRate_));
+  if (MemoryStreams *memory = memoryStreams()) {
+    memory_ = &memory->audio[getName()];
+    *memory_ = MemoryAudio{{}, 0, sampleRate_};
+    return;
+  }
   if (file_ == kStandardOutput) {
     // Taken now, before any other node prints: nothing else may reach the stream.
     standardOutput_ = takeStandardOutput();
@@ -92,6 +98,10 @@ WaveSink::~WaveSink() {
 
 void WaveSink::open(int channels) {
   channels_ = channels;
+  if (memory_) {
+    memory_->channels = channels;
+    return;
+  }
   if (standardOutput_) {
     FILE *out = standardOutput_;
     standardOutput_ = nullptr;
@@ -139,7 +149,7 @@ void WaveSink::closeChecked() {
 
 void WaveSink::calculate(int, int count, Buffer &) {
   auto audio = typedInput<Matrix<float>>(*this, audioID_, count);
-  if (!sndfile_ && !stream_) open(audio->nrows());
+  if (channels_ == 0) open(audio->nrows());
   if (audio->nrows() != channels_)
     KOLV_NODE_ERROR(getName(), "input AUDIO has " + std::to_string(audio->nrows()) +
                                    " channels, the file was started with " +
@@ -151,6 +161,10 @@ void WaveSink::calculate(int, int count, Buffer &) {
       frame[static_cast<size_t>(n) * channels_ + c] = (*audio)(c, n);
   interleaved_.resize(frame.size());
   quantizer_.quantize(frame.data(), interleaved_.data(), static_cast<long>(frame.size()));
+  if (memory_) {
+    memory_->samples.insert(memory_->samples.end(), interleaved_.begin(), interleaved_.end());
+    return;
+  }
   if (stream_) {
     try {
       stream_->write(interleaved_.data(), samples);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "MemoryStreams.h"
 #include "Node.h"
 #include "WavStreamWriter.h"
 
@@ -47,6 +48,7 @@ class WaveSink : public BufferedNode {
   SNDFILE *sndfile_ = nullptr;
   std::unique_ptr<WavStreamWriter> stream_;  // for FILE -, standard output
   FILE *standardOutput_ = nullptr;            // taken for FILE - until the stream starts
+  MemoryAudio *memory_ = nullptr;             // written instead of FILE when streams are installed
   int channels_ = 0;
   PcmQuantizer quantizer_;
   std::vector<int16_t> interleaved_;

@@ -7,6 +7,7 @@
 #include "GenericType.h"
 #include "Matrix.h"
 #include "DataFiles.h"
+#include "MemoryStreams.h"
 #include "NodeError.h"
 #include "ResampledInput.h"
 #include "RunOptions.h"
@@ -135,8 +136,14 @@ WaveSource::WaveSource(std::string nodeName, ParameterSet params) : BufferedNode
   processInOrder = true;
   p.validate(parameters, "node '" + getName() + "'");
   std::unique_ptr<AudioInput> input;
+  MemoryStreams *memory = memoryStreams();
+  inMemory_ = memory != nullptr;
   try {
-    if (startsWith(file_, kCapturePrefix))
+    if (inMemory_) {
+      auto given = memory->recordings.find(getName());
+      if (given == memory->recordings.end()) throw std::runtime_error("no recording was given");
+      input = openRecording(given->second);
+    } else if (startsWith(file_, kCapturePrefix))
       input = AudioInput::openCapture(file_.substr(std::string(kCapturePrefix).size()),
                                       sampleRate_, captureChannels, advance_);
     else
@@ -157,13 +164,14 @@ WaveSource::WaveSource(std::string nodeName, ParameterSet params) : BufferedNode
       std::cerr << "kolv: node '" << getName() << "': resampling " << inputName() << " from "
                 << fileRate_ << " Hz to " << sampleRate_ << " Hz\n";
   }
-  if (file_ == kDemoInput && !runOptions().quiet)
+  if (file_ == kDemoInput && !inMemory_ && !runOptions().quiet)
     std::cerr << "kolv: node '" << getName() << "' reads the embedded demo recording ("
               << demoRecordingPath() << "); set " << getName() << ".FILE to read your own\n";
   window_ = std::make_unique<SampleWindow>(std::move(input));
 }
 
 std::string WaveSource::inputName() const {
+  if (inMemory_) return "the recording given in memory";
   if (file_ == "-") return "standard input";
   if (startsWith(file_, kCapturePrefix)) return "sound card '" + file_ + "'";
   if (file_ == kDemoInput) return "the demo recording";

@@ -69,6 +69,7 @@ class WaveSource : public BufferedNode {
   long long fileFrames_;  // of the recording at its own rate; -1 for a stream
   std::unique_ptr<SampleWindow> window_;
   bool truncationReported_ = false;
+  bool inMemory_ = false;  // reads a recording of the installed MemoryStreams
 
   void reportTruncation();
 };
