@@ -315,6 +315,7 @@ TEST(EvaluateProgram, ScoresSeparationAgainstTheDirectPlusEarlyImagesOnRequest) 
   auto unknown = runTool("kolv-evaluate", "--truth " + (dir / "truth.json") + " --reference late", dir);
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.output.find("expects full or early, not 'late'"), std::string::npos) << unknown.output;
+}
 
 // Two talkers mixed at equal level, and outputs that hold them: talker 1
 // on output 1 throughout, or swapping outputs half-way.
