@@ -253,9 +253,10 @@ void printDemoSummary(std::ostream &out, const fs::path &outputFolder, const fs:
     const auto held = talkersOnOutputs({outputFolder / (name + "-1.wav"), outputFolder / (name + "-2.wav")},
                                        images, active, azimuths);
     if (held.empty()) continue;
-    out << "  separated into " << name << "-1.wav and " << name << "-2.wav:";
-    for (const TalkerOnOutputs &talker : held) {
-      out << "  talker at " << signedDegrees(talker.azimuth);
+    out << "  " << name << "-1/-2.wav:";
+    for (size_t t = 0; t < held.size(); ++t) {
+      const TalkerOnOutputs &talker = held[t];
+      out << (t ? ", talker at " : " talker at ") << signedDegrees(talker.azimuth);
       if (talker.held.empty())
         out << " not judged";
       else if (talker.kept())
