@@ -1,0 +1,227 @@
+#include "NoiseTracker.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "FastMath.h"
+
+namespace enhancement {
+
+namespace {
+
+// Largest a-posteriori SNR a bin is given (90 dB): keeps every product finite.
+constexpr float kMaxPosteriorSnr = 1.0e9f;
+// Weights of the frequency smoothing over a bin and its two neighbours.
+constexpr float kCentreWeight = 0.5f;
+constexpr float kSideWeight = 0.25f;
+
+// A power as the tracker takes it: damage (NaN, infinity, beyond audio) is
+// replaced by `fallback`, and silence is raised to the floor.
+float usablePower(float power, float fallback) {
+  const bool audio = power <= NoiseTracker::kPowerCeiling;  // false for NaN
+  const float p = audio ? power : fallback;
+  return p > NoiseTracker::kPowerFloor ? p : NoiseTracker::kPowerFloor;
+}
+
+// Weighted mean of a bin and its neighbours, mirrored at the edges.
+void smoothAcrossFrequency(const float *in, float *out, int bins) {
+  if (bins == 1) {
+    out[0] = in[0];
+    return;
+  }
+  out[0] = kCentreWeight * in[0] + 2.0f * kSideWeight * in[1];
+  for (int k = 1; k < bins - 1; ++k)
+    out[k] = kCentreWeight * in[k] + kSideWeight * (in[k - 1] + in[k + 1]);
+  out[bins - 1] = kCentreWeight * in[bins - 1] + 2.0f * kSideWeight * in[bins - 2];
+}
+
+// The effective smoothing of the first frames: a plain mean until it would
+// weigh the past less than the recursion does.
+float periodogramWeight(long frames, float smoothing) {
+  const float mean = static_cast<float>(frames) / static_cast<float>(frames + 1);
+  return std::min(mean, smoothing);
+}
+
+}  // namespace
+
+void NoiseTracker::MinimumSearch::start(int bins, int subwindows) {
+  smoothed.assign(bins, 0.0f);
+  minimum.assign(bins, 0.0f);
+  current.assign(bins, 0.0f);
+  stored.assign(static_cast<size_t>(bins) * subwindows, 0.0f);
+}
+
+void NoiseTracker::MinimumSearch::startFrom(const float *initial, int bins, int subwindows) {
+  std::copy(initial, initial + bins, smoothed.begin());
+  std::copy(initial, initial + bins, minimum.begin());
+  std::copy(initial, initial + bins, current.begin());
+  for (int s = 0; s < subwindows; ++s)
+    std::copy(initial, initial + bins, stored.begin() + static_cast<size_t>(s) * bins);
+}
+
+void NoiseTracker::MinimumSearch::track(int bins) {
+  for (int k = 0; k < bins; ++k) {
+    minimum[k] = std::min(minimum[k], smoothed[k]);
+    current[k] = std::min(current[k], smoothed[k]);
+  }
+}
+
+void NoiseTracker::MinimumSearch::closeSubwindow(int bins, int subwindows, int slot) {
+  std::copy(current.begin(), current.end(), stored.begin() + static_cast<size_t>(slot) * bins);
+  std::copy(stored.begin(), stored.begin() + bins, minimum.begin());
+  for (int s = 1; s < subwindows; ++s) {
+    const float *sub = stored.data() + static_cast<size_t>(s) * bins;
+    for (int k = 0; k < bins; ++k) minimum[k] = std::min(minimum[k], sub[k]);
+  }
+  std::copy(smoothed.begin(), smoothed.end(), current.begin());
+}
+
+NoiseTracker::NoiseTracker(const NoiseTrackerSettings &settings)
+    : settings_(settings),
+      subwindowFrames_(std::max(1, settings.minimumWindowFrames / settings.subwindows)) {}
+
+void NoiseTracker::start(int bins) {
+  bins_ = bins;
+  frames_ = 0;
+  slot_ = 0;
+  for (auto *v : {&power_, &rawSmoothed_, &indicator_, &noiseAverage_, &noise_,
+                  &posterior_, &prior_, &speechGain_, &previousEstimate_, &absence_, &presence_})
+    v->assign(bins, 0.0f);
+  first_.start(bins, settings_.subwindows);
+  second_.start(bins, settings_.subwindows);
+}
+
+BinStatistics NoiseTracker::statistics() const {
+  return {noise_.data(), posterior_.data(), prior_.data(), speechGain_.data(), presence_.data()};
+}
+
+void NoiseTracker::estimateFromGain(const float *gain) {
+  for (int k = 0; k < bins_; ++k) previousEstimate_[k] = gain[k] * gain[k] * posterior_[k];
+}
+
+void NoiseTracker::update(const float *power) {
+  const bool first = frames_ == 0;
+  for (int k = 0; k < bins_; ++k)
+    power_[k] = usablePower(power[k], first ? kPowerFloor : noise_[k]);
+  if (first) startStream(power_.data());
+  trackFrame();
+}
+
+// The first frame sets every statistic, so that the stream needs no
+// noise-only stretch: its noise may be over-estimated, and the minimum search
+// pulls it down within one search window.
+void NoiseTracker::startStream(const float *power) {
+  smoothAcrossFrequency(power, rawSmoothed_.data(), bins_);
+  first_.startFrom(rawSmoothed_.data(), bins_, settings_.subwindows);
+  second_.startFrom(rawSmoothed_.data(), bins_, settings_.subwindows);
+  for (int k = 0; k < bins_; ++k) {
+    noiseAverage_[k] = rawSmoothed_[k];
+    noise_[k] = rawSmoothed_[k];
+  }
+}
+
+void NoiseTracker::trackFrame() {
+  speechGainAndPrior();
+  firstPass();
+  secondPass();
+  speechPresence();
+  noiseUpdate();
+  ++frames_;
+  // Within the first sub-window the periodogram is still a mean of a few
+  // frames; a minimum taken over those would sit far below the noise.
+  if (frames_ < subwindowFrames_) {
+    first_.startFrom(first_.smoothed.data(), bins_, settings_.subwindows);
+    second_.startFrom(second_.smoothed.data(), bins_, settings_.subwindows);
+  } else if (frames_ % subwindowFrames_ == 0) {
+    first_.closeSubwindow(bins_, settings_.subwindows, slot_);
+    second_.closeSubwindow(bins_, settings_.subwindows, slot_);
+    slot_ = (slot_ + 1) % settings_.subwindows;
+  }
+}
+
+// Decision-directed a-priori SNR and the log-spectral amplitude gain under
+// speech presence (Ephraim and Malah 1985), G_H1 = xi / (1 + xi) e^{E1(v)/2}.
+void NoiseTracker::speechGainAndPrior() {
+  const float alpha = settings_.priorSnrSmoothing;
+  const float floor = settings_.priorSnrFloor;
+  for (int k = 0; k < bins_; ++k) {
+    const float gamma = std::min(power_[k] / noise_[k], kMaxPosteriorSnr);
+    const float xi = std::max(alpha * previousEstimate_[k] +
+                                  (1.0f - alpha) * std::max(gamma - 1.0f, 0.0f), floor);
+    const float wiener = xi / (1.0f + xi);
+    const float v = gamma * wiener;
+    const float gain = std::min(wiener * fastExp(0.5f * fastExpint(v)), 1.0f);
+    posterior_[k] = gamma;
+    prior_[k] = xi;
+    speechGain_[k] = gain;
+    previousEstimate_[k] = gain * gain * gamma;
+  }
+}
+
+void NoiseTracker::firstPass() {
+  const float alpha = periodogramWeight(frames_, settings_.periodogramSmoothing);
+  smoothAcrossFrequency(power_.data(), rawSmoothed_.data(), bins_);
+  for (int k = 0; k < bins_; ++k)
+    first_.smoothed[k] = alpha * first_.smoothed[k] + (1.0f - alpha) * rawSmoothed_[k];
+  first_.track(bins_);
+  const float bias = settings_.minimumBias;
+  for (int k = 0; k < bins_; ++k) {
+    const float floor = bias * first_.minimum[k];
+    const bool absent = power_[k] < settings_.rawThreshold * floor &&
+                        first_.smoothed[k] < settings_.smoothThreshold * floor;
+    indicator_[k] = absent ? 1.0f : 0.0f;
+  }
+}
+
+void NoiseTracker::secondPass() {
+  const float alpha = periodogramWeight(frames_, settings_.periodogramSmoothing);
+  // Frequency smoothing over the bins the first pass found free of speech.
+  for (int k = 0; k < bins_; ++k) {
+    const int lo = std::max(k - 1, 0), hi = std::min(k + 1, bins_ - 1);
+    float weight = 0.0f, sum = 0.0f;
+    for (int j = lo; j <= hi; ++j) {
+      const float w = (j == k ? kCentreWeight : kSideWeight) * indicator_[j];
+      weight += w;
+      sum += w * power_[j];
+    }
+    const float observed = weight > 0.0f ? sum / weight : second_.smoothed[k];
+    second_.smoothed[k] = alpha * second_.smoothed[k] + (1.0f - alpha) * observed;
+  }
+  second_.track(bins_);
+}
+
+// Prior probability of speech absence from the second pass, then the
+// posterior probability of speech presence.
+void NoiseTracker::speechPresence() {
+  const float bias = settings_.minimumBias;
+  const float limit = settings_.absenceThreshold;
+  for (int k = 0; k < bins_; ++k) {
+    const float floor = bias * second_.minimum[k];
+    const float rawRatio = power_[k] / floor;
+    const float smoothRatio = first_.smoothed[k] / floor;
+    float q = 0.0f;
+    if (smoothRatio < settings_.smoothThreshold) {
+      if (rawRatio <= 1.0f)
+        q = 1.0f;
+      else if (rawRatio < limit)
+        q = (limit - rawRatio) / (limit - 1.0f);
+    }
+    absence_[k] = q;
+    const float xi = prior_[k];
+    const float v = posterior_[k] * xi / (1.0f + xi);
+    const float likelihood = (1.0f + xi) * fastExp(-v);
+    presence_[k] = (1.0f - q) / ((1.0f - q) + q * likelihood);
+  }
+}
+
+void NoiseTracker::noiseUpdate() {
+  const float alpha = settings_.noiseSmoothing;
+  const float bias = settings_.noiseBias;
+  for (int k = 0; k < bins_; ++k) {
+    const float weight = alpha + (1.0f - alpha) * presence_[k];
+    noiseAverage_[k] = weight * noiseAverage_[k] + (1.0f - weight) * power_[k];
+    noise_[k] = std::max(bias * noiseAverage_[k], kPowerFloor);
+  }
+}
+
+}  // namespace enhancement
