@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -66,6 +67,7 @@ class SndfileInput : public AudioInput {
 
   int channels() const override { return info_.channels; }
   int sampleRate() const override { return info_.samplerate; }
+  long long frames() const override { return info_.frames; }
   // A RIFF/WAVE file, plain or extensible: the stream parser reads its header.
   bool isWav() const {
     const int type = info_.format & SF_FORMAT_TYPEMASK;
@@ -135,6 +137,10 @@ class WavStreamInput : public AudioInput {
 
   int channels() const override { return channels_; }
   int sampleRate() const override { return rate_; }
+  long long frames() const override {
+    return unboundedData_ ? -1 : static_cast<long long>(dataRemaining_ / bytesPerFrame());
+  }
+  bool isLive() const override { return true; }
 
   long read(float *interleaved, long frames) override {
     size_t frameBytes = static_cast<size_t>(bytesPerSample_) * channels_;
@@ -142,10 +148,9 @@ class WavStreamInput : public AudioInput {
     if (!unboundedData_ && wanted > dataRemaining_)
       wanted = dataRemaining_ / frameBytes * frameBytes;
     raw_.resize(wanted);
-    size_t got = std::fread(raw_.data(), 1, wanted, in_);
-    if (got < wanted && std::ferror(in_)) throw std::runtime_error(std::strerror(errno));
+    size_t got = readAvailable(raw_.data(), wanted);
     if (!unboundedData_) dataRemaining_ -= got;
-    if (got < wanted) noteEnd(got % frameBytes);
+    if (got < wanted && !interrupted_) noteEnd(got % frameBytes);
     long whole = static_cast<long>(got / frameBytes);
     decode(raw_.data(), interleaved, whole * channels_);
     return whole;
@@ -160,6 +165,24 @@ class WavStreamInput : public AudioInput {
 
  private:
   bool readExactly(unsigned char *dest, size_t n) { return std::fread(dest, 1, n, in_) == n; }
+
+  // Reads up to `n` bytes, fewer at the end of the stream or when reads are
+  // interrupted (a signal arrived while the stream stalled).
+  size_t readAvailable(unsigned char *dest, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+      got += std::fread(dest + got, 1, n - got, in_);
+      if (got == n || std::feof(in_)) break;
+      if (!std::ferror(in_)) continue;
+      if (errno != EINTR) throw std::runtime_error(std::strerror(errno));
+      std::clearerr(in_);
+      if (readsInterrupted()) {
+        interrupted_ = true;
+        break;
+      }
+    }
+    return got;
+  }
 
   // The stream ended short of `wanted` bytes, `partial` of them inside an
   // unfinished sample frame.
@@ -297,6 +320,7 @@ class WavStreamInput : public AudioInput {
   int bytesPerSample_ = 0;
   Encoding encoding_ = Encoding::Int16;
   bool unboundedData_ = false;
+  bool interrupted_ = false;
   size_t dataRemaining_ = 0;
   std::vector<unsigned char> raw_;
   std::string truncation_;
@@ -362,6 +386,14 @@ std::string wavShortfall(FILE *in, uint64_t fileBytes) {
 }
 
 }  // namespace
+
+namespace {
+volatile std::sig_atomic_t readsInterruptedFlag = 0;
+}  // namespace
+
+void AudioInput::interruptReads() { readsInterruptedFlag = 1; }
+
+bool AudioInput::readsInterrupted() { return readsInterruptedFlag != 0; }
 
 std::unique_ptr<AudioInput> AudioInput::openStream(FILE *in, bool owned) {
   return std::make_unique<WavStreamInput>(in, owned);
