@@ -1,5 +1,6 @@
 #include "AdaptiveSpeechEnhancer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "FastMath.h"
@@ -28,6 +29,11 @@ void AdaptiveSpeechEnhancer::start(int rows, int bins) {
   power_.assign(static_cast<size_t>(rows) * cols_, 0.0f);
   pooled_.assign(cols_, 0.0f);
   gain_.assign(cols_, 0.0f);
+  smoothedPrior_.assign(cols_, 0.0f);
+  localPrior_.assign(cols_, 0.0f);
+  globalPrior_.assign(cols_, 0.0f);
+  absence_.assign(cols_, 0.0f);
+  previousFramePrior_ = 0.0f;
   amplitude_.assign(cols_, 0.0f);
   phaseCos_.assign(cols_, 0.0f);
   phaseSin_.assign(cols_, 0.0f);
@@ -66,11 +72,62 @@ void AdaptiveSpeechEnhancer::measureRow(int row, const Complex *in) {
   for (int k = 0; k < cols_; ++k) p[k] = power(in[k]);
 }
 
+namespace {
+
+// Mean of `in` over 2 half + 1 bins around each bin, the span cut at the edges.
+void movingMean(const float *in, float *out, int n, int half) {
+  double sum = 0.0;
+  int lo = 0, hi = -1;
+  for (int k = 0; k < n; ++k) {
+    while (hi < std::min(n - 1, k + half)) sum += in[++hi];
+    while (lo < k - half) sum -= in[lo++];
+    out[k] = static_cast<float>(sum / (hi - lo + 1));
+  }
+}
+
+// 0 below -10 dB, 1 above -5 dB, linear in dB between (Cohen and Berdugo 2001).
+float likelihoodOfSpeech(float zeta) {
+  constexpr float kLow = 0.1f, kHigh = 0.316228f;
+  if (zeta <= kLow) return 0.0f;
+  if (zeta >= kHigh) return 1.0f;
+  return std::log10(zeta / kLow) / std::log10(kHigh / kLow);
+}
+
+}  // namespace
+
+void AdaptiveSpeechEnhancer::absenceFromPriors(const BinStatistics &s) {
+  constexpr float kSmoothing = 0.7f;
+  constexpr int kLocalHalf = 1, kGlobalHalf = 15;
+  constexpr float kMaxAbsence = 0.95f;
+  for (int k = 0; k < cols_; ++k)
+    smoothedPrior_[k] = kSmoothing * smoothedPrior_[k] + (1.0f - kSmoothing) * s.priorSnr[k];
+  movingMean(smoothedPrior_.data(), localPrior_.data(), cols_, kLocalHalf);
+  movingMean(smoothedPrior_.data(), globalPrior_.data(), cols_, kGlobalHalf);
+  double frameSum = 0.0;
+  for (int k = 0; k < cols_; ++k) frameSum += smoothedPrior_[k];
+  const float framePrior = static_cast<float>(frameSum / cols_);
+  float frameLikelihood = 1.0f;
+  if (framePrior <= 0.1f) frameLikelihood = 0.0f;
+  else if (framePrior < previousFramePrior_) frameLikelihood = 1.0f;
+  else frameLikelihood = likelihoodOfSpeech(framePrior);
+  previousFramePrior_ = framePrior;
+  for (int k = 0; k < cols_; ++k)
+    absence_[k] = std::min(1.0f - likelihoodOfSpeech(localPrior_[k]) *
+                                      likelihoodOfSpeech(globalPrior_[k]) * frameLikelihood,
+                           kMaxAbsence);
+}
+
 // G = G_H1^p G_min^(1 - p), in the log domain.
 void AdaptiveSpeechEnhancer::gainsFrom(const NoiseTracker &tracker) {
   const BinStatistics s = tracker.statistics();
+  if (settings_.recursiveAbsence) absenceFromPriors(s);
   for (int k = 0; k < cols_; ++k) {
-    const float p = s.presence[k];
+    float p = s.presence[k];
+    if (settings_.recursiveAbsence) {
+      const float q = absence_[k], xi = s.priorSnr[k];
+      const float v = s.posteriorSnr[k] * xi / (1.0f + xi);
+      p = (1.0f - q) / ((1.0f - q) + q * (1.0f + xi) * fastExp(-v));
+    }
     gain_[k] = settings_.linearMix ? p * s.speechGain[k] + (1.0f - p) * settings_.gainFloor
                                    : fastExp(p * fastLog(s.speechGain[k]) + (1.0f - p) * logFloor_);
   }

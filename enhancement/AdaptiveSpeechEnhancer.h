@@ -22,6 +22,7 @@ struct AdaptiveEnhancerSettings {
   bool regenerateHarmonics = false;
   bool linearMix = false;
   bool finalGainPrior = false;
+  bool recursiveAbsence = false;  // speech absence from smoothed a-priori SNRs (OM-LSA)
 };
 
 class AdaptiveSpeechEnhancer {
@@ -42,6 +43,7 @@ class AdaptiveSpeechEnhancer {
  private:
   void measureRow(int row, const Complex *in);
   void gainsFrom(const NoiseTracker &tracker);
+  void absenceFromPriors(const BinStatistics &s);
   void applyRow(int row, const Complex *in, Complex *out, const NoiseTracker &tracker);
 
   AdaptiveEnhancerSettings settings_;
@@ -52,6 +54,11 @@ class AdaptiveSpeechEnhancer {
   std::vector<float> power_;             // per row and column: |Y|^2
   std::vector<float> pooled_;            // per column: mean power over the rows
   std::vector<float> gain_;              // per column: the gain of the current track
+  std::vector<float> smoothedPrior_;     // per column: recursively smoothed a-priori SNR
+  std::vector<float> localPrior_;        // per column: that, averaged over neighbouring bins
+  std::vector<float> globalPrior_;
+  std::vector<float> absence_;           // per column: prior probability of speech absence
+  float previousFramePrior_ = 0.0f;
   std::vector<float> amplitude_;         // per column of the current row: G |Y|
   std::vector<float> phaseCos_;          // per column of the current row: Y / |Y|
   std::vector<float> phaseSin_;

@@ -27,9 +27,9 @@ namespace {
 
 constexpr int kLearningFrames = 100;  // the specified nodes' 1 s noise period
 constexpr float kSpecifiedThreshold = 2.0f;
-constexpr double kStepAt = 6.0;            // s
+constexpr double kStepAt = 8.6;            // s, in a pause
 constexpr double kRecoveryTime = 2.0;      // s after the step from which suppression is judged
-constexpr double kBeforeStepWindow = 3.0;  // s before the step compared with
+constexpr double kBeforeStepWindow = 7.6;  // s before the step compared with (after the first second)
 
 enum class Condition { LeadIn, NoLeadIn, Step };
 const char *conditionName(Condition c) {
@@ -49,6 +49,7 @@ enhancement::AdaptiveEnhancerSettings enhancerSettings(bool regenerate) {
   s.sharedGain = option("shared", s.sharedGain) != 0;
   s.linearMix = option("linear", s.linearMix) != 0;
   s.finalGainPrior = option("finalprior", s.finalGainPrior) != 0;
+  s.recursiveAbsence = option("omlsa", s.recursiveAbsence) != 0;
   s.tracker.priorSnrSmoothing = static_cast<float>(option("alpha", s.tracker.priorSnrSmoothing));
   s.tracker.noiseBias = static_cast<float>(option("noisebias", s.tracker.noiseBias));
   s.regenerateHarmonics = option("regenerate", regenerate) != 0;
