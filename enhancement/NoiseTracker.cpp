@@ -15,12 +15,10 @@ constexpr float kMaxPosteriorSnr = 1.0e9f;
 constexpr float kCentreWeight = 0.5f;
 constexpr float kSideWeight = 0.25f;
 
-// A power as the tracker takes it: damage (NaN, infinity, beyond audio) is
-// replaced by `fallback`, and silence is raised to the floor.
-float usablePower(float power, float fallback) {
-  const bool audio = power <= NoiseTracker::kPowerCeiling;  // false for NaN
-  const float p = audio ? power : fallback;
-  return p > NoiseTracker::kPowerFloor ? p : NoiseTracker::kPowerFloor;
+// Whether a power carries information about the sound: digital silence
+// (and subnormals) does not, nor does damage (NaN, infinity, beyond audio).
+bool audible(float power) {
+  return power >= NoiseTracker::kPowerFloor && power <= NoiseTracker::kPowerCeiling;
 }
 
 // Weighted mean of a bin and its neighbours, mirrored at the edges.
@@ -100,11 +98,28 @@ void NoiseTracker::estimateFromGain(const float *gain) {
 }
 
 void NoiseTracker::update(const float *power) {
+  bool anyAudible = false;
+  for (int k = 0; k < bins_; ++k) anyAudible = anyAudible || audible(power[k]);
+  if (!anyAudible) {
+    silentFrame();
+    return;
+  }
+  // A bin without information takes the noise average, which leaves its
+  // noise as it was; before the first audible frame there is none.
   const bool first = frames_ == 0;
   for (int k = 0; k < bins_; ++k)
-    power_[k] = usablePower(power[k], first ? kPowerFloor : noise_[k]);
+    power_[k] = audible(power[k]) ? power[k] : (first ? kPowerFloor : noiseAverage_[k]);
   if (first) startStream(power_.data());
   trackFrame();
+}
+
+// A frame of digital silence or damage tells nothing about the noise: the
+// state stays, and the frame is taken as free of speech.
+void NoiseTracker::silentFrame() {
+  std::fill(posterior_.begin(), posterior_.end(), 0.0f);
+  std::fill(presence_.begin(), presence_.end(), 0.0f);
+  std::fill(speechGain_.begin(), speechGain_.end(), 0.0f);
+  if (frames_ == 0) std::fill(noise_.begin(), noise_.end(), kPowerFloor);
 }
 
 // The first frame sets every statistic, so that the stream needs no

@@ -41,9 +41,10 @@ class NoiseTracker {
   // Begins a stream of `bins` bins: all state forgotten.
   void start(int bins);
 
-  // One frame's power per bin. A power that is not a finite number in the
-  // range of audio (damage) leaves the bin's state as it was. Never gives a
-  // non-finite statistic.
+  // One frame's power per bin. A power outside [kPowerFloor, kPowerCeiling]
+  // (digital silence, damage) leaves the bin's noise as it was; a frame
+  // without any other counts as free of speech and changes nothing. Never
+  // gives a non-finite statistic.
   void update(const float *power);
 
   BinStatistics statistics() const;
@@ -73,6 +74,7 @@ class NoiseTracker {
   };
 
   void startStream(const float *power);
+  void silentFrame();
   void trackFrame();
   void speechGainAndPrior();
   void firstPass();
