@@ -85,53 +85,77 @@ void movingMean(const float *in, float *out, int n, int half) {
   }
 }
 
-// 0 below -10 dB, 1 above -5 dB, linear in dB between (Cohen and Berdugo 2001).
-float likelihoodOfSpeech(float zeta) {
-  constexpr float kLow = 0.1f, kHigh = 0.316228f;
-  if (zeta <= kLow) return 0.0f;
-  if (zeta >= kHigh) return 1.0f;
-  return std::log10(zeta / kLow) / std::log10(kHigh / kLow);
+// The a-priori SNR's recursive smoothing, and the spans it is averaged
+// over: a bin and its neighbours, and a band of 31 bins.
+constexpr float kPriorSmoothing = 0.7f;
+constexpr int kLocalHalfSpan = 1;
+constexpr int kGlobalHalfSpan = 15;
+// Smoothed SNRs that say nothing of speech, and surely speech.
+constexpr float kNoSpeechSnr = 0.1f;       // -10 dB
+constexpr float kSpeechSnr = 0.316228f;    // -5 dB
+// The prior of absence stays below this, so that a bin can always turn to speech.
+constexpr float kMaxAbsence = 0.95f;
+
+// 0 at or below -10 dB, 1 at or above -5 dB, linear in dB between.
+inline float likelihoodOfSpeech(float zeta) {
+  const float span = 1.0f / fastLog(kSpeechSnr / kNoSpeechSnr);
+  return atLeast(atMost(fastLog(zeta * (1.0f / kNoSpeechSnr)) * span, 1.0f), 0.0f);
+}
+
+// G = G_H1^p G_min^(1 - p) over a row, in the log domain.
+void gainOverBins(int bins, float logFloor, const float *__restrict absence,
+                  const float *__restrict prior, const float *__restrict posterior,
+                  const float *__restrict speechGain, float *__restrict gain) {
+  for (int k = 0; k < bins; ++k) {
+    const float q = absence[k], xi = prior[k];
+    const float v = posterior[k] * xi / (1.0f + xi);
+    const float p = (1.0f - q) / ((1.0f - q) + q * (1.0f + xi) * fastExp(-v));
+    gain[k] = fastExp(p * fastLog(speechGain[k]) + (1.0f - p) * logFloor);
+  }
+}
+
+// The speech likelihood of two smoothed SNRs, with the frame's, as a prior
+// of speech absence.
+void absenceOverBins(int bins, float frameLikelihood, const float *__restrict local,
+                     const float *__restrict global, float *__restrict absence) {
+  for (int k = 0; k < bins; ++k)
+    absence[k] = atMost(1.0f - likelihoodOfSpeech(local[k]) * likelihoodOfSpeech(global[k]) *
+                                   frameLikelihood,
+                        kMaxAbsence);
 }
 
 }  // namespace
 
+// The prior probability of speech absence of Cohen and Berdugo (2001): the
+// product of the speech likelihoods of the smoothed a-priori SNR over a
+// bin's neighbourhood, over a wider band and over the whole frame, where the
+// frame's counts fully while its SNR rises (an onset) and by its level while
+// it falls.
 void AdaptiveSpeechEnhancer::absenceFromPriors(const BinStatistics &s) {
-  constexpr float kSmoothing = 0.7f;
-  constexpr int kLocalHalf = 1, kGlobalHalf = 15;
-  constexpr float kMaxAbsence = 0.95f;
+  float *__restrict smoothed = smoothedPrior_.data();
+  const float *__restrict prior = s.priorSnr;
   for (int k = 0; k < cols_; ++k)
-    smoothedPrior_[k] = kSmoothing * smoothedPrior_[k] + (1.0f - kSmoothing) * s.priorSnr[k];
-  movingMean(smoothedPrior_.data(), localPrior_.data(), cols_, kLocalHalf);
-  movingMean(smoothedPrior_.data(), globalPrior_.data(), cols_, kGlobalHalf);
+    smoothed[k] = kPriorSmoothing * smoothed[k] + (1.0f - kPriorSmoothing) * prior[k];
+  movingMean(smoothedPrior_.data(), localPrior_.data(), cols_, kLocalHalfSpan);
+  movingMean(smoothedPrior_.data(), globalPrior_.data(), cols_, kGlobalHalfSpan);
   double frameSum = 0.0;
   for (int k = 0; k < cols_; ++k) frameSum += smoothedPrior_[k];
   const float framePrior = static_cast<float>(frameSum / cols_);
-  float frameLikelihood = 1.0f;
-  if (framePrior <= 0.1f) frameLikelihood = 0.0f;
-  else if (framePrior < previousFramePrior_) frameLikelihood = 1.0f;
-  else frameLikelihood = likelihoodOfSpeech(framePrior);
+  float frameLikelihood = likelihoodOfSpeech(framePrior);
+  if (framePrior > kNoSpeechSnr && framePrior > previousFramePrior_) frameLikelihood = 1.0f;
   previousFramePrior_ = framePrior;
-  for (int k = 0; k < cols_; ++k)
-    absence_[k] = std::min(1.0f - likelihoodOfSpeech(localPrior_[k]) *
-                                      likelihoodOfSpeech(globalPrior_[k]) * frameLikelihood,
-                           kMaxAbsence);
+  absenceOverBins(cols_, frameLikelihood, localPrior_.data(), globalPrior_.data(),
+                  absence_.data());
 }
 
-// G = G_H1^p G_min^(1 - p), in the log domain.
+// G = G_H1^p G_min^(1 - p), in the log domain, with the speech-presence
+// probability p of the gain's own prior of speech absence (the tracker's
+// serves the noise update).
 void AdaptiveSpeechEnhancer::gainsFrom(const NoiseTracker &tracker) {
   const BinStatistics s = tracker.statistics();
-  if (settings_.recursiveAbsence) absenceFromPriors(s);
-  for (int k = 0; k < cols_; ++k) {
-    float p = s.presence[k];
-    if (settings_.recursiveAbsence) {
-      const float q = absence_[k], xi = s.priorSnr[k];
-      const float v = s.posteriorSnr[k] * xi / (1.0f + xi);
-      p = (1.0f - q) / ((1.0f - q) + q * (1.0f + xi) * fastExp(-v));
-    }
-    gain_[k] = settings_.linearMix ? p * s.speechGain[k] + (1.0f - p) * settings_.gainFloor
-                                   : fastExp(p * fastLog(s.speechGain[k]) + (1.0f - p) * logFloor_);
-  }
-  if (settings_.finalGainPrior) const_cast<NoiseTracker &>(tracker).estimateFromGain(gain_.data());
+  absenceFromPriors(s);
+  gainOverBins(cols_, logFloor_, absence_.data(), s.priorSnr, s.posteriorSnr, s.speechGain,
+               gain_.data());
 }
 
 void AdaptiveSpeechEnhancer::applyRow(int row, const Complex *in, Complex *out,

@@ -2,7 +2,9 @@
 // frame (NoiseTracker), and the optimally modified log-spectral amplitude
 // gain (Cohen and Berdugo 2001): the log-spectral amplitude gain under
 // speech presence and a floor under absence, weighted by the
-// speech-presence probability. Optionally harmonic regeneration after it.
+// speech-presence probability, whose prior comes from the a-priori SNR
+// smoothed over time, over neighbouring bins, over a wider band and over the
+// frame. Optionally harmonic regeneration after it.
 #ifndef KOLV_ENHANCEMENT_ADAPTIVE_SPEECH_ENHANCER_H
 #define KOLV_ENHANCEMENT_ADAPTIVE_SPEECH_ENHANCER_H
 
@@ -20,9 +22,6 @@ struct AdaptiveEnhancerSettings {
   float gainFloor = 0.056234f;   // gain where speech is absent (-25 dB)
   bool sharedGain = true;        // one noise track and gain for all channels
   bool regenerateHarmonics = false;
-  bool linearMix = false;
-  bool finalGainPrior = false;
-  bool recursiveAbsence = false;  // speech absence from smoothed a-priori SNRs (OM-LSA)
 };
 
 class AdaptiveSpeechEnhancer {

@@ -18,7 +18,7 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("LIKELIHOOD_THRESHOLD", "",
                                "a frame is speech when the log of its smoothed likelihood ratio "
                                "exceeds this; higher gives fewer false alarms")
-              .byDefault(1.5f));
+              .byDefault(2.0f));
   const KOLV::ParameterInfo &hangover =
       add(KOLV::floatParameter("HANGOVER", "s", "how long a speech decision is held after the "
                                                 "evidence for speech ends")

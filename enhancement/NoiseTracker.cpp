@@ -1,6 +1,7 @@
 #include "NoiseTracker.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "FastMath.h"
@@ -38,6 +39,49 @@ void smoothAcrossFrequency(const float *in, float *out, int bins) {
 float periodogramWeight(long frames, float smoothing) {
   const float mean = static_cast<float>(frames) / static_cast<float>(frames + 1);
   return std::min(mean, smoothing);
+}
+
+// The loops over bins take their arrays as parameters, so that the compiler
+// knows they do not overlap and runs several bins at a time.
+
+void gainAndPriorOverBins(int bins, float alpha, float floor, const float *__restrict power,
+                          const float *__restrict noise, float *__restrict posterior,
+                          float *__restrict prior, float *__restrict speechGain,
+                          float *__restrict previous) {
+  for (int k = 0; k < bins; ++k) {
+    const float gamma = atMost(power[k] / noise[k], kMaxPosteriorSnr);
+    const float xi =
+        atLeast(alpha * previous[k] + (1.0f - alpha) * atLeast(gamma - 1.0f, 0.0f), floor);
+    const float wiener = xi / (1.0f + xi);
+    const float v = gamma * wiener;
+    const float gain = atMost(wiener * fastExp(0.5f * fastExpint(v)), 1.0f);
+    posterior[k] = gamma;
+    prior[k] = xi;
+    speechGain[k] = gain;
+    previous[k] = gain * gain * gamma;
+  }
+}
+
+void presenceOverBins(int bins, const NoiseTrackerSettings &settings, const float *__restrict power,
+                      const float *__restrict minimum, const float *__restrict smoothed,
+                      const float *__restrict prior, const float *__restrict posterior,
+                      float *__restrict absence, float *__restrict presence) {
+  const float bias = settings.minimumBias;
+  const float limit = settings.absenceThreshold;
+  const float smoothLimit = settings.smoothThreshold;
+  for (int k = 0; k < bins; ++k) {
+    const float floor = bias * minimum[k];
+    const float rawRatio = power[k] / floor;
+    // 1 at or below the minimum, falling to 0 at `limit` times it, and 0
+    // wherever the smoothed power stands clear of the minimum.
+    const float ramp = atLeast(atMost((limit - rawRatio) / (limit - 1.0f), 1.0f), 0.0f);
+    const float q = selectBits(smoothed[k] < smoothLimit * floor, ramp, 0.0f);
+    absence[k] = q;
+    const float xi = prior[k];
+    const float v = posterior[k] * xi / (1.0f + xi);
+    const float likelihood = (1.0f + xi) * fastExp(-v);
+    presence[k] = (1.0f - q) / ((1.0f - q) + q * likelihood);
+  }
 }
 
 }  // namespace
@@ -82,7 +126,7 @@ void NoiseTracker::start(int bins) {
   bins_ = bins;
   frames_ = 0;
   slot_ = 0;
-  for (auto *v : {&power_, &rawSmoothed_, &indicator_, &noiseAverage_, &noise_,
+  for (auto *v : {&power_, &rawSmoothed_, &indicator_, &gatedPower_, &gateWeight_, &gatedSmoothed_, &noiseAverage_, &noise_,
                   &posterior_, &prior_, &speechGain_, &previousEstimate_, &absence_, &presence_})
     v->assign(bins, 0.0f);
   first_.start(bins, settings_.subwindows);
@@ -91,10 +135,6 @@ void NoiseTracker::start(int bins) {
 
 BinStatistics NoiseTracker::statistics() const {
   return {noise_.data(), posterior_.data(), prior_.data(), speechGain_.data(), presence_.data()};
-}
-
-void NoiseTracker::estimateFromGain(const float *gain) {
-  for (int k = 0; k < bins_; ++k) previousEstimate_[k] = gain[k] * gain[k] * posterior_[k];
 }
 
 void NoiseTracker::update(const float *power) {
@@ -157,20 +197,9 @@ void NoiseTracker::trackFrame() {
 // Decision-directed a-priori SNR and the log-spectral amplitude gain under
 // speech presence (Ephraim and Malah 1985), G_H1 = xi / (1 + xi) e^{E1(v)/2}.
 void NoiseTracker::speechGainAndPrior() {
-  const float alpha = settings_.priorSnrSmoothing;
-  const float floor = settings_.priorSnrFloor;
-  for (int k = 0; k < bins_; ++k) {
-    const float gamma = std::min(power_[k] / noise_[k], kMaxPosteriorSnr);
-    const float xi = std::max(alpha * previousEstimate_[k] +
-                                  (1.0f - alpha) * std::max(gamma - 1.0f, 0.0f), floor);
-    const float wiener = xi / (1.0f + xi);
-    const float v = gamma * wiener;
-    const float gain = std::min(wiener * fastExp(0.5f * fastExpint(v)), 1.0f);
-    posterior_[k] = gamma;
-    prior_[k] = xi;
-    speechGain_[k] = gain;
-    previousEstimate_[k] = gain * gain * gamma;
-  }
+  gainAndPriorOverBins(bins_, settings_.priorSnrSmoothing, settings_.priorSnrFloor, power_.data(),
+                       noise_.data(), posterior_.data(), prior_.data(), speechGain_.data(),
+                       previousEstimate_.data());
 }
 
 void NoiseTracker::firstPass() {
@@ -180,27 +209,31 @@ void NoiseTracker::firstPass() {
     first_.smoothed[k] = alpha * first_.smoothed[k] + (1.0f - alpha) * rawSmoothed_[k];
   first_.track(bins_);
   const float bias = settings_.minimumBias;
+  const float *__restrict power = power_.data();
+  const float *__restrict minimum = first_.minimum.data();
+  const float *__restrict smoothed = first_.smoothed.data();
+  float *__restrict indicator = indicator_.data();
   for (int k = 0; k < bins_; ++k) {
-    const float floor = bias * first_.minimum[k];
-    const bool absent = power_[k] < settings_.rawThreshold * floor &&
-                        first_.smoothed[k] < settings_.smoothThreshold * floor;
-    indicator_[k] = absent ? 1.0f : 0.0f;
+    const float floor = bias * minimum[k];
+    const bool absent = (power[k] < settings_.rawThreshold * floor) &
+                        (smoothed[k] < settings_.smoothThreshold * floor);
+    indicator[k] = selectBits(absent, 1.0f, 0.0f);
   }
 }
 
 void NoiseTracker::secondPass() {
   const float alpha = periodogramWeight(frames_, settings_.periodogramSmoothing);
-  // Frequency smoothing over the bins the first pass found free of speech.
+  // Frequency smoothing over the bins the first pass found free of speech:
+  // the weights and the weighted powers smoothed alike, then divided.
+  for (int k = 0; k < bins_; ++k) gatedPower_[k] = indicator_[k] * power_[k];
+  smoothAcrossFrequency(indicator_.data(), gateWeight_.data(), bins_);
+  smoothAcrossFrequency(gatedPower_.data(), gatedSmoothed_.data(), bins_);
+  const float *__restrict weight = gateWeight_.data();
+  const float *__restrict sum = gatedSmoothed_.data();
+  float *__restrict smoothed = second_.smoothed.data();
   for (int k = 0; k < bins_; ++k) {
-    const int lo = std::max(k - 1, 0), hi = std::min(k + 1, bins_ - 1);
-    float weight = 0.0f, sum = 0.0f;
-    for (int j = lo; j <= hi; ++j) {
-      const float w = (j == k ? kCentreWeight : kSideWeight) * indicator_[j];
-      weight += w;
-      sum += w * power_[j];
-    }
-    const float observed = weight > 0.0f ? sum / weight : second_.smoothed[k];
-    second_.smoothed[k] = alpha * second_.smoothed[k] + (1.0f - alpha) * observed;
+    const float observed = selectBits(weight[k] > 0.0f, sum[k] / atLeast(weight[k], FLT_MIN), smoothed[k]);
+    smoothed[k] = alpha * smoothed[k] + (1.0f - alpha) * observed;
   }
   second_.track(bins_);
 }
@@ -208,34 +241,21 @@ void NoiseTracker::secondPass() {
 // Prior probability of speech absence from the second pass, then the
 // posterior probability of speech presence.
 void NoiseTracker::speechPresence() {
-  const float bias = settings_.minimumBias;
-  const float limit = settings_.absenceThreshold;
-  for (int k = 0; k < bins_; ++k) {
-    const float floor = bias * second_.minimum[k];
-    const float rawRatio = power_[k] / floor;
-    const float smoothRatio = first_.smoothed[k] / floor;
-    float q = 0.0f;
-    if (smoothRatio < settings_.smoothThreshold) {
-      if (rawRatio <= 1.0f)
-        q = 1.0f;
-      else if (rawRatio < limit)
-        q = (limit - rawRatio) / (limit - 1.0f);
-    }
-    absence_[k] = q;
-    const float xi = prior_[k];
-    const float v = posterior_[k] * xi / (1.0f + xi);
-    const float likelihood = (1.0f + xi) * fastExp(-v);
-    presence_[k] = (1.0f - q) / ((1.0f - q) + q * likelihood);
-  }
+  presenceOverBins(bins_, settings_, power_.data(), second_.minimum.data(), first_.smoothed.data(),
+                   prior_.data(), posterior_.data(), absence_.data(), presence_.data());
 }
 
 void NoiseTracker::noiseUpdate() {
   const float alpha = settings_.noiseSmoothing;
   const float bias = settings_.noiseBias;
+  const float *__restrict presence = presence_.data();
+  const float *__restrict power = power_.data();
+  float *__restrict average = noiseAverage_.data();
+  float *__restrict noise = noise_.data();
   for (int k = 0; k < bins_; ++k) {
-    const float weight = alpha + (1.0f - alpha) * presence_[k];
-    noiseAverage_[k] = weight * noiseAverage_[k] + (1.0f - weight) * power_[k];
-    noise_[k] = std::max(bias * noiseAverage_[k], kPowerFloor);
+    const float weight = alpha + (1.0f - alpha) * presence[k];
+    average[k] = weight * average[k] + (1.0f - weight) * power[k];
+    noise[k] = atLeast(bias * average[k], kPowerFloor);
   }
 }
 

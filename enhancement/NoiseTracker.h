@@ -48,11 +48,6 @@ class NoiseTracker {
   void update(const float *power);
 
   BinStatistics statistics() const;
-
-  // Replaces the amplitude estimate that the next frame's decision-directed
-  // SNR starts from by this frame's power times gain^2 (by default the
-  // speech-presence gain G_H1 is used).
-  void estimateFromGain(const float *gain);
   int bins() const { return bins_; }
 
   // Smallest and largest power taken as audio.
@@ -90,6 +85,9 @@ class NoiseTracker {
   std::vector<float> power_;       // this frame's usable power per bin
   std::vector<float> rawSmoothed_; // frequency-smoothed power of this frame
   std::vector<float> indicator_;   // first pass: 1 where speech is surely absent
+  std::vector<float> gatedPower_;  // power where the indicator is 1, else 0
+  std::vector<float> gateWeight_;  // frequency-smoothed indicator
+  std::vector<float> gatedSmoothed_;  // frequency-smoothed gated power
   MinimumSearch first_;
   MinimumSearch second_;
   std::vector<float> noiseAverage_;  // recursive average before the bias

@@ -47,9 +47,6 @@ enhancement::AdaptiveEnhancerSettings enhancerSettings(bool regenerate) {
   s.tracker.minimumWindowFrames = static_cast<int>(option("window", s.tracker.minimumWindowFrames));
   s.gainFloor = static_cast<float>(std::pow(10.0, option("floor", 20 * std::log10(s.gainFloor)) / 20.0));
   s.sharedGain = option("shared", s.sharedGain) != 0;
-  s.linearMix = option("linear", s.linearMix) != 0;
-  s.finalGainPrior = option("finalprior", s.finalGainPrior) != 0;
-  s.recursiveAbsence = option("omlsa", s.recursiveAbsence) != 0;
   s.tracker.priorSnrSmoothing = static_cast<float>(option("alpha", s.tracker.priorSnrSmoothing));
   s.tracker.noiseBias = static_cast<float>(option("noisebias", s.tracker.noiseBias));
   s.regenerateHarmonics = option("regenerate", regenerate) != 0;

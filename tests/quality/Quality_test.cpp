@@ -199,7 +199,7 @@ class SpeechEnhancement : public SceneTest {};
 
 TEST_P(SpeechEnhancement, QuietensTheNoiseAloneAndKeepsTheSpeechLevel) {
   const std::string out = outputs();
-  run("enhance.yaml", {"output.FILE=" + out + "/enhanced.wav"});
+  run("enhance.yaml", {"output.FILE=" + out + "/enhanced.wav", "adaptiveOutput.FILE=" + out + "/enhanced-adaptive.wav"});
   const YAML::Node figures =
       evaluate({"--enhanced", out + "/enhanced.wav", "--skip", std::to_string(kEnhancementSkip)})["noise_reduction"];
   EXPECT_GE(figures["reduction_db"].as<double>(), kMinLeadInReduction);
@@ -215,7 +215,7 @@ class VoiceActivity : public SceneTest {};
 // detector must do clearly better than that.
 TEST_P(VoiceActivity, BeatsDecidingEveryFrameAlike) {
   const std::string out = outputs();
-  run("vad.yaml", {"decisions.FILE=" + out + "/speech.csv"});
+  run("vad.yaml", {"decisions.FILE=" + out + "/speech.csv", "adaptiveDecisions.FILE=" + out + "/speech-adaptive.csv"});
   const YAML::Node figures = evaluate({"--speech", out + "/speech.csv"})["speech"];
   const double speechShare = figures["speech_frames"].as<double>() / figures["frames"].as<double>();
   const double majorityShare = std::max(speechShare, 1.0 - speechShare);
