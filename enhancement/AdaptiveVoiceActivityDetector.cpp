@@ -15,7 +15,6 @@ void AdaptiveVoiceActivityDetector::start(const SpeechBand &band) {
   band_ = band;
   tracker_.start(band.width());
   power_.assign(band.width(), 0.0f);
-  frameStatistic_ = 0.0f;
   smoothed_ = 0.0f;
   held_ = 0;
 }
@@ -26,8 +25,7 @@ bool AdaptiveVoiceActivityDetector::decide(const Complex *left, const Complex *r
     power_[k] = 0.5f * (l[k].real() * l[k].real() + l[k].imag() * l[k].imag()) +
                 0.5f * (r[k].real() * r[k].real() + r[k].imag() * r[k].imag());
   tracker_.update(power_.data());
-  frameStatistic_ = meanLogLikelihood();
-  smoothed_ = markovSmoothed(frameStatistic_);
+  smoothed_ = markovSmoothed(meanLogLikelihood());
   if (smoothed_ > settings_.threshold)
     held_ = settings_.hangoverFrames + 1;
   else if (held_ > 0)

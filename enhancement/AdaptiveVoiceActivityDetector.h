@@ -34,11 +34,6 @@ class AdaptiveVoiceActivityDetector {
   // Whether this frame is speech; left and right are the two channels' rows.
   bool decide(const Complex *left, const Complex *right);
 
-  // The last frame's mean log-likelihood ratio and its smoothed log ratio.
-  float frameStatistic() const { return frameStatistic_; }
-  float smoothedStatistic() const { return smoothed_; }
-  const NoiseTracker &tracker() const { return tracker_; }
-
  private:
   float meanLogLikelihood() const;
   float markovSmoothed(float frameLogRatio) const;
@@ -47,7 +42,6 @@ class AdaptiveVoiceActivityDetector {
   SpeechBand band_;
   NoiseTracker tracker_;
   std::vector<float> power_;   // band bins: mean power of the two channels
-  float frameStatistic_ = 0.0f;
   float smoothed_ = 0.0f;      // log of the smoothed ratio
   int held_ = 0;               // frames the last speech decision is still held
 };

@@ -65,7 +65,7 @@ void gainAndPriorOverBins(int bins, float alpha, float floor, const float *__res
 void presenceOverBins(int bins, const NoiseTrackerSettings &settings, const float *__restrict power,
                       const float *__restrict minimum, const float *__restrict smoothed,
                       const float *__restrict prior, const float *__restrict posterior,
-                      float *__restrict absence, float *__restrict presence) {
+                      float *__restrict presence) {
   const float bias = settings.minimumBias;
   const float limit = settings.absenceThreshold;
   const float smoothLimit = settings.smoothThreshold;
@@ -76,7 +76,6 @@ void presenceOverBins(int bins, const NoiseTrackerSettings &settings, const floa
     // wherever the smoothed power stands clear of the minimum.
     const float ramp = atLeast(atMost((limit - rawRatio) / (limit - 1.0f), 1.0f), 0.0f);
     const float q = selectBits(smoothed[k] < smoothLimit * floor, ramp, 0.0f);
-    absence[k] = q;
     const float xi = prior[k];
     const float v = posterior[k] * xi / (1.0f + xi);
     const float likelihood = (1.0f + xi) * fastExp(-v);
@@ -127,7 +126,7 @@ void NoiseTracker::start(int bins) {
   frames_ = 0;
   slot_ = 0;
   for (auto *v : {&power_, &rawSmoothed_, &indicator_, &gatedPower_, &gateWeight_, &gatedSmoothed_, &noiseAverage_, &noise_,
-                  &posterior_, &prior_, &speechGain_, &previousEstimate_, &absence_, &presence_})
+                  &posterior_, &prior_, &speechGain_, &previousEstimate_, &presence_})
     v->assign(bins, 0.0f);
   first_.start(bins, settings_.subwindows);
   second_.start(bins, settings_.subwindows);
@@ -242,7 +241,7 @@ void NoiseTracker::secondPass() {
 // posterior probability of speech presence.
 void NoiseTracker::speechPresence() {
   presenceOverBins(bins_, settings_, power_.data(), second_.minimum.data(), first_.smoothed.data(),
-                   prior_.data(), posterior_.data(), absence_.data(), presence_.data());
+                   prior_.data(), posterior_.data(), presence_.data());
 }
 
 void NoiseTracker::noiseUpdate() {

@@ -96,7 +96,6 @@ class NoiseTracker {
   std::vector<float> prior_;
   std::vector<float> speechGain_;
   std::vector<float> previousEstimate_;  // previous frame's G_H1^2 gamma
-  std::vector<float> absence_;           // prior probability of speech absence
   std::vector<float> presence_;
 };
 

@@ -6,8 +6,9 @@
 //   build/enhancement_figures [--detail] [name=value ...]
 //
 // name=value sets a setting of the adaptive kernels, for measuring
-// candidates: window (frames), floor (dB), hangover (frames), threshold,
-// shared (0/1), regenerate (0/1).
+// candidates: window (frames), floor (dB), shared (0/1), regenerate (0/1),
+// alpha (decision-directed weight), noisebias, hangover (frames), threshold,
+// vadalpha; files (recordings joined, 1 to 5), vadonly (1: detectors only).
 #include <cstdio>
 #include <cstdlib>
 #include <map>
