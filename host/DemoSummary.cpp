@@ -1,5 +1,6 @@
 #include "DemoSummary.h"
 
+#include <sndfile.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
@@ -45,7 +46,35 @@ std::string signedDegrees(double azimuth) {
 struct TruthTalker {
   double azimuth;
   double activeSeconds;
+  std::vector<std::pair<double, double>> active;  // stretches, s
+  fs::path image;                                 // at both ears
 };
+
+// The channels of a WAV file, or none when it cannot be read.
+std::vector<std::vector<float>> readChannels(const fs::path &file) {
+  SF_INFO info{};
+  SNDFILE *in = sf_open(file.string().c_str(), SFM_READ, &info);
+  if (!in) return {};
+  std::vector<float> interleaved(static_cast<size_t>(info.frames) * info.channels);
+  sf_readf_float(in, interleaved.data(), info.frames);
+  sf_close(in);
+  std::vector<std::vector<float>> channels(info.channels,
+                                           std::vector<float>(static_cast<size_t>(info.frames)));
+  for (size_t n = 0; n < static_cast<size_t>(info.frames); ++n)
+    for (int c = 0; c < info.channels; ++c) channels[c][n] = interleaved[n * info.channels + c];
+  return channels;
+}
+
+// The energy of `image` in `output` over [from, to): the squared projection.
+double projectedEnergy(const std::vector<float> &output, const std::vector<float> &image,
+                       size_t from, size_t to) {
+  double cross = 0.0, own = 0.0;
+  for (size_t n = from; n < to && n < output.size() && n < image.size(); ++n) {
+    cross += static_cast<double>(output[n]) * image[n];
+    own += static_cast<double>(image[n]) * image[n];
+  }
+  return own > 0.0 ? cross * cross / own : 0.0;
+}
 
 std::vector<TruthTalker> truthTalkers(const fs::path &truthFile, double &speechSeconds,
                                       double &duration) {
@@ -64,13 +93,81 @@ std::vector<TruthTalker> truthTalkers(const fs::path &truthFile, double &speechS
            i < speaking.size() && i * kGrid < to; ++i)
         speaking[i] = true;
     }
-    talkers.push_back({source["azimuth"].as<double>(), active});
+    std::vector<std::pair<double, double>> stretches;
+    for (const YAML::Node &stretch : source["active"])
+      stretches.push_back({stretch[0].as<double>(), stretch[1].as<double>()});
+    const fs::path image = source["image"] ? truthFile.parent_path() / source["image"].as<std::string>()
+                                           : fs::path();
+    talkers.push_back({source["azimuth"].as<double>(), active, stretches, image});
   }
   speechSeconds = kGrid * static_cast<double>(std::count(speaking.begin(), speaking.end(), true));
   return talkers;
 }
 
+// A separation's outputs in `folder`: pairs NAME-1.wav, NAME-2.wav.
+std::vector<std::string> separationOutputs(const fs::path &folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const fs::directory_entry &entry : fs::directory_iterator(folder, error)) {
+    const std::string file = entry.path().filename().string();
+    const std::string suffix = "-1.wav";
+    if (file.size() <= suffix.size() || file.compare(file.size() - suffix.size(), suffix.size(), suffix))
+      continue;
+    const std::string name = file.substr(0, file.size() - suffix.size());
+    if (fs::exists(folder / (name + "-2.wav"), error)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace
+
+int TalkerOnOutputs::outputChanges() const {
+  int changes = 0;
+  for (size_t w = 1; w < held.size(); ++w) changes += held[w] != held[w - 1];
+  return changes;
+}
+
+std::vector<TalkerOnOutputs> talkersOnOutputs(
+    const std::vector<fs::path> &outputs, const std::vector<fs::path> &images,
+    const std::vector<std::vector<std::pair<double, double>>> &active,
+    const std::vector<double> &azimuths) {
+  constexpr double kWindow = 1.0;  // s
+  // Windows with less of a talker than this share are not judged.
+  constexpr double kActiveShare = 0.5;
+  std::vector<std::vector<float>> separated;
+  int rate = 0;
+  for (const fs::path &file : outputs) {
+    SF_INFO info{};
+    if (SNDFILE *in = sf_open(file.string().c_str(), SFM_READ, &info)) {
+      sf_close(in);
+      rate = info.samplerate;
+    }
+    auto channels = readChannels(file);
+    if (channels.empty()) return {};
+    separated.push_back(channels[0]);
+  }
+  std::vector<TalkerOnOutputs> result;
+  for (size_t t = 0; t < images.size(); ++t) {
+    const auto image = readChannels(images[t]);
+    if (image.size() < outputs.size() || rate == 0) return {};
+    TalkerOnOutputs talker{azimuths[t], {}};
+    const size_t window = static_cast<size_t>(kWindow * rate);
+    for (size_t from = 0; from + window <= separated[0].size(); from += window) {
+      const double start = static_cast<double>(from) / rate, end = start + kWindow;
+      double speaking = 0.0;
+      for (const auto &[a, b] : active[t]) speaking += std::max(0.0, std::min(b, end) - std::max(a, start));
+      if (speaking < kActiveShare * kWindow) continue;
+      std::vector<double> energy;
+      for (size_t o = 0; o < separated.size(); ++o)
+        energy.push_back(projectedEnergy(separated[o], image[o], from, from + window));
+      talker.held.push_back(static_cast<int>(std::max_element(energy.begin(), energy.end()) -
+                                             energy.begin()));
+    }
+    result.push_back(talker);
+  }
+  return result;
+}
 
 std::vector<TrackedDirection> dominantDirections(const fs::path &trackedTable, int frames) {
   std::map<int, std::vector<int>> framesAt;  // azimuth -> frames reporting it
@@ -142,6 +239,31 @@ void printDemoSummary(std::ostream &out, const fs::path &outputFolder, const fs:
       out << "tracked at " << signedDegrees(nearest->azimuth) << ", "
           << std::setprecision(0) << std::abs(nearest->azimuth - talker.azimuth)
           << " deg off\n";
+  }
+  std::vector<fs::path> images;
+  std::vector<std::vector<std::pair<double, double>>> active;
+  std::vector<double> azimuths;
+  for (const TruthTalker &talker : talkers) {
+    images.push_back(talker.image);
+    active.push_back(talker.active);
+    azimuths.push_back(talker.azimuth);
+  }
+  for (const std::string &name : talkers.size() == 2 ? separationOutputs(outputFolder)
+                                                      : std::vector<std::string>()) {
+    const auto held = talkersOnOutputs({outputFolder / (name + "-1.wav"), outputFolder / (name + "-2.wav")},
+                                       images, active, azimuths);
+    if (held.empty()) continue;
+    out << "  separated into " << name << "-1.wav and " << name << "-2.wav:";
+    for (const TalkerOnOutputs &talker : held) {
+      out << "  talker at " << signedDegrees(talker.azimuth);
+      if (talker.held.empty())
+        out << " not judged";
+      else if (talker.kept())
+        out << " kept on output " << talker.held.front() + 1;
+      else
+        out << " changes output " << talker.outputChanges() << " times";
+    }
+    out << '\n';
   }
   if (fs::exists(speech)) {
     out << "  speech detected in " << std::setprecision(0) << 100.0 * speechShare(speech)

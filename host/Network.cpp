@@ -21,6 +21,9 @@ namespace KOLV::host {
 
 namespace {
 
+// The node type that reads recordings: the stream's origin.
+constexpr const char *kRecordingType = "WaveSource";
+
 // Plain scalars of the YAML 1.2 core schema, matched by hand.
 bool isDigit(char c, int base) {
   if (base == 8) return c >= '0' && c <= '7';
@@ -398,11 +401,16 @@ void Network::build(const std::vector<ParameterOverride> &overrides) {
   for (Entry &entry : entries_) check(entry);
   applyStreams();
   for (Entry &entry : entries_) checkComplete(entry);
-  for (Entry &entry : entries_) construct(entry);
+  // The recordings are opened first: a network that cannot take them is
+  // refused before any other node opens a file.
+  for (Entry &entry : entries_)
+    if (isRecording(entry)) construct(entry);
+  checkRecordings();
+  for (Entry &entry : entries_)
+    if (!entry.node) construct(entry);
   for (size_t i = 0; i < entries_.size(); ++i) connect(entries_[i], bindings_[i]);
   checkAcyclic();
   planBuffers(nodes());
-  checkRecordings();
 }
 
 void Network::check(const Entry &entry) {
@@ -522,61 +530,80 @@ void Network::applyStreams() {
   for (size_t i = 0; i < entries_.size(); ++i) streamOut(i, state, streams);
 }
 
+bool Network::isRecording(const Entry &entry) const { return entry.type == kRecordingType; }
+
+const Network::Entry *Network::producerOf(const Binding &binding) const {
+  std::string producer, port;
+  if (!splitAtLastDot(binding.target, producer, port)) return nullptr;
+  for (const Entry &entry : entries_)
+    if (entry.name == producer) return &entry;
+  return nullptr;
+}
+
 void Network::checkRecordings() {
-  // Channels leaving each node, 0 where no recording states them; the
-  // recording that states them.
-  std::map<const Node *, std::pair<int, const WaveSource *>> channels;
-  std::function<std::pair<int, const WaveSource *>(const Entry &)> out =
-      [&](const Entry &entry) -> std::pair<int, const WaveSource *> {
-    auto known = channels.find(entry.node.get());
-    if (known != channels.end()) return known->second;
-    std::pair<int, const WaveSource *> result{0, nullptr};
-    if (auto *source = dynamic_cast<const WaveSource *>(entry.node.get())) {
-      result = {source->channels(), source};
+  // The channels leaving each node and the recording they come from, as far
+  // as the bindings lead back to one; a cycle or a dangling binding leads
+  // nowhere (connecting the network reports those).
+  struct Reach {
+    int channels = 0;
+    const WaveSource *recording = nullptr;
+  };
+  std::map<const Entry *, Reach> reached;
+  std::set<const Entry *> visiting;
+  std::function<Reach(const Entry &)> out = [&](const Entry &entry) -> Reach {
+    auto known = reached.find(&entry);
+    if (known != reached.end()) return known->second;
+    if (!visiting.insert(&entry).second) return {};
+    Reach result;
+    if (isRecording(entry)) {
+      // A stand-in of another class (the network fuzzer's) reads no recording.
+      if (const auto *source = dynamic_cast<const WaveSource *>(entry.node.get()))
+        result = {source->channels(), source};
     } else {
+      const size_t index = static_cast<size_t>(&entry - entries_.data());
+      for (const Binding &b : bindings_[index]) {
+        const Entry *producer = producerOf(b);
+        if (producer && !result.recording) result = out(*producer);
+      }
       const NodeDescription *description = Node::getFactoryNamed(entry.type)->description();
-      for (int i = 0; i < entry.node->numInputs() && !result.second; ++i)
-        result = out(*entryOf(entry.node->inputNode(i)));
-      if (description && description->singleChannelOutput && result.second) result.first = 1;
+      if (description && description->singleChannelOutput && result.recording) result.channels = 1;
     }
-    channels[entry.node.get()] = result;
+    reached[&entry] = result;
     return result;
   };
-  for (const Entry &entry : entries_) {
+  for (size_t index = 0; index < entries_.size(); ++index) {
+    const Entry &entry = entries_[index];
     const NodeDescription *description = Node::getFactoryNamed(entry.type)->description();
     if (!description) continue;
-    for (const PortInfo &port : description->inputs) {
-      const int input = entry.node->findInput(port.name);
-      if (port.minChannels == 0 || input < 0) continue;
-      const auto [count, source] = out(*entryOf(entry.node->inputNode(input)));
-      if (source && count < port.minChannels)
-        throw NetworkError(where(entry.line, entry) + ": input " + port.name + " needs at least " +
-                           std::to_string(port.minChannels) + " channels, but " +
-                           source->inputName() + " (node '" + source->getName() + "') has " +
-                           std::to_string(count));
+    for (const Binding &b : bindings_[index]) {
+      const PortInfo *port = nullptr;
+      for (const PortInfo &p : description->inputs)
+        if (p.name == b.port) port = &p;
+      const Entry *producer = producerOf(b);
+      if (!port || port->minChannels == 0 || !producer) continue;
+      const Reach reach = out(*producer);
+      if (reach.recording && reach.channels < port->minChannels)
+        throw NetworkError(where(entry.line, entry) + ": input " + port->name + " needs at least " +
+                           std::to_string(port->minChannels) + " channels, but " +
+                           reach.recording->inputName() + " (node '" +
+                           reach.recording->getName() + "') has " +
+                           std::to_string(reach.channels));
     }
     for (const ParameterInfo &p : description->parameters) {
-      if (!p.learningPeriod || !entry.params.exist(p.name) || entry.node->numInputs() == 0)
-        continue;
-      const auto [count, source] = out(entry);
-      const double seconds = source ? source->durationSeconds() : -1.0;
+      if (!p.learningPeriod || !entry.params.exist(p.name) || isRecording(entry)) continue;
+      const Reach reach = out(entry);
+      const double seconds = reach.recording ? reach.recording->durationSeconds() : -1.0;
       const float period = dereference_cast<float>(entry.params.get(p.name));
       if (seconds >= 0.0 && seconds < period) {
         std::ostringstream text;
-        text << where(entry.line, entry) << ": " << source->inputName() << " lasts " << seconds
-             << " s, less than its " << p.name << " of " << period
-             << " s: the node learns its noise from the whole recording and decides nothing "
-                "after it";
+        text << where(entry.line, entry) << ": " << reach.recording->inputName() << " lasts "
+             << seconds << " s, less than its " << p.name << " of " << period
+             << " s: the whole recording falls in the period the node learns its noise from, "
+                "and the node gives no result for it";
         warnings_.push_back(text.str());
       }
     }
   }
-}
-
-const Network::Entry *Network::entryOf(const Node *node) const {
-  for (const Entry &entry : entries_)
-    if (entry.node.get() == node) return &entry;
-  throw std::logic_error("Network: a node outside the network");
 }
 
 void Network::construct(Entry &entry) {

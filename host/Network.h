@@ -115,7 +115,8 @@ class Network {
   // Each input gets at least the channels it needs; recordings last at least
   // the nodes' learning periods.
   void checkRecordings();
-  const Entry *entryOf(const Node *node) const;
+  bool isRecording(const Entry &entry) const;
+  const Entry *producerOf(const Binding &binding) const;
   void construct(Entry &entry);
   void connect(Entry &entry, const std::vector<Binding> &bindings);
   void checkPortTypes(const Entry &consumer, const Binding &binding, const Entry &producer,

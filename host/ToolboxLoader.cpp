@@ -7,12 +7,19 @@
 #include <filesystem>
 #include <sstream>
 
+#include "Node.h"
+
 namespace KOLV::host {
 
 namespace fs = std::filesystem;
 
 namespace {
 constexpr const char *kToolboxSuffix = ".tlb.so";
+
+std::map<std::string, std::string> &registeredBy() {
+  static std::map<std::string, std::string> origins;
+  return origins;
+}
 
 bool isToolbox(const fs::path &path) {
   std::string name = path.filename().string();
@@ -66,12 +73,21 @@ void ToolboxLoader::loadFile(const std::string &path) {
   if (!tried_.insert(real).second) return;
   // Toolboxes stay loaded for the life of the process: their factories are
   // in the node registry.
+  const size_t before = Node::factories().size();
   if (!dlopen(real.c_str(), RTLD_NOW | RTLD_GLOBAL)) {
     const char *reason = dlerror();
     warnings_.push_back("cannot load toolbox " + real + ": " + (reason ? reason : "unknown error"));
     return;
   }
   loaded_.push_back(real);
+  const std::vector<_NodeFactory *> &all = Node::factories();
+  for (size_t i = before; i < all.size(); ++i)
+    registeredBy()[all[i]->getName()] = fs::path(real).filename().string();
+}
+
+std::string ToolboxLoader::toolboxOf(const std::string &type) {
+  auto found = registeredBy().find(type);
+  return found == registeredBy().end() ? "" : found->second;
 }
 
 }  // namespace KOLV::host

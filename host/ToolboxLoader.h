@@ -3,6 +3,7 @@
 #ifndef KOLV_HOST_TOOLBOX_LOADER_H
 #define KOLV_HOST_TOOLBOX_LOADER_H
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ class ToolboxLoader {
   void loadAll(const std::vector<std::string> &folders);
 
   const std::vector<std::string> &loaded() const { return loaded_; }
+  // The file name of the toolbox that registered node type `type`, or "" for
+  // the types kolv registers itself.
+  static std::string toolboxOf(const std::string &type);
   const std::vector<std::string> &warnings() const { return warnings_; }
 
  private:

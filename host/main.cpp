@@ -259,7 +259,9 @@ int listNodes(const std::vector<std::string> &args) {
   _NodeFactory *factory = Node::getFactoryNamed(args[0]);
   if (!factory) throw UsageError{"no node type named " + args[0] + " (kolv nodes lists them)"};
   const NodeDescription *d = factory->description();
-  std::cout << factory->getName() << '\n';
+  const std::string toolbox = ToolboxLoader::toolboxOf(factory->getName());
+  std::cout << factory->getName() << "  ("
+            << (toolbox.empty() ? std::string("kolv's own node") : "toolbox " + toolbox) << ")\n";
   if (!d) {
     std::cout << "(no description)\n";
     return 0;

@@ -12,6 +12,8 @@ echo "prints them (made by \`tools/make-node-reference.sh\`; do not edit by hand
   echo
   echo "## $type"
   echo
+  "$KOLV" nodes "$type" | head -n 1 | sed 's/^[^ ]*  (\(.*\))$/\1/; s/^./\u&/'
+  echo
   echo '```'
   "$KOLV" nodes "$type" | tail -n +2
   echo '```'

@@ -9,6 +9,7 @@ namespace {
 
 // Room for a few periods, so a busy machine does not overrun the card.
 constexpr unsigned kBufferPeriods = 8;
+constexpr int kWaitMilliseconds = 100;
 
 void check(int result, const std::string &what) {
   if (result < 0) throw std::runtime_error(what + ": " + snd_strerror(result));
@@ -51,6 +52,8 @@ long AlsaInput::read(float *interleaved, long frames) {
   const long wanted = std::min(frames, period_);
   for (;;) {
     if (readsInterrupted()) return 0;
+    // Waits a little at a time, so that a stop is seen while the card is silent.
+    if (snd_pcm_wait(pcm_, kWaitMilliseconds) == 0) continue;
     snd_pcm_sframes_t got = snd_pcm_readi(pcm_, block_.data(), static_cast<snd_pcm_uframes_t>(wanted));
     if (got == -EAGAIN || got == -EINTR) continue;
     // An overrun (the machine fell behind): start capturing again.

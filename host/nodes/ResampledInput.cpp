@@ -7,9 +7,10 @@
 namespace KOLV::host {
 
 namespace {
-// Sample frames taken from the input at a time: small, so a live stream is
-// not held back by the resampler.
-constexpr long kInputBlock = 256;
+// Sample frames taken from the input at a time: few from a live input, so
+// that it is not held back by the resampler, more from a file.
+constexpr long kLiveInputBlock = 256;
+constexpr long kFileInputBlock = 4096;
 }  // namespace
 
 ResampledInput::ResampledInput(std::unique_ptr<AudioInput> input, int rate)
@@ -22,7 +23,8 @@ ResampledInput::ResampledInput(std::unique_ptr<AudioInput> input, int rate)
   resampler_ = soxr_create(input_->sampleRate(), rate_, static_cast<unsigned>(input_->channels()),
                            &error, &io, &quality, nullptr);
   if (error) throw std::runtime_error(std::string("cannot resample: ") + error);
-  block_.resize(static_cast<size_t>(kInputBlock) * input_->channels());
+  inputBlock_ = input_->isLive() ? kLiveInputBlock : kFileInputBlock;
+  block_.resize(static_cast<size_t>(inputBlock_) * input_->channels());
 }
 
 ResampledInput::~ResampledInput() { soxr_delete(resampler_); }
@@ -41,7 +43,7 @@ long ResampledInput::read(float *interleaved, long frames) {
     size_t produced = 0;
     soxr_error_t error = nullptr;
     if (pendingFrames_ == 0 && !inputEnded_) {
-      pendingFrames_ = input_->read(block_.data(), kInputBlock);
+      pendingFrames_ = input_->read(block_.data(), inputBlock_);
       pendingStart_ = 0;
       if (pendingFrames_ == 0) inputEnded_ = true;
     }

@@ -31,6 +31,7 @@ class ResampledInput : public AudioInput {
   std::unique_ptr<AudioInput> input_;
   int rate_;
   soxr_t resampler_ = nullptr;
+  long inputBlock_;           // sample frames read from the input at a time
   std::vector<float> block_;  // samples read from the input, interleaved
   long pendingStart_ = 0;     // first sample frame of block_ not yet resampled
   long pendingFrames_ = 0;    // sample frames of block_ not yet resampled

@@ -63,13 +63,16 @@ TableSink::~TableSink() {
 
 void TableSink::writeRow(int frame, const std::string &rest) {
   if (std::fprintf(out_, "%d,%.*f,%s\n", frame, kTimeDecimals,
-                   frameStartSeconds(frame, advance_, samplingRate_), rest.c_str()) < 0)
+                   frameStartSeconds(frame, advance_, samplingRate_), rest.c_str()) < 0) {
+    writeFailed_ = true;
     KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + std::strerror(errno));
+  }
 }
 
 // Buffered rows reach the disk here at the latest: a full disk shows itself
 // now, and the run must not end as if the table were written.
 void TableSink::finish() {
+  if (writeFailed_) return;  // already reported
   if (std::fflush(out_) != 0 || std::ferror(out_))
     KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + std::strerror(errno));
 }

@@ -37,6 +37,7 @@ class TableSink : public BufferedNode {
   int advance_;
   int samplingRate_;
   FILE *out_ = nullptr;
+  bool writeFailed_ = false;
 };
 
 }  // namespace KOLV::host

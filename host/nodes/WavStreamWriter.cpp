@@ -16,6 +16,10 @@ constexpr uint32_t kOpenSize = 0xFFFFFFFFu;
 constexpr uint16_t kPcmFormat = 1;
 constexpr uint16_t kBitsPerSample = 16;
 constexpr uint32_t kFormatChunkBytes = 16;
+constexpr long kHeaderBytes = 44;
+constexpr long kRiffSizeAt = 4;      // the RIFF chunk's size counts from byte 8 on
+constexpr long kRiffSizeAfter = 8;
+constexpr long kDataSizeAt = 40;
 
 void put16(std::vector<unsigned char> &bytes, uint16_t v) {
   bytes.push_back(static_cast<unsigned char>(v & 0xFF));
@@ -68,7 +72,19 @@ void WavStreamWriter::close() {
   if (!out_) return;
   FILE *out = out_;
   out_ = nullptr;
-  const bool flushed = std::fflush(out) == 0;
+  bool flushed = std::fflush(out) == 0;
+  // Standard output redirected to a file can be sought: the header then
+  // gets its sizes, as a WAV file written to disk has them.
+  const long end = std::ftell(out);
+  if (flushed && end > static_cast<long>(kHeaderBytes) && std::fseek(out, kRiffSizeAt, SEEK_SET) == 0) {
+    std::vector<unsigned char> size;
+    put32(size, static_cast<uint32_t>(end - kRiffSizeAfter));
+    flushed = std::fwrite(size.data(), 1, size.size(), out) == size.size();
+    size.clear();
+    put32(size, static_cast<uint32_t>(end - static_cast<long>(kHeaderBytes)));
+    flushed = flushed && std::fseek(out, kDataSizeAt, SEEK_SET) == 0 &&
+              std::fwrite(size.data(), 1, size.size(), out) == size.size() && std::fflush(out) == 0;
+  }
   const int error = errno;
   const bool closed = std::fclose(out) == 0;
   errno = flushed ? errno : error;

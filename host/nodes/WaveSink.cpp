@@ -70,6 +70,13 @@ WaveSink::WaveSink(std::string nodeName, ParameterSet params) : BufferedNode(nod
   if (sampleRate_ < 1)
     KOLV_NODE_ERROR(getName(),
                     "SAMPLING_RATE must be positive, not " + std::to_string(sampleRate_));
+  if (file_ == kStandardOutput) {
+    // Taken now, before any other node prints: nothing else may reach the stream.
+    standardOutput_ = takeStandardOutput();
+    if (!standardOutput_)
+      KOLV_NODE_ERROR(getName(), "FILE -: standard output is taken by another WAV stream");
+    return;
+  }
   std::filesystem::path parent = std::filesystem::path(file_).parent_path();
   std::error_code error;
   if (!parent.empty()) std::filesystem::create_directories(parent, error);
@@ -78,14 +85,16 @@ WaveSink::WaveSink(std::string nodeName, ParameterSet params) : BufferedNode(nod
                     "cannot create the folder of FILE '" + file_ + "': " + error.message());
 }
 
-WaveSink::~WaveSink() { close(); }
+WaveSink::~WaveSink() {
+  close();
+  if (standardOutput_) std::fclose(standardOutput_);
+}
 
 void WaveSink::open(int channels) {
   channels_ = channels;
-  if (file_ == kStandardOutput) {
-    FILE *out = takeStandardOutput();
-    if (!out)
-      KOLV_NODE_ERROR(getName(), "FILE - : standard output is taken by another WAV stream");
+  if (standardOutput_) {
+    FILE *out = standardOutput_;
+    standardOutput_ = nullptr;
     try {
       stream_ = std::make_unique<WavStreamWriter>(out, sampleRate_, channels);
     } catch (std::exception &e) {

@@ -46,6 +46,7 @@ class WaveSink : public BufferedNode {
   int sampleRate_;
   SNDFILE *sndfile_ = nullptr;
   std::unique_ptr<WavStreamWriter> stream_;  // for FILE -, standard output
+  FILE *standardOutput_ = nullptr;            // taken for FILE - until the stream starts
   int channels_ = 0;
   PcmQuantizer quantizer_;
   std::vector<int16_t> interleaved_;
