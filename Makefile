@@ -28,12 +28,37 @@ test-asan:
 # With a display the windows are shown, paced at the speed of the audio; without
 # one the run goes to a virtual display and the pictures are saved beside the
 # other results.
+#
+# `make demo ROOM=0.6`: the demo's talkers in a 6 x 5 x 3 m room with that
+# reverberation time (s), rendered into kolv-out/room-0.6/ from the same
+# recordings; the default network's results go to kolv-out/room-0.6/kolv-out/
+# and kolv-evaluate compares them with the scene's truth.
+ROOM ?=
+ROOM_DIR = kolv-out/room-$(ROOM)
+ifeq ($(ROOM),)
+DEMO_RUN = ./$(BUILD)/kolv run
+DEMO_PICTURES = kolv-out/pictures
+else
+DEMO_RUN = ./$(BUILD)/kolv run --set source.FILE=$(CURDIR)/$(ROOM_DIR)/scene.wav --out $(ROOM_DIR)
+DEMO_PICTURES = $(ROOM_DIR)/pictures
+endif
+
 demo: build
+ifneq ($(ROOM),)
+	./data/demo/make-demo.sh $(BUILD) --room $(ROOM) $(ROOM_DIR)
+endif
 	@if [ -n "$${DISPLAY:-}" ]; then \
-	  ./$(BUILD)/kolv run --realtime; \
+	  $(DEMO_RUN) --realtime; \
 	else \
-	  $(XVFB) ./$(BUILD)/kolv run --snapshots kolv-out/pictures; \
+	  $(XVFB) $(DEMO_RUN) --snapshots $(DEMO_PICTURES); \
 	fi
+ifneq ($(ROOM),)
+	@echo "Against the truth of the scene in the room ($(ROOM_DIR)/truth.json):"
+	@./$(BUILD)/kolv-evaluate --truth $(ROOM_DIR)/truth.json --block 3 \
+	  --sources $(ROOM_DIR)/kolv-out/tracked.csv --speech $(ROOM_DIR)/kolv-out/speech.csv \
+	  --enhanced $(ROOM_DIR)/kolv-out/enhanced.wav \
+	  --separated $(ROOM_DIR)/kolv-out/separated-1.wav,$(ROOM_DIR)/kolv-out/separated-2.wav
+endif
 
 bench: build
 	./tools/bench.sh $(BUILD)

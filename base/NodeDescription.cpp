@@ -82,67 +82,51 @@ ParameterInfo stringParameter(std::string name, std::string unit, std::string me
   return declared(std::move(name), ValueType::String, std::move(unit), std::move(meaning));
 }
 
-ParameterInfo ParameterInfo::atLeast(double value) const {
+ParameterInfo ParameterInfo::withMinimum(double value, bool open) const {
   ParameterInfo p = *this;
   p.minimum = value;
-  p.minimumOpen = false;
+  p.minimumOpen = open;
   return p;
 }
 
-ParameterInfo ParameterInfo::above(double value) const {
-  ParameterInfo p = *this;
-  p.minimum = value;
-  p.minimumOpen = true;
-  return p;
-}
-
-ParameterInfo ParameterInfo::atMost(double value) const {
+ParameterInfo ParameterInfo::withMaximum(double value, bool open) const {
   ParameterInfo p = *this;
   p.maximum = value;
-  p.maximumOpen = false;
+  p.maximumOpen = open;
   return p;
 }
 
-ParameterInfo ParameterInfo::below(double value) const {
+ParameterInfo ParameterInfo::atLeast(double value) const { return withMinimum(value, false); }
+ParameterInfo ParameterInfo::above(double value) const { return withMinimum(value, true); }
+ParameterInfo ParameterInfo::atMost(double value) const { return withMaximum(value, false); }
+ParameterInfo ParameterInfo::below(double value) const { return withMaximum(value, true); }
+
+ParameterInfo ParameterInfo::withChoices(std::vector<std::string> values, bool strict) const {
   ParameterInfo p = *this;
-  p.maximum = value;
-  p.maximumOpen = true;
+  p.choices = std::move(values);
+  p.choicesStrict = strict;
   return p;
 }
 
 ParameterInfo ParameterInfo::oneOf(std::vector<std::string> values) const {
-  ParameterInfo p = *this;
-  p.choices = std::move(values);
-  p.choicesStrict = true;
-  return p;
+  return withChoices(std::move(values), true);
 }
 
 ParameterInfo ParameterInfo::knownValues(std::vector<std::string> values) const {
-  ParameterInfo p = *this;
-  p.choices = std::move(values);
-  p.choicesStrict = false;
-  return p;
+  return withChoices(std::move(values), false);
 }
 
-ParameterInfo ParameterInfo::byDefault(int value) const {
+ParameterInfo ParameterInfo::withDefault(Value value) const {
   ParameterInfo p = *this;
   p.hasDefault = true;
-  p.defaultValue = value;
+  p.defaultValue = std::move(value);
   return p;
 }
 
-ParameterInfo ParameterInfo::byDefault(float value) const {
-  ParameterInfo p = *this;
-  p.hasDefault = true;
-  p.defaultValue = value;
-  return p;
-}
-
+ParameterInfo ParameterInfo::byDefault(int value) const { return withDefault(value); }
+ParameterInfo ParameterInfo::byDefault(float value) const { return withDefault(value); }
 ParameterInfo ParameterInfo::byDefault(const char *value) const {
-  ParameterInfo p = *this;
-  p.hasDefault = true;
-  p.defaultValue = std::string(value);
-  return p;
+  return withDefault(std::string(value));
 }
 
 ParameterInfo ParameterInfo::fromStream(StreamProperty property) const {
@@ -226,6 +210,18 @@ std::string ParameterInfo::warning(const ObjectRef &value) const {
     if (text == choice) return "";
   return "parameter " + name + " is '" + text + "', which is not one of " + joined(choices) +
          " (values are compared exactly, upper and lower case included)";
+}
+
+ParameterInfo samplingRateParameter(std::string meaning) {
+  return intParameter("SAMPLING_RATE", "Hz", std::move(meaning))
+      .above(0)
+      .fromStream(StreamProperty::SamplingRate);
+}
+
+ParameterInfo advanceParameter(std::string meaning) {
+  return intParameter("ADVANCE", "samples", std::move(meaning))
+      .above(0)
+      .fromStream(StreamProperty::Advance);
 }
 
 const ParameterInfo &ParameterTable::add(ParameterInfo info) {

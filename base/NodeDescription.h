@@ -91,11 +91,22 @@ class ParameterInfo {
   // For a string outside non-strict choices: the warning text without the
   // node's name, else "".
   std::string warning(const ObjectRef &value) const;
+
+ private:
+  ParameterInfo withMinimum(double value, bool open) const;
+  ParameterInfo withMaximum(double value, bool open) const;
+  ParameterInfo withChoices(std::vector<std::string> values, bool strict) const;
+  ParameterInfo withDefault(Value value) const;
 };
 
 ParameterInfo intParameter(std::string name, std::string unit, std::string meaning);
 ParameterInfo floatParameter(std::string name, std::string unit, std::string meaning);
 ParameterInfo stringParameter(std::string name, std::string unit, std::string meaning);
+
+// The stream's rate and frame shift, as every node that takes them from the
+// stream declares them.
+ParameterInfo samplingRateParameter(std::string meaning);
+ParameterInfo advanceParameter(std::string meaning);
 
 // A node's parameters in declaration order, which is the order the node reads
 // them. A node derives a struct from it with one member per parameter:

@@ -197,13 +197,9 @@ struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &windowName =
       add(KOLV::stringParameter("WINDOW_NAME", "", "title of the window"));
   const KOLV::ParameterInfo &advance =
-      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::Advance));
+      add(KOLV::advanceParameter("frame shift"));
   const KOLV::ParameterInfo &samplingRate =
-      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate of the signal")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::SamplingRate));
+      add(KOLV::samplingRateParameter("sampling rate of the signal"));
 };
 
 const Parameters &declared() {

@@ -39,13 +39,9 @@ struct Parameters : KOLV::ParameterTable {
               .atLeast(0.0)
               .learnsAtStart());
   const KOLV::ParameterInfo &advance =
-      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::Advance));
+      add(KOLV::advanceParameter("frame shift"));
   const KOLV::ParameterInfo &samplingRate =
-      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::SamplingRate));
+      add(KOLV::samplingRateParameter("sampling rate"));
 };
 
 const Parameters &declared() {

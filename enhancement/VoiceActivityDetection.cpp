@@ -23,13 +23,9 @@ std::string speechBandText() {
 // One declaration per parameter, in the order the constructor reads them.
 struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &advance =
-      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::Advance));
+      add(KOLV::advanceParameter("frame shift"));
   const KOLV::ParameterInfo &samplingRate =
-      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::SamplingRate));
+      add(KOLV::samplingRateParameter("sampling rate"));
   const KOLV::ParameterInfo &noiseDuration =
       add(KOLV::floatParameter(
               "VAD_NOISE_DURATION", "s",

@@ -57,13 +57,9 @@ struct Parameters : KOLV::ParameterTable {
                                 "delay model: FREE_SPACE or SPHERICAL_HEAD")
               .oneOf({kFreeSpaceName, kSphericalHeadName}));
   const KOLV::ParameterInfo &advance =
-      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::Advance));
+      add(KOLV::advanceParameter("frame shift"));
   const KOLV::ParameterInfo &samplingRate =
-      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::SamplingRate));
+      add(KOLV::samplingRateParameter("sampling rate"));
   const KOLV::ParameterInfo &frequencyHigh =
       add(KOLV::floatParameter("FREQUENCY_HIGH", "Hz", "upper edge of the analysed band")
               .above(0.0));

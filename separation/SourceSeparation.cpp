@@ -34,13 +34,9 @@ struct Parameters : ParameterTable {
       add(floatParameter("SEPARATION_TIME_LENGTH", "s", "length of one separation block")
               .above(0.0));
   const ParameterInfo &advance =
-      add(intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(StreamProperty::Advance));
+      add(advanceParameter("frame shift"));
   const ParameterInfo &samplingRate =
-      add(intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-              .above(0)
-              .fromStream(StreamProperty::SamplingRate));
+      add(samplingRateParameter("sampling rate"));
 };
 
 const Parameters &declared() {

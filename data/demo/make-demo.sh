@@ -5,6 +5,11 @@
 # noise at 15 dB SNR, on the KEMAR head at 16 kHz.
 #
 # usage: data/demo/make-demo.sh [BUILD_DIR]     (run from the repository root)
+#        data/demo/make-demo.sh BUILD_DIR --room RT60 OUT_DIR
+#
+# With --room, the same talkers stand 1.5 m from the head in a 6 x 5 x 3 m
+# room with a reverberation time of RT60 seconds, and the scene goes to
+# OUT_DIR instead of data/demo (`make demo ROOM=0.6` uses this).
 #
 # The output is the same byte for byte on every run: the noise seed is fixed,
 # the renderer's arithmetic is fixed in order, and sox runs without dither
@@ -19,6 +24,16 @@ set -eu
 BUILD=${1:-build}
 RENDER=$(cd "$BUILD" && pwd)/kolv-render-scene
 DEMO=$(cd "$(dirname "$0")" && pwd)
+OUT=$DEMO
+ROOM=""
+DISTANCE=""
+if [ $# -gt 1 ]; then
+  [ "$2" = --room ] && [ $# -eq 4 ] || { echo "usage: $0 BUILD_DIR --room RT60 OUT_DIR" >&2; exit 2; }
+  mkdir -p "$4"
+  OUT=$(cd "$4" && pwd)
+  ROOM="--room 6,5,3 --rt60 $3"
+  DISTANCE="--distance 1.5"
+fi
 SPEECH=/usr/share/pocketsphinx/test/data/librivox
 PROMPTS=/usr/share/sounds/alsa
 RATE=16000
@@ -44,6 +59,7 @@ done
 silence pause-b.wav 0.6
 $SOX Front_Center.wav pause-b.wav Rear_Right.wav pause-b.wav Side_Left.wav talker-b.wav
 
-"$RENDER" --out "$DEMO" --rate $RATE --duration 10 --snr 15 --seed 1 --peak -3 \
-  --source talker-a.wav --azimuth -40 --start 1.5 \
-  --source talker-b.wav --azimuth 30 --start 4.6
+# shellcheck disable=SC2086  # ROOM and DISTANCE are lists of options, or empty
+"$RENDER" --out "$OUT" --rate $RATE --duration 10 --snr 15 --seed 1 --peak -3 $ROOM \
+  --source talker-a.wav --azimuth -40 --start 1.5 $DISTANCE \
+  --source talker-b.wav --azimuth 30 --start 4.6 $DISTANCE

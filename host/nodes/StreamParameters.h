@@ -1,5 +1,6 @@
 // Declarations of the parameters the framework's nodes have in common: the
-// stream's rate, frame shift and frame length, the window and the file.
+// stream's frame length, the window and the file (the rate and the frame
+// shift are declared in base/NodeDescription.h for every node).
 #ifndef KOLV_HOST_STREAM_PARAMETERS_H
 #define KOLV_HOST_STREAM_PARAMETERS_H
 
@@ -14,16 +15,6 @@ namespace KOLV::host {
 constexpr int kDefaultSamplingRate = 16000;
 constexpr int kDefaultFrameLength = 512;
 constexpr int kDefaultAdvance = 160;
-
-inline ParameterInfo samplingRateParameter(const std::string &meaning) {
-  return intParameter("SAMPLING_RATE", "Hz", meaning)
-      .above(0)
-      .fromStream(StreamProperty::SamplingRate);
-}
-
-inline ParameterInfo advanceParameter(const std::string &meaning) {
-  return intParameter("ADVANCE", "samples", meaning).above(0).fromStream(StreamProperty::Advance);
-}
 
 inline ParameterInfo lengthParameter(const std::string &meaning) {
   return intParameter("LENGTH", "samples", meaning).atLeast(2).fromStream(StreamProperty::Length);

@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kNoiseSeed = 7;
+const char *const kReadSpeech = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
 const char *const kPromptsFolder = "/usr/share/sounds/alsa";
 const char *const kPrompts[] = {"Front_Center", "Front_Left", "Front_Right", "Rear_Center", "Rear_Left", "Side_Right"};
 
@@ -93,8 +94,16 @@ std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
   std::ostringstream command;
   command << quoted((buildFolder() / "kolv-render-scene").string()) << " --out " << quoted(out.string())
           << " --duration " << scene.duration << " --snr " << scene.snrDb << " --seed " << kNoiseSeed;
-  for (const Talker &t : scene.talkers)
-    command << " --source " << quoted(t.recording) << " --azimuth " << t.azimuth << " --start " << t.start;
+  if (scene.room) command << " --room " << scene.room->size << " --rt60 " << scene.room->rt60;
+  for (const Talker &t : scene.talkers) {
+    command << " --source " << quoted(t.recording);
+    if (t.path.empty())
+      command << " --azimuth " << t.azimuth;
+    else
+      command << " --path " << t.path;
+    command << " --start " << t.start;
+    if (t.distance > 0.0) command << " --distance " << t.distance;
+  }
   return command.str();
 }
 
@@ -109,6 +118,8 @@ std::string renderedScene(const SceneLayout &scene) {
   return folder.string();
 }
 
+std::string readSpeech(const std::string &number) { return kReadSpeech + number + ".wav"; }
+
 std::string promptsVoice() {
   const fs::path folder = scenesFolder() / "prompts-voice";
   std::string command = "sox -D -R";
@@ -120,7 +131,10 @@ std::string promptsVoice() {
 }
 
 void runKolv(const std::string &network, const std::vector<std::string> &assignments, const std::string &folder) {
-  std::string command = quoted((buildFolder() / "kolv").string()) + " run " + quoted(network) + " --quiet";
+  // Files a network names by relative paths (an output the test does not
+  // set) land in the test's folder too.
+  std::string command = quoted((buildFolder() / "kolv").string()) + " run " + quoted(network) + " --quiet --out " +
+                        quoted(folder);
   for (const std::string &a : assignments) command += " --set " + quoted(a);
   runCommand(command, fs::path(folder) / "kolv.log");
 }

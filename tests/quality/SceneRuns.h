@@ -6,15 +6,29 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quality {
 
 struct Talker {
+  Talker(std::string recording, double azimuth, double start, double distance = 0.0, std::string path = {})
+      : recording(std::move(recording)), azimuth(azimuth), start(start), distance(distance), path(std::move(path)) {}
+
   std::string recording;  // mono 16 kHz WAV file
-  double azimuth;         // degrees, positive towards channel 1
+  double azimuth;         // degrees, positive towards channel 1; unused with a path
   double start;           // s from the start of the scene
+  double distance;        // m from the head's centre, in a room; 0: the renderer's default
+  std::string path;       // a moving talker, "T:AZ,..." (s:degrees); empty: still at `azimuth`
+};
+
+// A shoebox room around the head, which stands at the renderer's default
+// place (the middle of the floor plan, 1.2 m high) facing +x.
+struct Room {
+  std::string size;  // "L,W,H", metres
+  double rt60;       // s
 };
 
 struct SceneLayout {
@@ -22,6 +36,7 @@ struct SceneLayout {
   double snrDb;
   double duration;   // s
   std::vector<Talker> talkers;
+  std::optional<Room> room = std::nullopt;  // none: anechoic
 };
 
 // The folder holding the scene's scene.wav, sourceN.wav and truth.json,
@@ -30,6 +45,10 @@ struct SceneLayout {
 // scene at once wait for the one that renders it.
 std::string renderedScene(const SceneLayout &scene);
 
+// Read speech from pocketsphinx-testdata: the sentence numbered `number`
+// ("0880") of its Sense and Sensibility recording, mono at 16 kHz.
+std::string readSpeech(const std::string &number);
+
 // A second voice for two-talker scenes: six recorded voice prompts,
 // converted to 16 kHz and joined (about 8.5 s), made once in the build folder.
 std::string promptsVoice();
@@ -37,8 +56,8 @@ std::string promptsVoice();
 // Every helper throws std::runtime_error, with the command and its output,
 // when a program fails: the test then fails with that text.
 
-// Runs `kolv run NETWORK --quiet` with the given `--set` assignments; its
-// output goes to kolv.log in `folder`.
+// Runs `kolv run NETWORK --quiet --out FOLDER` with the given `--set`
+// assignments; its output goes to kolv.log in `folder`.
 void runKolv(const std::string &network, const std::vector<std::string> &assignments, const std::string &folder);
 
 // kolv-evaluate --json on the scene with the given options, parsed; the

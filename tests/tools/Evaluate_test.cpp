@@ -89,6 +89,40 @@ TEST(TrackingMetrics, NearestTrackPerFrameDuringTheActiveStretches) {
   EXPECT_EQ(none.shareWithin, 0.0);
 }
 
+TEST(TrackingMetrics, AMovingSourceIsJudgedFrameByFrame) {
+  scenekit::TruthSource truth;
+  truth.azimuth = -20.0;
+  truth.frame = 0.01;
+  for (int f = 0; f < 200; ++f) truth.azimuths.push_back(-20.0 + 0.2 * f);  // -20 to +19.8 degrees
+  truth.active = {{0.5, 1.5}};  // frames 50 to 149: -10 to +9.8 degrees
+  const evaluate::FrameClock clock{kAdvance, kRate, 200};
+
+  // A track 2 degrees behind the talker, and a still direction where it started.
+  std::vector<evaluate::TrackedSource> rows;
+  for (int f = 0; f < 200; ++f) {
+    rows.push_back({f, 0, truth.azimuths[f] - 2.0});
+    rows.push_back({f, 1, -20.0});
+  }
+  evaluate::DirectionScore s = evaluate::scoreDirection(rows, truth, clock);
+  EXPECT_TRUE(s.moving);
+  EXPECT_DOUBLE_EQ(s.truthAzimuth, -20.0);
+  EXPECT_EQ(s.activeFrames, 100);
+  EXPECT_NEAR(s.error, 2.0, 1e-9);
+  EXPECT_DOUBLE_EQ(s.shareWithin, 1.0);
+  EXPECT_NEAR(s.medianAzimuth, -2.1, 1e-9);  // the median of the track: the middle of the stretch
+
+  // The still direction alone: near the talker only while it is within 5 degrees of -20.
+  rows.clear();
+  for (int f = 0; f < 200; ++f) rows.push_back({f, 1, -20.0});
+  evaluate::DirectionScore still = evaluate::scoreDirection(rows, truth, clock);
+  EXPECT_DOUBLE_EQ(still.shareWithin, 0.0);
+  EXPECT_NEAR(still.error, 19.9, 1e-9);
+
+  // Beyond the per-frame azimuths the last one holds.
+  EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(truth, 5.0), truth.azimuths.back());
+  EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(truth, 0.505), truth.azimuths[50]);
+}
+
 TEST(TrackingMetrics, FramesOfARun) {
   EXPECT_EQ(evaluate::framesIn(10.0, kAdvance, kRate), 1000);
   EXPECT_EQ(evaluate::framesIn(10.0001, kAdvance, kRate), 1001);  // a partial frame counts
@@ -181,6 +215,29 @@ TEST(AudioMetrics, SirOfAKnownSeparationFindsThePermutation) {
   EXPECT_NEAR(unchanged[0].improvement, 0.0, 1e-6);
 }
 
+TEST(AudioMetrics, SignalToDistortionRatioIgnoresScaleAndCountsWhatTheReferenceLacks) {
+  const size_t length = kRate;
+  const evaluate::Channels reference = {noise(length, 1, 0.1), noise(length, 2, 0.1)};
+  const std::vector<scenekit::Stretch> all = {{0.0, 1.0}};
+  evaluate::Channels scaled = reference;
+  for (auto &channel : scaled)
+    for (double &v : channel) v *= 3.0;
+  EXPECT_DOUBLE_EQ(evaluate::scaleInvariantSdr(scaled, reference, all, kRate), evaluate::kSirLimitDb);
+
+  // Independent noise 20 dB below the reference: about 20 dB, whatever the signal's scale.
+  evaluate::Channels noisy = scaled;
+  for (size_t c = 0; c < 2; ++c) {
+    const std::vector<double> added = noise(length, 5 + c, 0.03);
+    for (size_t n = 0; n < length; ++n) noisy[c][n] += added[n];
+  }
+  EXPECT_NEAR(evaluate::scaleInvariantSdr(noisy, reference, all, kRate), 20.0, 0.3);
+
+  // Only the stretches count: noise outside them changes nothing.
+  evaluate::Channels late = scaled;
+  for (size_t n = length / 2; n < length; ++n) late[0][n] += 1.0;
+  EXPECT_DOUBLE_EQ(evaluate::scaleInvariantSdr(late, reference, {{0.0, 0.5}}, kRate), evaluate::kSirLimitDb);
+}
+
 TEST(AudioMetrics, BlocksWithoutEverySourceAreNotScored) {
   const size_t length = kRate;
   std::vector<evaluate::Channels> images = {{noise(length, 1, 0.1), noise(length, 2, 0.1)},
@@ -194,6 +251,70 @@ TEST(AudioMetrics, BlocksWithoutEverySourceAreNotScored) {
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_DOUBLE_EQ(blocks[1].end, 0.5);
   EXPECT_THROW(evaluate::measureSeparation(mixture, mixture, {images[0]}, 0, kRate), std::runtime_error);
+}
+
+// A separation that keeps the early images but not the room's later
+// reverberation: perfect against the direct-plus-early images, not against
+// the full images.
+TEST(EvaluateProgram, ScoresSeparationAgainstTheDirectPlusEarlyImagesOnRequest) {
+  ScratchDir dir;
+  const size_t length = kRate;
+  scenekit::Truth truth;
+  truth.samplingRate = kRate;
+  truth.duration = 1.0;
+  truth.mixture = "scene.wav";
+  truth.inRoom = true;
+  scenekit::Audio mixture{kRate, evaluate::Channels(2, std::vector<double>(length))};
+  scenekit::Audio separated{kRate, {}};
+  for (unsigned i = 0; i < 2; ++i) {
+    scenekit::Audio early{kRate, {noise(length, 10 * i + 1, 0.1), noise(length, 10 * i + 2, 0.1)}};
+    scenekit::Audio full = early;
+    for (unsigned c = 0; c < 2; ++c) {
+      const std::vector<double> late = noise(length, 10 * i + 3 + c, 0.05);
+      for (size_t n = 0; n < length; ++n) {
+        full.channels[c][n] += late[n];
+        mixture.channels[c][n] += full.channels[c][n];
+      }
+    }
+    separated.channels.push_back(early.channels[0]);
+    scenekit::TruthSource source;
+    source.image = "source" + std::to_string(i + 1) + ".wav";
+    source.earlyImage = "source" + std::to_string(i + 1) + ".early.wav";
+    source.active = {{0.0, 1.0}};
+    scenekit::writeWav16(dir / source.image, full);
+    scenekit::writeWav16(dir / source.earlyImage, early);
+    truth.sources.push_back(source);
+  }
+  scenekit::writeWav16(dir / "scene.wav", mixture);
+  scenekit::writeWav16(dir / "separated.wav", separated);
+  writeText(dir / "truth.json", scenekit::truthToJson(truth));
+
+  auto improvement = [&](const std::string &reference) {
+    auto run = runTool("kolv-evaluate",
+                       "--truth " + (dir / "truth.json") + " --separated " + (dir / "separated.wav") +
+                           " --delay 0 --json" + reference,
+                       dir);
+    EXPECT_EQ(run.status, 0) << run.output;
+    const std::string key = "\"mean_improvement_db\": ";
+    const size_t at = run.output.find(key);
+    return at == std::string::npos ? 0.0 : std::stod(run.output.substr(at + key.size()));
+  };
+  const double full = improvement(""), early = improvement(" --reference early");
+  EXPECT_GT(early, full + 10.0);
+  EXPECT_NEAR(full, improvement(" --reference full"), 1e-9);
+
+  // An anechoic scene has no early images; a third kind of reference is refused.
+  truth.inRoom = false;
+  writeText(dir / "truth.json", scenekit::truthToJson(truth));
+  auto anechoic = runTool("kolv-evaluate",
+                          "--truth " + (dir / "truth.json") + " --separated " + (dir / "separated.wav") +
+                              " --reference early",
+                          dir);
+  EXPECT_EQ(anechoic.status, 2);
+  EXPECT_NE(anechoic.output.find("no direct-plus-early image"), std::string::npos) << anechoic.output;
+  auto unknown = runTool("kolv-evaluate", "--truth " + (dir / "truth.json") + " --reference late", dir);
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.output.find("expects full or early, not 'late'"), std::string::npos) << unknown.output;
 }
 
 TEST(EvaluateProgram, SummarisesAndRefusesBadInput) {

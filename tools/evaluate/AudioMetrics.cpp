@@ -145,6 +145,29 @@ double levelDb(const Channels &signal, const std::vector<scenekit::Stretch> &str
   return std::max(kSilenceDb, 10.0 * std::log10(sum / static_cast<double>(count)));
 }
 
+double scaleInvariantSdr(const Channels &signal, const Channels &reference,
+                         const std::vector<scenekit::Stretch> &stretches, int samplingRate) {
+  double target = 0.0, distortion = 0.0;
+  for (size_t c = 0; c < signal.size() && c < reference.size(); ++c) {
+    double cross = 0.0, referenceEnergy = 0.0;
+    for (const auto &s : stretches)
+      for (size_t n = sampleAt(s.start, samplingRate); n < std::min(signal[c].size(), sampleAt(s.end, samplingRate));
+           ++n) {
+        cross += signal[c][n] * reference[c][n];
+        referenceEnergy += reference[c][n] * reference[c][n];
+      }
+    const double scale = referenceEnergy > 0.0 ? cross / referenceEnergy : 0.0;
+    for (const auto &s : stretches)
+      for (size_t n = sampleAt(s.start, samplingRate); n < std::min(signal[c].size(), sampleAt(s.end, samplingRate));
+           ++n) {
+        const double part = scale * reference[c][n];
+        target += part * part;
+        distortion += (signal[c][n] - part) * (signal[c][n] - part);
+      }
+  }
+  return ratioDb(target, distortion);
+}
+
 NoiseReduction measureNoiseReduction(const Channels &input, const Channels &output,
                                      const std::vector<scenekit::Stretch> &speech, int samplingRate, double skip,
                                      double firstSound) {

@@ -48,6 +48,13 @@ NoiseReduction measureNoiseReduction(const Channels &input, const Channels &outp
                                      const std::vector<scenekit::Stretch> &speech, int samplingRate, double skip,
                                      double firstSound);
 
+// Scale-invariant signal-to-distortion ratio (dB) of `signal` against
+// `reference` over the stretches, all channels pooled: the reference's part
+// of the signal, scaled per channel by least squares, over the rest (noise,
+// reverberation the reference lacks, and what the processing changed).
+double scaleInvariantSdr(const Channels &signal, const Channels &reference,
+                         const std::vector<scenekit::Stretch> &stretches, int samplingRate);
+
 // SIR of source j in y: y is fitted by least squares as a weighted sum of
 // every source image's channels; the part carried by source j's channels is
 // its target, the part carried by the others the interference. Noise and

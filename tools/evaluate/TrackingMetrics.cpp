@@ -21,18 +21,28 @@ int framesIn(double duration, int advance, int samplingRate) {
   return static_cast<int>((samples + advance - 1) / advance);
 }
 
+double truthAzimuthAt(const scenekit::TruthSource &truth, double t) {
+  if (truth.azimuths.empty()) return truth.azimuth;
+  // A time at a frame's start may come out a hair before it in floating point.
+  constexpr double kFrameTolerance = 1e-6;  // of a frame
+  const double frame = std::max(0.0, std::floor(t / truth.frame + kFrameTolerance));
+  return truth.azimuths[std::min(static_cast<size_t>(frame), truth.azimuths.size() - 1)];
+}
+
 DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scenekit::TruthSource &truth,
                               const FrameClock &clock) {
+  auto truthAt = [&](int frame) { return truthAzimuthAt(truth, frameTime(frame, clock.advance, clock.samplingRate)); };
   std::map<int, double> nearestByFrame;  // frame -> tracked azimuth nearest the truth
   for (const TrackedSource &row : rows) {
     auto found = nearestByFrame.find(row.frame);
-    if (found == nearestByFrame.end() ||
-        std::fabs(row.azimuth - truth.azimuth) < std::fabs(found->second - truth.azimuth))
+    const double azimuth = truthAt(row.frame);
+    if (found == nearestByFrame.end() || std::fabs(row.azimuth - azimuth) < std::fabs(found->second - azimuth))
       nearestByFrame[row.frame] = row.azimuth;
   }
   DirectionScore score;
   score.truthAzimuth = truth.azimuth;
-  std::vector<double> nearest;
+  score.moving = !truth.azimuths.empty();
+  std::vector<double> nearest, offsets;
   int within = 0;
   for (int frame = 0; frame < clock.frames; ++frame) {
     if (!scenekit::isWithin(truth.active, frameTime(frame, clock.advance, clock.samplingRate))) continue;
@@ -40,13 +50,16 @@ DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scen
     auto found = nearestByFrame.find(frame);
     if (found == nearestByFrame.end()) continue;
     nearest.push_back(found->second);
-    if (std::fabs(found->second - truth.azimuth) <= kDirectionTolerance) ++within;
+    offsets.push_back(found->second - truthAt(frame));
+    if (std::fabs(offsets.back()) <= kDirectionTolerance) ++within;
   }
   score.trackedFrames = static_cast<int>(nearest.size());
   score.tracked = !nearest.empty();
   if (score.tracked) {
     score.medianAzimuth = median(nearest);
-    score.error = std::fabs(score.medianAzimuth - truth.azimuth);
+    // A fixed source's offsets are the directions shifted alike, so this is
+    // |median - truth|; a moving source's are taken frame by frame.
+    score.error = std::fabs(median(offsets));
   }
   if (score.activeFrames) score.shareWithin = static_cast<double>(within) / score.activeFrames;
   return score;

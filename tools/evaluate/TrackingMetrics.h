@@ -20,14 +20,19 @@ struct FrameClock {
 };
 
 struct DirectionScore {
-  double truthAzimuth = 0.0;   // degrees
+  double truthAzimuth = 0.0;   // degrees; where a moving source starts
+  bool moving = false;         // the truth gives an azimuth per frame
   int activeFrames = 0;        // frames in the source's active stretches
   int trackedFrames = 0;       // of those, frames with any tracked direction
   bool tracked = false;        // trackedFrames > 0
   double medianAzimuth = 0.0;  // of the nearest tracked direction over the tracked frames
-  double error = 0.0;          // |median - truth|, degrees
+  double error = 0.0;          // |median of (tracked - truth) per frame|, degrees
   double shareWithin = 0.0;    // share of the active frames with a track within 5 degrees
 };
+
+// The source's azimuth at time `t` (s): its own, or for a moving source the
+// azimuth of the frame holding `t` (the last one beyond its end).
+double truthAzimuthAt(const scenekit::TruthSource &truth, double t);
 
 DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scenekit::TruthSource &truth,
                               const FrameClock &clock);

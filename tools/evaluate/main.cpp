@@ -41,6 +41,10 @@ const char *kUsage =
     "  --skip S          leave the first S seconds out of the lead-in (default: the\n"
     "                    enhancement's silent noise-learning period and one frame)\n"
     "  --block S         SIR per block of S seconds (default: the whole file)\n"
+    "  --reference R     the source images the separation and the enhancement's\n"
+    "                    distortion ratio are scored against: full (sourceN.wav,\n"
+    "                    default) or early (the direct path and early reflections,\n"
+    "                    sourceN.early.wav; scenes in a room only)\n"
     "  --json            machine-readable figures instead of the summary\n";
 
 struct UsageError : std::runtime_error {
@@ -53,6 +57,7 @@ struct Options {
   int delay = -1;  // estimate
   double skip = -1.0;  // -1: the enhancement's silent opening
   double block = 0.0;
+  bool earlyReference = false;  // score separation against the direct-plus-early images
   bool json = false;
 };
 
@@ -62,6 +67,12 @@ double number(const std::string &option, const char *text) {
   if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0)
     throw UsageError("option " + option + " expects a number of at least 0, not '" + text + "'");
   return v;
+}
+
+bool referenceIsEarly(const std::string &reference) {
+  if (reference != "full" && reference != "early")
+    throw UsageError("option --reference expects full or early, not '" + reference + "'");
+  return reference == "early";
 }
 
 Options parse(int argc, char **argv) {
@@ -87,6 +98,7 @@ Options parse(int argc, char **argv) {
     else if (opt == "--delay") o.delay = static_cast<int>(number(opt, v));
     else if (opt == "--skip") o.skip = number(opt, v);
     else if (opt == "--block") o.block = number(opt, v);
+    else if (opt == "--reference") o.earlyReference = referenceIsEarly(v);
     else throw UsageError("unknown option '" + opt + "'");
   }
   if (o.truth.empty()) throw UsageError("missing --truth FILE");
@@ -143,6 +155,7 @@ void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &
   for (size_t i = 0; i < truth.sources.size(); ++i) {
     evaluate::DirectionScore s = evaluate::scoreDirection(rows, truth.sources[i], clock);
     json << (i ? ", " : "") << "{\"azimuth\": " << jsonNumber(s.truthAzimuth)
+         << ", \"moving\": " << (s.moving ? "true" : "false")
          << ", \"tracked_azimuth\": " << (s.tracked ? jsonNumber(s.medianAzimuth) : "null")
          << ", \"error\": " << (s.tracked ? jsonNumber(s.error) : "null")
          << ", \"share_within_5\": " << jsonNumber(s.shareWithin) << ", \"active_frames\": " << s.activeFrames
@@ -150,12 +163,12 @@ void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &
     char line[256];
     if (s.tracked)
       std::snprintf(line, sizeof line,
-                    "  source %zu at %+.1f deg: tracked at %+.1f (error %.1f deg), within 5 deg in %.0f%% of %d "
+                    "  source %zu %s %+.1f deg: tracked at %+.1f (error %.1f deg), within 5 deg in %.0f%% of %d "
                     "active frames\n",
-                    i + 1, s.truthAzimuth, s.medianAzimuth, s.error, 100.0 * s.shareWithin, s.activeFrames);
+                    i + 1, s.moving ? "moving from" : "at", s.truthAzimuth, s.medianAzimuth, s.error, 100.0 * s.shareWithin, s.activeFrames);
     else
-      std::snprintf(line, sizeof line, "  source %zu at %+.1f deg: no tracked direction in its %d active frames\n",
-                    i + 1, s.truthAzimuth, s.activeFrames);
+      std::snprintf(line, sizeof line, "  source %zu %s %+.1f deg: no tracked direction in its %d active frames\n",
+                    i + 1, s.moving ? "moving from" : "at", s.truthAzimuth, s.activeFrames);
     text << line;
   }
   json << "]";
@@ -192,6 +205,36 @@ int delayOf(const Options &o, const evaluate::Channels &output, const scenekit::
                                  static_cast<int>(kMaxDelaySeconds * mixture.samplingRate));
 }
 
+const char *referenceName(const Options &o) { return o.earlyReference ? "early" : "full"; }
+
+// The image of a source the audio outputs are scored against.
+std::string referenceImage(const Options &o, const scenekit::TruthSource &source, size_t index) {
+  if (!o.earlyReference) return source.image;
+  if (source.earlyImage.empty())
+    throw std::runtime_error("--reference early: source " + std::to_string(index + 1) + " of " + o.truth +
+                             " has no direct-plus-early image (the scene is not in a room)");
+  return source.earlyImage;
+}
+
+std::vector<evaluate::Channels> referenceImages(const Options &o, const scenekit::Truth &truth) {
+  std::vector<evaluate::Channels> images;
+  for (size_t i = 0; i < truth.sources.size(); ++i)
+    images.push_back(
+        readScene(truth, scenekit::folderOf(o.truth) + "/" + referenceImage(o, truth.sources[i], i)).channels);
+  return images;
+}
+
+// All the talkers' reference images summed: the speech an enhancement should keep.
+evaluate::Channels referenceSpeech(const Options &o, const scenekit::Truth &truth) {
+  evaluate::Channels sum;
+  for (const evaluate::Channels &image : referenceImages(o, truth)) {
+    if (sum.empty()) sum.assign(image.size(), std::vector<double>(image.empty() ? 0 : image[0].size(), 0.0));
+    for (size_t c = 0; c < sum.size() && c < image.size(); ++c)
+      for (size_t n = 0; n < sum[c].size() && n < image[c].size(); ++n) sum[c][n] += image[c][n];
+  }
+  return sum;
+}
+
 void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
                          Report &report) {
   scenekit::Audio enhanced = readScene(truth, o.enhanced);
@@ -205,20 +248,29 @@ void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const s
   evaluate::NoiseReduction r = evaluate::measureNoiseReduction(
       mixture.channels, output, scenekit::speechStretches(truth), truth.samplingRate, skip,
       firstSourceStart(truth));
+  const evaluate::Channels reference = referenceSpeech(o, truth);
+  const auto speech = scenekit::speechStretches(truth);
+  const double inputSdr = evaluate::scaleInvariantSdr(mixture.channels, reference, speech, truth.samplingRate);
+  const double outputSdr = evaluate::scaleInvariantSdr(output, reference, speech, truth.samplingRate);
   std::ostringstream json;
   json << "{\"delay\": " << delay << ", \"lead_in\": [" << jsonNumber(r.leadIn.start) << ", "
        << jsonNumber(r.leadIn.end) << "], \"input_lead_in_db\": " << jsonNumber(r.inputLeadInDb)
        << ", \"output_lead_in_db\": " << jsonNumber(r.outputLeadInDb)
        << ", \"reduction_db\": " << jsonNumber(r.reductionDb) << ", \"input_speech_db\": " << jsonNumber(r.inputSpeechDb)
        << ", \"output_speech_db\": " << jsonNumber(r.outputSpeechDb)
-       << ", \"speech_change_db\": " << jsonNumber(r.speechChangeDb) << "}";
-  char text[512];
+       << ", \"speech_change_db\": " << jsonNumber(r.speechChangeDb) << ", \"reference\": \""
+       << referenceName(o) << "\", \"input_sdr_db\": " << jsonNumber(inputSdr)
+       << ", \"output_sdr_db\": " << jsonNumber(outputSdr)
+       << ", \"sdr_improvement_db\": " << jsonNumber(outputSdr - inputSdr) << "}";
+  char text[768];
   std::snprintf(text, sizeof text,
                 "noise reduction (%s, %d samples behind the input):\n"
                 "  lead-in %.2f-%.2f s: input %.1f dBFS, enhanced %.1f dBFS, %.1f dB quieter\n"
-                "  speech: input %.1f dBFS, enhanced %.1f dBFS (%+.1f dB)\n",
+                "  speech: input %.1f dBFS, enhanced %.1f dBFS (%+.1f dB)\n"
+                "  signal-to-distortion ratio against the %s images: input %.1f dB, enhanced %.1f dB\n",
                 o.enhanced.c_str(), delay, r.leadIn.start, r.leadIn.end, r.inputLeadInDb, r.outputLeadInDb,
-                r.reductionDb, r.inputSpeechDb, r.outputSpeechDb, r.speechChangeDb);
+                r.reductionDb, r.inputSpeechDb, r.outputSpeechDb, r.speechChangeDb, referenceName(o), inputSdr,
+                outputSdr);
   report.section("noise_reduction", json.str(), text);
 }
 
@@ -230,9 +282,7 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
     scenekit::Audio part = readScene(truth, file);
     separated.channels.insert(separated.channels.end(), part.channels.begin(), part.channels.end());
   }
-  std::vector<evaluate::Channels> images;
-  for (const auto &s : truth.sources)
-    images.push_back(readScene(truth, scenekit::folderOf(o.truth) + "/" + s.image).channels);
+  const std::vector<evaluate::Channels> images = referenceImages(o, truth);
   int delay = delayOf(o, separated.channels, mixture);
   auto blocks = evaluate::measureSeparation(
       evaluate::aligned(separated.channels, delay, mixture.frames()), mixture.channels, images,
@@ -240,9 +290,11 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
   std::ostringstream json, text;
   double mean = 0.0;
   for (const auto &b : blocks) mean += b.improvement / static_cast<double>(blocks.size());
-  json << "{\"delay\": " << delay << ", \"mean_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(mean))
+  json << "{\"delay\": " << delay << ", \"reference\": \"" << referenceName(o)
+       << "\", \"mean_improvement_db\": " << (blocks.empty() ? "null" : jsonNumber(mean))
        << ", \"blocks\": [";
-  text << "separation (" << o.separated << ", " << delay << " samples behind the input):\n";
+  text << "separation (" << o.separated << ", " << delay << " samples behind the input"
+       << (o.earlyReference ? ", against the direct-plus-early images" : "") << "):\n";
   for (size_t i = 0; i < blocks.size(); ++i) {
     const auto &b = blocks[i];
     json << (i ? ", " : "") << "{\"start\": " << jsonNumber(b.start) << ", \"end\": " << jsonNumber(b.end)
