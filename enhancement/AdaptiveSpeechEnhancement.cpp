@@ -44,15 +44,9 @@ struct Parameters : KOLV::ParameterTable {
               .oneOf({kOn, kOff})
               .byDefault(kOff));
   const KOLV::ParameterInfo &advance =
-      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::Advance)
-              .byDefault(160));
+      add(KOLV::advanceParameter("frame shift").byDefault(160));
   const KOLV::ParameterInfo &samplingRate =
-      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::SamplingRate)
-              .byDefault(16000));
+      add(KOLV::samplingRateParameter("sampling rate").byDefault(16000));
 };
 
 const Parameters &declared() {
