@@ -1,6 +1,7 @@
 #include "SpeechEnhancement.h"
 
 #include <complex>
+#include <iostream>
 
 #include "Matrix.h"
 #include "NoisePeriod.h"
@@ -103,6 +104,24 @@ void SpeechEnhancement::checkShape(int count, int rows, int cols) {
   enhancer.start(rows, bins);
 }
 
+void SpeechEnhancement::warnOfSpeechWhileLearning() const {
+  using Finding = enhancement::LearningStretchCheck::Finding;
+  const Finding finding = learningCheck.finding();
+  if (finding == Finding::Noise) return;
+  std::cerr << "SpeechEnhancement node '" << getName() << "': warning: the " << noiseFrames
+            << " noise-learning frame(s) (NOISE_PERIOD " << noisePeriod << " s) ";
+  if (finding == Finding::DigitalSilence)
+    std::cerr << "are digital silence: no noise is learnt, so every bin passes through "
+                 "unchanged (no enhancement)";
+  else
+    std::cerr << "hold more than noise (speech?): the level rises by "
+              << static_cast<int>(learningCheck.riseDb())
+              << " dB within them. What they hold is taken for noise, so speech is damaged and "
+                 "the noise that follows is under-suppressed";
+  std::cerr << ". Begin the recording with that long a stretch of noise alone, or use "
+               "AdaptiveSpeechEnhancement, which needs none\n";
+}
+
 void SpeechEnhancement::calculate(int, int count, KOLV::Buffer &out) {
   KOLV::RCPtr<Spectrum> input = getInput(inputID, count);
   const int rows = input->nrows();
@@ -111,4 +130,8 @@ void SpeechEnhancement::calculate(int, int count, KOLV::Buffer &out) {
   KOLV::RCPtr<Spectrum> output(new Spectrum(rows, cols));
   out[count] = output;
   enhancer.process(count, input->data(), output->data());
+  if (count < noiseFrames) {
+    learningCheck.observe(input->data(), rows * cols);
+    if (count == noiseFrames - 1) warnOfSpeechWhileLearning();
+  }
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "GenericType.h"
+#include "LearningStretchCheck.h"
 #include "Node.h"
 #include "SpeechEnhancer.h"
 
@@ -23,6 +24,8 @@ class SpeechEnhancement : public KOLV::BufferedNode {
  private:
   // Sizes the enhancer from frame 0, and holds later frames to that size.
   void checkShape(int count, int rows, int cols);
+  // Once, at the last learning frame: the learnt stretch was not noise alone.
+  void warnOfSpeechWhileLearning() const;
 
   int inputID;
   int outputID;
@@ -35,6 +38,7 @@ class SpeechEnhancement : public KOLV::BufferedNode {
   int streamRows = 0;  // shape of frame 0
   int streamCols = 0;
   enhancement::SpeechEnhancer enhancer;
+  enhancement::LearningStretchCheck learningCheck;  // the learning frames' levels
 };
 
 #endif

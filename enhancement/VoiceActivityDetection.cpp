@@ -6,7 +6,7 @@
 #include "GenericType.h"
 #include "Matrix.h"
 #include "NoisePeriod.h"
-#include "Source.h"
+#include "SpeechRecord.h"
 #include "Vector.h"
 
 namespace {
@@ -14,17 +14,6 @@ namespace {
 using Spectrum = KOLV::Matrix<std::complex<float>>;
 
 constexpr int kChannels = 2;
-
-KOLV::ObjectRef speechSource() {
-  auto *source = new KOLV::Source();
-  source->x[0] = 1.0f;
-  source->x[1] = 0.0f;
-  source->x[2] = 0.0f;
-  source->power = 1.0f;
-  source->id = VoiceActivityDetection::kSpeechSourceId;
-  source->spare = 0;
-  return KOLV::ObjectRef(source);
-}
 
 std::string speechBandText() {
   return "the speech band " + std::to_string(enhancement::SpeechBand::kLowHz) + "-" +
@@ -113,11 +102,25 @@ enhancement::SpeechBand VoiceActivityDetection::checkedBand(int count, int rows,
 
 void VoiceActivityDetection::warnOfFlatNoise(const enhancement::SpeechBand &band) const {
   const int flat = detector.zeroDeviationBins(band);
-  if (flat == 0) return;
+  if (flat == 0) {
+    warnOfSpeechWhileLearning();
+    return;
+  }
   std::cerr << "VoiceActivityDetection node '" << getName() << "': warning: " << flat << " of "
             << band.width() << " band bins had constant power over the " << noiseFrames
             << " noise-learning frame(s) (digital silence?); their statistic is undefined, so "
                "no frame will be detected as speech\n";
+}
+
+void VoiceActivityDetection::warnOfSpeechWhileLearning() const {
+  if (learningCheck.finding() != enhancement::LearningStretchCheck::Finding::LevelRise) return;
+  std::cerr << "VoiceActivityDetection node '" << getName() << "': warning: the level rises by "
+            << static_cast<int>(learningCheck.riseDb()) << " dB within the " << noiseFrames
+            << " noise-learning frame(s) (VAD_NOISE_DURATION " << noiseDuration
+            << " s), so they hold more than noise (speech?); what they hold is taken for noise, "
+               "so speech may be missed and steady noise called speech. Begin the recording with "
+               "that long a stretch of noise alone, or use AdaptiveVoiceActivityDetection, which "
+               "needs none\n";
 }
 
 // A damaged frame (a NaN or infinite bin, or values so large that their power
@@ -139,6 +142,7 @@ void VoiceActivityDetection::calculate(int, int count, KOLV::Buffer &out) {
   KOLV::RCPtr<Spectrum> input = getInput(inputID, count);
   const enhancement::SpeechBand band = checkedBand(count, input->nrows(), input->ncols());
   if (count == 0) detector.start(input->ncols() - 1);
+  if (count < noiseFrames) learningCheck.observe(input->data(), input->nrows() * input->ncols());
   if (count != noiseFrames &&
       !enhancement::VoiceActivityDetector::finiteBand(band, input->row(0), input->row(1)))
     warnOfUnusableFrame(count);
@@ -147,5 +151,5 @@ void VoiceActivityDetection::calculate(int, int count, KOLV::Buffer &out) {
 
   KOLV::RCPtr<KOLV::Vector<KOLV::ObjectRef>> decision(new KOLV::Vector<KOLV::ObjectRef>());
   out[count] = decision;
-  if (speech) decision->push_back(speechSource());
+  if (speech) decision->push_back(enhancement::speechRecord());
 }

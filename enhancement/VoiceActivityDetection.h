@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "LearningStretchCheck.h"
 #include "Node.h"
+#include "SpeechRecord.h"
 #include "VoiceActivityDetector.h"
 
 class VoiceActivityDetection : public KOLV::BufferedNode {
@@ -21,13 +23,15 @@ class VoiceActivityDetection : public KOLV::BufferedNode {
 
   // What a speech frame's source record holds: it marks the frame, it
   // measures nothing.
-  static constexpr int kSpeechSourceId = 777;
+  static constexpr int kSpeechSourceId = enhancement::kSpeechSourceId;
 
  private:
   // The band of this frame's input, after checking that the input fits it.
   enhancement::SpeechBand checkedBand(int count, int rows, int cols);
   void warnOfFlatNoise(const enhancement::SpeechBand &band) const;
   void warnOfUnusableFrame(int count);
+  // Once, after learning: the learning frames' level rose sharply.
+  void warnOfSpeechWhileLearning() const;
 
   int inputID;
   int outputID;
@@ -40,6 +44,7 @@ class VoiceActivityDetection : public KOLV::BufferedNode {
   bool warnedWhileLearning = false;
   bool warnedWhileDetecting = false;
   enhancement::VoiceActivityDetector detector;
+  enhancement::LearningStretchCheck learningCheck;  // the learning frames' levels
 };
 
 #endif

@@ -2,6 +2,8 @@
 // toolbox's nine (adaptive noise tracking, online separation, tracking with
 // lasting ids, localization on the measured head), each a drop-in for the
 // node of the first toolbox it improves on.
+#include "AdaptiveSpeechEnhancement.h"
+#include "AdaptiveVoiceActivityDetection.h"
 #include "Node.h"
 #include "Object.h"
 #include "OnlineSourceSeparation.h"
@@ -11,6 +13,8 @@ namespace {
 struct ToolboxRegistration {
   ToolboxRegistration() {
     KOLV::Object::setModuleVersion("binaural-plus", "1", "0.1.0");
+    KOLV::registerNodeType<AdaptiveSpeechEnhancement>("AdaptiveSpeechEnhancement");
+    KOLV::registerNodeType<AdaptiveVoiceActivityDetection>("AdaptiveVoiceActivityDetection");
     KOLV::registerNodeType<OnlineSourceSeparation>("OnlineSourceSeparation");
   }
 };

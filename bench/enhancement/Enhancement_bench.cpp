@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "AdaptiveSpeechEnhancer.h"
+#include "AdaptiveVoiceActivityDetector.h"
 #include "GainRules.h"
 #include "SpeechEnhancement.h"
 #include "SpeechEnhancer.h"
@@ -120,8 +122,45 @@ void BM_VoiceActivityDetector(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// The adaptive enhancer: noise tracked and gains computed in every frame.
+void adaptiveFrames(benchmark::State &state, bool sharedGain, bool regenerate) {
+  const auto frames = noisyFrames(kLearningFrames + kDistinctFrames);
+  enhancement::AdaptiveEnhancerSettings settings;
+  settings.sharedGain = sharedGain;
+  settings.regenerateHarmonics = regenerate;
+  enhancement::AdaptiveSpeechEnhancer enhancer(settings);
+  enhancer.start(kRows, kCols - 1);
+  std::vector<Complex> out(kRows * kCols);
+  int frame = 0;
+  for (auto _ : state) {
+    enhancer.process(frames[frame++ % frames.size()].data(), out.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_AdaptiveSpeechEnhancer(benchmark::State &s) { adaptiveFrames(s, true, false); }
+void BM_AdaptiveSpeechEnhancerPerChannel(benchmark::State &s) { adaptiveFrames(s, false, false); }
+void BM_AdaptiveSpeechEnhancerWithRegeneration(benchmark::State &s) { adaptiveFrames(s, true, true); }
+
+void BM_AdaptiveVoiceActivityDetector(benchmark::State &state) {
+  const auto frames = noisyFrames(kLearningFrames + kDistinctFrames);
+  enhancement::AdaptiveVoiceActivityDetector detector{enhancement::AdaptiveDetectorSettings()};
+  detector.start(enhancement::SpeechBand::of(16000, kCols));
+  int frame = 0;
+  for (auto _ : state) {
+    const auto &in = frames[frame++ % frames.size()];
+    benchmark::DoNotOptimize(detector.decide(in.data(), in.data() + kCols));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
 }  // namespace
 
+BENCHMARK(BM_AdaptiveSpeechEnhancer);
+BENCHMARK(BM_AdaptiveSpeechEnhancerPerChannel);
+BENCHMARK(BM_AdaptiveSpeechEnhancerWithRegeneration);
+BENCHMARK(BM_AdaptiveVoiceActivityDetector);
 BENCHMARK(BM_SpectralSubtraction);
 BENCHMARK(BM_WienerFiltering);
 BENCHMARK(BM_TwoStepWienerFiltering);

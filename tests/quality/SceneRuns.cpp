@@ -131,7 +131,10 @@ std::string promptsVoice() {
 }
 
 void runKolv(const std::string &network, const std::vector<std::string> &assignments, const std::string &folder) {
-  std::string command = quoted((buildFolder() / "kolv").string()) + " run " + quoted(network) + " --quiet";
+  // Files a network names by relative paths (an output the test does not
+  // set) land in the test's folder too.
+  std::string command = quoted((buildFolder() / "kolv").string()) + " run " + quoted(network) + " --quiet --out " +
+                        quoted(folder);
   for (const std::string &a : assignments) command += " --set " + quoted(a);
   runCommand(command, fs::path(folder) / "kolv.log");
 }

@@ -56,8 +56,8 @@ std::string promptsVoice();
 // Every helper throws std::runtime_error, with the command and its output,
 // when a program fails: the test then fails with that text.
 
-// Runs `kolv run NETWORK --quiet` with the given `--set` assignments; its
-// output goes to kolv.log in `folder`.
+// Runs `kolv run NETWORK --quiet --out FOLDER` with the given `--set`
+// assignments; its output goes to kolv.log in `folder`.
 void runKolv(const std::string &network, const std::vector<std::string> &assignments, const std::string &folder);
 
 // kolv-evaluate --json on the scene with the given options, parsed; the

@@ -1,0 +1,195 @@
+// Measures the enhancement nodes' kernels on noisy two-channel speech
+// (NoisySpeechScenes.h): white, pink, diffuse and modulated noise at -5 to
+// 20 dB SNR, with a 1 s noise-only lead-in, without one, and with a 6 dB
+// noise step. Prints the figures docs/enhancement.md quotes.
+//
+//   build/enhancement_figures [--detail] [name=value ...]
+//
+// name=value sets a setting of the adaptive kernels, for measuring
+// candidates: window (frames), floor (dB), shared (0/1), regenerate (0/1),
+// alpha (decision-directed weight), noisebias, hangover (frames), threshold,
+// vadalpha; files (recordings joined, 1 to 5), vadonly (1: detectors only).
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "AdaptiveSpeechEnhancer.h"
+#include "AdaptiveVoiceActivityDetector.h"
+#include "GainRules.h"
+#include "NoisySpeechFigures.h"
+#include "SpeechEnhancer.h"
+#include "VoiceActivityDetector.h"
+
+using namespace noisyspeech;
+
+namespace {
+
+constexpr int kLearningFrames = 100;  // the specified nodes' 1 s noise period
+constexpr float kSpecifiedThreshold = 2.0f;
+constexpr double kStepAt = 8.6;            // s, in a pause
+constexpr double kRecoveryTime = 2.0;      // s after the step from which suppression is judged
+constexpr double kBeforeStepWindow = 7.6;  // s before the step compared with (after the first second)
+
+enum class Condition { LeadIn, NoLeadIn, Step };
+const char *conditionName(Condition c) {
+  return c == Condition::LeadIn ? "lead-in" : c == Condition::NoLeadIn ? "no lead-in" : "6 dB step";
+}
+
+std::map<std::string, double> options;
+double option(const std::string &name, double fallback) {
+  auto it = options.find(name);
+  return it == options.end() ? fallback : it->second;
+}
+
+enhancement::AdaptiveEnhancerSettings enhancerSettings(bool regenerate) {
+  enhancement::AdaptiveEnhancerSettings s;
+  s.tracker.minimumWindowFrames = static_cast<int>(option("window", s.tracker.minimumWindowFrames));
+  s.gainFloor = static_cast<float>(std::pow(10.0, option("floor", 20 * std::log10(s.gainFloor)) / 20.0));
+  s.sharedGain = option("shared", s.sharedGain) != 0;
+  s.tracker.priorSnrSmoothing = static_cast<float>(option("alpha", s.tracker.priorSnrSmoothing));
+  s.tracker.noiseBias = static_cast<float>(option("noisebias", s.tracker.noiseBias));
+  s.regenerateHarmonics = option("regenerate", regenerate) != 0;
+  return s;
+}
+
+enhancement::AdaptiveDetectorSettings detectorSettings() {
+  enhancement::AdaptiveDetectorSettings s;
+  s.tracker.minimumWindowFrames = static_cast<int>(option("window", s.tracker.minimumWindowFrames));
+  s.hangoverFrames = static_cast<int>(option("hangover", s.hangoverFrames));
+  s.tracker.priorSnrSmoothing = static_cast<float>(option("vadalpha", s.tracker.priorSnrSmoothing));
+  s.tracker.noiseBias = static_cast<float>(option("noisebias", s.tracker.noiseBias));
+  s.threshold = static_cast<float>(option("threshold", s.threshold));
+  return s;
+}
+
+Frames runSpecified(const Scene &scene) {
+  enhancement::SpeechEnhancer e(enhancement::GainRule::MinimumMeanSquareError, true, kLearningFrames);
+  e.start(kRows, kCols - 1);
+  Frames out;
+  for (size_t t = 0; t < scene.noisyFrames.size(); ++t) {
+    std::vector<Complex> o(kRows * kCols);
+    e.process(static_cast<int>(t), scene.noisyFrames[t].data(), o.data());
+    out.push_back(std::move(o));
+  }
+  return out;
+}
+
+Frames runAdaptive(const Scene &scene, bool regenerate) {
+  enhancement::AdaptiveSpeechEnhancer e(enhancerSettings(regenerate));
+  e.start(kRows, kCols - 1);
+  Frames out;
+  for (const auto &frame : scene.noisyFrames) {
+    std::vector<Complex> o(kRows * kCols);
+    e.process(frame.data(), o.data());
+    out.push_back(std::move(o));
+  }
+  return out;
+}
+
+std::vector<bool> decideSpecified(const Scene &scene) {
+  const auto band = enhancement::SpeechBand::of(kRate, kCols);
+  enhancement::VoiceActivityDetector d(kLearningFrames, kSpecifiedThreshold);
+  d.start(kCols - 1);
+  std::vector<bool> out;
+  for (size_t t = 0; t < scene.noisyFrames.size(); ++t)
+    out.push_back(d.decide(static_cast<int>(t), band, scene.noisyFrames[t].data(), scene.noisyFrames[t].data() + kCols));
+  return out;
+}
+
+std::vector<bool> decideAdaptive(const Scene &scene) {
+  enhancement::AdaptiveVoiceActivityDetector d(detectorSettings());
+  d.start(enhancement::SpeechBand::of(kRate, kCols));
+  std::vector<bool> out;
+  for (const auto &frame : scene.noisyFrames) out.push_back(d.decide(frame.data(), frame.data() + kCols));
+  return out;
+}
+
+struct Sums {
+  double snr = 0, seg = 0, level = 0, before = 0, after = 0, accuracy = 0, alarms = 0;
+  int count = 0;
+  void add(const EnhancementFigures &f, double attBefore, double attAfter) {
+    snr += f.snrImprovementDb; seg += f.segSnrImprovementDb; level += f.speechLevelDb;
+    before += attBefore; after += attAfter; ++count;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  bool detail = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--detail") { detail = true; continue; }
+    const auto eq = a.find('=');
+    if (eq == std::string::npos) { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
+    options[a.substr(0, eq)] = std::atof(a.c_str() + eq + 1);
+  }
+  const std::vector<std::string> speech = readSpeech(static_cast<int>(option("files", 3)));
+  const std::vector<Noise> noises = {Noise::White, Noise::Pink, Noise::Diffuse, Noise::Modulated};
+  const std::vector<double> snrs = {-5, 0, 5, 10, 15, 20};
+  const char *enhancers[] = {"SpeechEnhancement MMSE+HR", "Adaptive", "Adaptive+HR"};
+  const char *detectors[] = {"VoiceActivityDetection", "AdaptiveVAD"};
+  for (Condition c : {Condition::LeadIn, Condition::NoLeadIn, Condition::Step}) {
+    Sums enh[3];
+    Sums vad[2];
+    for (Noise noise : noises) {
+      for (double snr : snrs) {
+        SceneRecipe recipe;
+        recipe.noise = noise;
+        recipe.snrDb = snr;
+        recipe.leadIn = c == Condition::NoLeadIn ? 0.0 : 1.0;
+        recipe.stepAt = c == Condition::Step ? kStepAt : -1.0;
+        recipe.recordings = speech;
+        recipe.seed = 100 + static_cast<unsigned>(noise) * 10 + static_cast<unsigned>(snr + 5);
+        const Scene scene = makeScene(recipe);
+        const int frames = static_cast<int>(scene.noisyFrames.size());
+        const int from = c == Condition::NoLeadIn ? 0 : frameAt(1.0);
+        const bool vadOnly = option("vadonly", 0) != 0;
+        const Frames outs[3] = {vadOnly ? Frames() : runSpecified(scene), vadOnly ? Frames() : runAdaptive(scene, false),
+                                vadOnly ? Frames() : runAdaptive(scene, true)};
+        for (int e = 0; e < 3 && !vadOnly; ++e) {
+          EnhancementFigures f = measureEnhancement(scene, outs[e], from, frames);
+          // Speech level from the first second on.
+          f.speechLevelDb = measureEnhancement(scene, outs[e], frameAt(1.0), frames).speechLevelDb;
+          double before = 0, after = 0;
+          if (c == Condition::Step) {
+            before = measureEnhancement(scene, outs[e], frameAt(kStepAt - kBeforeStepWindow), frameAt(kStepAt)).noiseAttenuationDb;
+            after = measureEnhancement(scene, outs[e], frameAt(kStepAt + kRecoveryTime), frames).noiseAttenuationDb;
+          }
+          enh[e].add(f, before, after);
+          if (detail)
+            std::printf("  %-10s %-9s %5.0f dB %-26s snr %+6.2f seg %+6.2f level %+6.2f att %6.1f/%6.1f\n",
+                        conditionName(c), noiseName(noise).c_str(), snr, enhancers[e], f.snrImprovementDb,
+                        f.segSnrImprovementDb, f.speechLevelDb, before, after);
+        }
+        const std::vector<bool> truth = speechFrames(scene);
+        const std::vector<bool> decisions[2] = {decideSpecified(scene), decideAdaptive(scene)};
+        const int vadFrom = c == Condition::Step ? frameAt(kStepAt + kRecoveryTime) : from;
+        for (int d = 0; d < 2; ++d) {
+          const DetectionFigures f = measureDetection(truth, decisions[d], vadFrom, frames);
+          vad[d].accuracy += f.accuracy;
+          vad[d].alarms += f.falseAlarms;
+          ++vad[d].count;
+          if (detail)
+            std::printf("  %-10s %-9s %5.0f dB %-26s accuracy %.3f false alarms %.3f\n", conditionName(c),
+                        noiseName(noise).c_str(), snr, detectors[d], f.accuracy, f.falseAlarms);
+        }
+      }
+    }
+    std::printf("%s (mean over %zu noises x %zu SNRs)\n", conditionName(c), noises.size(), snrs.size());
+    for (int e = 0; e < 3; ++e) {
+      const Sums &s = enh[e];
+      std::printf("  %-26s SNR impr %6.2f dB  segSNR impr %6.2f dB  speech level %+6.2f dB", enhancers[e],
+                  s.snr / s.count, s.seg / s.count, s.level / s.count);
+      if (c == Condition::Step)
+        std::printf("  noise att. before step %6.1f dB, from 2 s after %6.1f dB", s.before / s.count, s.after / s.count);
+      std::printf("\n");
+    }
+    for (int d = 0; d < 2; ++d)
+      std::printf("  %-26s accuracy %.3f  false alarms %.3f%s\n", detectors[d], vad[d].accuracy / vad[d].count,
+                  vad[d].alarms / vad[d].count, c == Condition::Step ? " (from 2 s after the step)" : "");
+  }
+  return 0;
+}
