@@ -209,6 +209,7 @@ void printDemoSummary(std::ostream &out, const fs::path &outputFolder, const fs:
                       int frames, double seconds) {
   const fs::path tracked = outputFolder / "tracked.csv";
   const fs::path speech = outputFolder / "speech.csv";
+  const fs::path adaptiveSpeech = outputFolder / "speech-adaptive.csv";
   out << "\nSummary of " << std::fixed << std::setprecision(1) << seconds
       << " s of audio:\n";
   std::vector<TrackedDirection> directions;
@@ -269,8 +270,10 @@ void printDemoSummary(std::ostream &out, const fs::path &outputFolder, const fs:
   if (fs::exists(speech)) {
     out << "  speech detected in " << std::setprecision(0) << 100.0 * speechShare(speech)
         << " % of the frames";
+    if (fs::exists(adaptiveSpeech))
+      out << " (on the tracked noise: " << 100.0 * speechShare(adaptiveSpeech) << " %)";
     if (duration > 0.0)
-      out << " (someone speaks " << 100.0 * truthSpeech / duration << " % of the time)";
+      out << "; someone speaks " << 100.0 * truthSpeech / duration << " % of the time";
     out << '\n';
   }
   out << "  results in " << outputFolder.string() << "/\n";

@@ -164,7 +164,7 @@ TEST(AdaptiveSceneRuns, EnhanceNetworkQuietensTheLeadIn) {
   const std::string out = quality::outputFolder("adaptive-enhance");
   quality::runKolv(quality::exampleNetwork("enhance.yaml"),
                    {"source.FILE=" + sceneFolder + "/scene.wav", "output.FILE=" + out + "/enhanced.wav",
-                    "adaptiveOutput.FILE=" + out + "/enhanced-adaptive.wav"},
+                    "adaptive-output.FILE=" + out + "/enhanced-adaptive.wav"},
                    out);
   const YAML::Node figures = quality::evaluate(
       sceneFolder, {"--enhanced", out + "/enhanced-adaptive.wav", "--skip", std::to_string(kAdaptiveSkip)},
@@ -182,7 +182,7 @@ TEST(AdaptiveSceneRuns, VadNetworkWithAndWithoutLeadIn) {
     const std::string out = quality::outputFolder("adaptive-vad-" + std::to_string(static_cast<int>(10 * firstSentence)));
     quality::runKolv(quality::exampleNetwork("vad.yaml"),
                      {"source.FILE=" + sceneFolder + "/scene.wav", "decisions.FILE=" + out + "/speech.csv",
-                      "adaptiveDecisions.FILE=" + out + "/speech-adaptive.csv"},
+                      "adaptive-decisions.FILE=" + out + "/speech-adaptive.csv"},
                      out);
     const YAML::Node figures = quality::evaluate(sceneFolder, {"--speech", out + "/speech-adaptive.csv"}, out)["speech"];
     std::cout << "accuracy " << figures["accuracy"].as<double>() << ", false alarms "
