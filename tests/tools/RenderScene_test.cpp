@@ -98,7 +98,8 @@ class RenderedScene : public ::testing::Test {
     render::SceneLayout layout;
     layout.duration = 2.5;
     layout.snrDb = snrDb;
-    layout.sources = {{dir / "a.wav", -40.0, 0.0, 0.5, 0.0}, {dir / "b.wav", 60.0, 0.0, 1.2, 3.0}};
+    layout.sources = {{dir / "a.wav", -40.0, 0.0, 0.5, 0.0, render::kDefaultDistance, {}},
+                      {dir / "b.wav", 60.0, 0.0, 1.2, 3.0, render::kDefaultDistance, {}}};
     return layout;
   }
   ScratchDir dir;

@@ -9,22 +9,37 @@
 #define KOLV_RENDER_SCENERENDERER_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "HrtfSet.h"
+#include "MovingSource.h"
+#include "Room.h"
 #include "Truth.h"
 
 namespace render {
 
 using Channels = std::vector<std::vector<double>>;  // [channel][sample]
 
+constexpr double kDefaultDistance = 1.5;  // m, of a source from the head's centre in a room
+
 struct SourceSpec {
   std::string file;        // mono WAV at the scene's sampling rate
-  double azimuth = 0.0;    // degrees, positive towards channel 1
+  double azimuth = 0.0;    // degrees, positive towards channel 1; unused when `path` is given
   double elevation = 0.0;  // degrees
   double start = 0.0;      // s, where the recording begins in the scene
   double gainDb = 0.0;
+  double distance = kDefaultDistance;  // m from the head's centre; rooms only
+  std::vector<PathPoint> path;         // a moving source's azimuths over time; empty: fixed
+};
+
+// A shoebox room around the head. Without one, scenes are anechoic.
+struct RoomLayout {
+  Point size;           // m
+  Point head;           // m
+  double facing = 0.0;  // degrees from +x towards +y
+  double rt60 = 0.0;    // s: the walls' absorption is chosen to give it (Eyring)
 };
 
 struct SceneLayout {
@@ -34,7 +49,18 @@ struct SceneLayout {
   uint64_t seed = 1;                          // of the diffuse noise
   double peakDb = -3.0;                       // dB full scale of the mixture's largest sample
   std::string sofa = kDefaultSofaFile;
+  bool noise = true;                          // false: no diffuse noise, the SNR is not set
+  std::optional<RoomLayout> room;
   std::vector<SourceSpec> sources;
+};
+
+// What a room did to each source (rooms only).
+struct RoomResult {
+  double absorption = 0.0;                 // of every wall
+  std::vector<Channels> responses;         // per source, both ears, at its start
+  std::vector<Channels> earlyImages;       // per source, direct path and reflections within 50 ms
+  std::vector<double> rt60;                // s, per source, Schroeder T30 of its response
+  std::vector<double> directToReverberantDb;  // per source, of its response
 };
 
 struct RenderedScene {
@@ -43,13 +69,17 @@ struct RenderedScene {
   double scale = 1.0;                           // common factor that set the mixture's peak
   std::vector<Channels> images;                 // per source, both ears
   std::vector<std::vector<scenekit::Stretch>> active;  // per source, seconds in the scene
-  Channels noise;
+  Channels noise;                               // zeros without noise
   Channels mixture;
+  std::optional<RoomResult> room;
 };
 
 // Throws std::runtime_error with a message a user can act on: the source,
 // the value and what is allowed.
 RenderedScene renderScene(const SceneLayout &layout);
+
+// The azimuth of a source at `time` (s): its path's, or its fixed azimuth.
+double azimuthAt(const SourceSpec &source, double time);
 
 // Sample of the scene at `seconds`, rounded to the nearest.
 size_t sampleAt(double seconds, int samplingRate);

@@ -1,11 +1,13 @@
 // kolv-render-scene: renders a binaural scene for kolv from mono recordings,
 // or measures the interaural delays of a head (--measure).
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,13 +23,17 @@ constexpr int kExitWriteFailed = 1;
 constexpr int kExitBadInput = 2;
 constexpr double kMeasureStepDeg = 15.0;
 constexpr render::Band kWholeBand = {0.0, 1e9};
+constexpr double kHeadHeight = 1.2;     // m, of the head's centre by default
+constexpr double kTruthFrame = 0.01;    // s, of the moving sources' azimuths in the truth file
 
 std::string usage() {
   return std::string() +
-    "usage: kolv-render-scene --out DIR [options] --source FILE --azimuth DEG [source options] ...\n"
+    "usage: kolv-render-scene --out DIR [options]\n"
+    "                         --source FILE (--azimuth DEG | --path T:AZ,...) [source options] ...\n"
     "       kolv-render-scene --measure [--sofa FILE] [--rate HZ] [--band LOW HIGH]\n"
     "\n"
-    "Places mono recordings around a measured head, adds diffuse noise and writes\n"
+    "Places mono recordings around a measured head, in free field or in a shoebox\n"
+    "room, still or moving, adds diffuse noise and writes\n"
     "DIR/scene.wav (the two-channel mixture), DIR/sourceN.wav (each source's image at\n"
     "both ears) and DIR/truth.json. Channel 0 is the left ear; azimuth 0 is straight\n"
     "ahead and positive azimuths lie on the side of channel 1 (the right ear).\n"
@@ -41,11 +47,23 @@ std::string usage() {
     "  --peak DBFS      level of the mixture's largest sample (-3)\n"
     "  --sofa FILE      measured head (" + render::kDefaultSofaFile + ")\n"
     "  --noise-image    also write DIR/noise.wav, the noise at both ears\n"
+    "  --no-noise       no diffuse noise (the SNR is not set)\n"
+    "room options (without --room the scene is anechoic):\n"
+    "  --room L,W,H     a shoebox room, length (x), width (y), height (z) in metres;\n"
+    "                   also writes DIR/sourceN.early.wav (the direct path and the\n"
+    "                   reflections within 50 ms) and DIR/sourceN.brir.wav (the response)\n"
+    "  --rt60 S         reverberation time; sets the walls' absorption (required with --room)\n"
+    "  --head X,Y,Z     the head's centre in the room (L/2, W/2, 1.2 m; half the\n"
+    "                   height in rooms lower than 2.4 m)\n"
+    "  --facing DEG     where the head faces, from the +x axis towards +y (0)\n"
     "source options, for the --source before them:\n"
-    "  --azimuth DEG    -180 to 180, required\n"
+    "  --azimuth DEG    -180 to 180; this or --path is required\n"
+    "  --path T:AZ,...  a moving source: azimuth AZ at scene time T s, linear between\n"
+    "                   the points, held before the first and after the last\n"
     "  --elevation DEG  (0)\n"
     "  --start S        where the recording begins in the scene (0)\n"
-    "  --gain DB        (0)\n";
+    "  --gain DB        (0)\n"
+    "  --distance M     from the head's centre, in a room (1.5)\n";
 }
 
 struct UsageError : std::runtime_error {
@@ -60,6 +78,46 @@ double number(const std::string &option, const char *text) {
   return v;
 }
 
+// "A,B,C": exactly `count` numbers separated by `separator`.
+std::vector<double> numbers(const std::string &option, const std::string &text, size_t count, char separator) {
+  std::vector<double> values;
+  size_t from = 0;
+  while (true) {
+    const size_t to = text.find(separator, from);
+    values.push_back(number(option, text.substr(from, to - from).c_str()));
+    if (to == std::string::npos) break;
+    from = to + 1;
+  }
+  if (values.size() != count)
+    throw UsageError("option " + option + " expects " + std::to_string(count) + " numbers separated by '" +
+                     separator + "', not '" + text + "'");
+  return values;
+}
+
+render::Point point(const std::string &option, const char *text) {
+  std::vector<double> v = numbers(option, text, 3, ',');
+  return {v[0], v[1], v[2]};
+}
+
+std::vector<render::PathPoint> path(const std::string &option, const std::string &text) {
+  std::vector<render::PathPoint> points;
+  size_t from = 0;
+  while (true) {
+    const size_t to = text.find(',', from);
+    std::vector<double> v = numbers(option, text.substr(from, to - from), 2, ':');
+    points.push_back({v[0], v[1]});
+    if (to == std::string::npos) break;
+    from = to + 1;
+  }
+  return points;
+}
+
+// Where the head sits unless told: the middle of the floor, at a seated
+// talker's or a robot's height.
+render::Point defaultHead(const render::Point &size) {
+  return {size.x / 2.0, size.y / 2.0, std::min(kHeadHeight, size.z / 2.0)};
+}
+
 struct Command {
   bool measure = false;
   bool noiseImage = false;
@@ -67,6 +125,9 @@ struct Command {
   render::Band band = kWholeBand;
   render::SceneLayout scene;
   std::vector<bool> hasAzimuth;
+  std::vector<bool> hasDistance;
+  std::optional<render::Point> head;
+  std::vector<std::string> roomOptions;  // given, to refuse them without --room
 };
 
 Command parse(int argc, char **argv) {
@@ -110,13 +171,35 @@ Command parse(int argc, char **argv) {
       cmd.scene.sofa = value(i);
     } else if (opt == "--noise-image") {
       cmd.noiseImage = true;
+    } else if (opt == "--no-noise") {
+      cmd.scene.noise = false;
+    } else if (opt == "--room") {
+      if (!cmd.scene.room) cmd.scene.room.emplace();
+      cmd.scene.room->size = point(opt, value(i));
+    } else if (opt == "--rt60" || opt == "--head" || opt == "--facing") {
+      if (!cmd.scene.room) cmd.scene.room.emplace();
+      cmd.roomOptions.push_back(opt);
+      if (opt == "--rt60") cmd.scene.room->rt60 = number(opt, value(i));
+      if (opt == "--head") cmd.head = point(opt, value(i));
+      if (opt == "--facing") cmd.scene.room->facing = number(opt, value(i));
     } else if (opt == "--source") {
       cmd.scene.sources.push_back({});
       cmd.scene.sources.back().file = value(i);
       cmd.hasAzimuth.push_back(false);
-    } else if (opt == "--azimuth") {
-      currentSource(opt).azimuth = number(opt, value(i));
+      cmd.hasDistance.push_back(false);
+    } else if (opt == "--azimuth" || opt == "--path") {
+      render::SourceSpec &source = currentSource(opt);
+      if (cmd.hasAzimuth.back())
+        throw UsageError("source " + std::to_string(cmd.scene.sources.size()) + " (" + source.file +
+                         ") has both --azimuth and --path, or one of them twice");
+      if (opt == "--azimuth")
+        source.azimuth = number(opt, value(i));
+      else
+        source.path = path(opt, value(i));
       cmd.hasAzimuth.back() = true;
+    } else if (opt == "--distance") {
+      currentSource(opt).distance = number(opt, value(i));
+      cmd.hasDistance.back() = true;
     } else if (opt == "--elevation") {
       currentSource(opt).elevation = number(opt, value(i));
     } else if (opt == "--start") {
@@ -132,7 +215,22 @@ Command parse(int argc, char **argv) {
   if (cmd.scene.sources.empty()) throw UsageError("no --source given");
   for (size_t i = 0; i < cmd.hasAzimuth.size(); ++i)
     if (!cmd.hasAzimuth[i])
-      throw UsageError("source " + std::to_string(i + 1) + " (" + cmd.scene.sources[i].file + ") has no --azimuth");
+      throw UsageError("source " + std::to_string(i + 1) + " (" + cmd.scene.sources[i].file +
+                       ") has no --azimuth (or --path)");
+  if (cmd.noiseImage && !cmd.scene.noise) throw UsageError("--noise-image and --no-noise exclude each other");
+  const bool hasRoomSize = cmd.scene.room && cmd.scene.room->size.x != 0.0;
+  if (!hasRoomSize) {
+    if (!cmd.roomOptions.empty()) throw UsageError("option " + cmd.roomOptions.front() + " needs --room");
+    for (size_t i = 0; i < cmd.hasDistance.size(); ++i)
+      if (cmd.hasDistance[i])
+        throw UsageError("--distance of source " + std::to_string(i + 1) +
+                         " needs --room: anechoic scenes place sources by direction only");
+    cmd.scene.room.reset();
+    return cmd;
+  }
+  if (std::find(cmd.roomOptions.begin(), cmd.roomOptions.end(), "--rt60") == cmd.roomOptions.end())
+    throw UsageError("--room needs --rt60");
+  cmd.scene.room->head = cmd.head ? *cmd.head : defaultHead(cmd.scene.room->size);
   return cmd;
 }
 
@@ -157,6 +255,13 @@ int measure(const Command &cmd) {
   return 0;
 }
 
+scenekit::Audio audioOf(const render::Channels &channels, int rate) {
+  scenekit::Audio audio;
+  audio.samplingRate = rate;
+  audio.channels = channels;
+  return audio;
+}
+
 void writeChannels(const std::string &path, const render::Channels &channels, int rate) {
   scenekit::Audio audio;
   audio.samplingRate = rate;
@@ -175,7 +280,7 @@ int renderAndWrite(const Command &cmd) {
   scenekit::Truth truth;
   truth.samplingRate = scene.samplingRate;
   truth.duration = scene.duration;
-  truth.snrDb = cmd.scene.snrDb;
+  truth.snrDb = cmd.scene.noise ? cmd.scene.snrDb : std::nan("");
   truth.seed = cmd.scene.seed;
   truth.scale = scene.scale;
   truth.hrtf = cmd.scene.sofa;
@@ -192,7 +297,35 @@ int renderAndWrite(const Command &cmd) {
     source.gainDb = layout.gainDb;
     source.active = scene.active[i];
     writeChannels(dir + source.image, scene.images[i], scene.samplingRate);
+    if (!layout.path.empty()) {
+      source.azimuth = render::azimuthAt(layout, source.start);
+      for (const render::PathPoint &p : layout.path) source.path.push_back({p.time, p.azimuth});
+      source.frame = kTruthFrame;
+      const size_t frames = static_cast<size_t>(std::ceil(scene.duration / kTruthFrame - 1e-9));
+      for (size_t f = 0; f < frames; ++f) source.azimuths.push_back(render::azimuthAt(layout, f * kTruthFrame));
+    }
+    if (scene.room) {
+      const std::string stem = "source" + std::to_string(i + 1);
+      source.distance = layout.distance;
+      source.earlyImage = stem + ".early.wav";
+      source.response = stem + ".brir.wav";
+      source.rt60Measured = scene.room->rt60[i];
+      source.directToReverberantDb = scene.room->directToReverberantDb[i];
+      writeChannels(dir + source.earlyImage, scene.room->earlyImages[i], scene.samplingRate);
+      scenekit::writeWavFloat(dir + source.response, audioOf(scene.room->responses[i], scene.samplingRate));
+      truth.room.rt60Measured += source.rt60Measured / static_cast<double>(scene.images.size());
+    }
     truth.sources.push_back(source);
+  }
+  if (scene.room) {
+    const render::RoomLayout &room = *cmd.scene.room;
+    truth.inRoom = true;
+    const double size[3] = {room.size.x, room.size.y, room.size.z}, head[3] = {room.head.x, room.head.y, room.head.z};
+    std::copy(size, size + 3, truth.room.size);
+    std::copy(head, head + 3, truth.room.head);
+    truth.room.facing = room.facing;
+    truth.room.rt60Requested = room.rt60;
+    truth.room.absorption = scene.room->absorption;
   }
   if (cmd.noiseImage) {
     truth.noiseImage = "noise.wav";
@@ -203,12 +336,23 @@ int renderAndWrite(const Command &cmd) {
   if (!json) throw std::runtime_error("cannot write " + dir + "truth.json");
 
   std::vector<scenekit::Stretch> speech = scenekit::speechStretches(truth);
-  std::printf("wrote %sscene.wav (%.2f s, %d Hz), %zu source image(s)%s and %struth.json\n", dir.c_str(),
-              scene.duration, scene.samplingRate, scene.images.size(), cmd.noiseImage ? ", noise.wav" : "",
-              dir.c_str());
-  std::printf("SNR %.2f dB over %zu active stretch(es); common scale %.4g\n",
-              render::measureSnrDb(scene.images, scene.noise, speech, scene.samplingRate), speech.size(),
-              scene.scale);
+  std::printf("wrote %sscene.wav (%.2f s, %d Hz), %zu source image(s)%s%s and %struth.json\n", dir.c_str(),
+              scene.duration, scene.samplingRate, scene.images.size(), scene.room ? " with their responses" : "",
+              cmd.noiseImage ? ", noise.wav" : "", dir.c_str());
+  if (cmd.scene.noise)
+    std::printf("SNR %.2f dB over %zu active stretch(es); common scale %.4g\n",
+                render::measureSnrDb(scene.images, scene.noise, speech, scene.samplingRate), speech.size(),
+                scene.scale);
+  else
+    std::printf("no noise; common scale %.4g\n", scene.scale);
+  if (scene.room) {
+    std::printf("room %g x %g x %g m, wall absorption %.3f: RT60 %.3g s asked, %.3g s measured (Schroeder T30)\n",
+                truth.room.size[0], truth.room.size[1], truth.room.size[2], truth.room.absorption,
+                truth.room.rt60Requested, truth.room.rt60Measured);
+    for (size_t i = 0; i < truth.sources.size(); ++i)
+      std::printf("source %zu at %g m: direct-to-reverberant ratio %.1f dB\n", i + 1, truth.sources[i].distance,
+                  truth.sources[i].directToReverberantDb);
+  }
   return 0;
 }
 

@@ -64,4 +64,21 @@ size_t writeWav16(const std::string &path, const Audio &audio) {
   return clipped;
 }
 
+void writeWavFloat(const std::string &path, const Audio &audio) {
+  SF_INFO info{};
+  info.samplerate = audio.samplingRate;
+  info.channels = static_cast<int>(audio.channels.size());
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SndfileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
+  if (!file) throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+  const size_t frames = audio.frames();
+  std::vector<float> interleaved(frames * audio.channels.size());
+  for (size_t n = 0; n < frames; ++n)
+    for (size_t c = 0; c < audio.channels.size(); ++c)
+      interleaved[n * audio.channels.size() + c] = static_cast<float>(audio.channels[c][n]);
+  if (sf_writef_float(file.get(), interleaved.data(), static_cast<sf_count_t>(frames)) !=
+      static_cast<sf_count_t>(frames))
+    throw std::runtime_error("cannot write " + path + ": " + sf_strerror(file.get()));
+}
+
 }  // namespace scenekit

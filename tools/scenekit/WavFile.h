@@ -22,6 +22,10 @@ Audio readWav(const std::string &path);
 // are clipped and counted. Returns the number of clipped samples.
 size_t writeWav16(const std::string &path, const Audio &audio);
 
+// Writes 32-bit floating point, for responses whose peaks may pass full
+// scale and whose decay should keep its low levels.
+void writeWavFloat(const std::string &path, const Audio &audio);
+
 // The 16-bit value a sample is stored as.
 short quantize16(double sample);
 
