@@ -29,7 +29,7 @@ void TalkerTracks::predict(Track &t) const {
   t.p11 = p11;
 }
 
-void TalkerTracks::correct(Track &t, const Estimate &e) const {
+void TalkerTracks::correct(Track &t, const Estimate &e, float relativePower) const {
   const float r = settings_.measurementSpread * settings_.measurementSpread;
   const float s = t.p00 + r;
   const float k0 = t.p00 / s, k1 = t.p01 / s;
@@ -41,7 +41,7 @@ void TalkerTracks::correct(Track &t, const Estimate &e) const {
   t.p01 = p01;
   t.p11 = p11;
   t.power = e.power;
-  ++t.hits;
+  t.support += relativePower;
   t.silentFrames = 0;
 }
 
@@ -67,10 +67,14 @@ void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
         }
       }
       if (!bestTrack) break;
-      correct(*bestTrack, estimates[bestEstimate]);
+      correct(*bestTrack, estimates[bestEstimate], relativePower(estimates[bestEstimate]));
       taken_[bestEstimate] = true;
     }
   }
+}
+
+float TalkerTracks::relativePower(const Estimate &e) const {
+  return strongest_ > 0.0f ? std::max(0.0f, e.power) / strongest_ : 1.0f;
 }
 
 // A second estimate near a track already followed is a ghost of the same
@@ -81,10 +85,10 @@ bool TalkerTracks::nearActiveTrack(float azimuth) const {
   return false;
 }
 
-void TalkerTracks::startTrack(const Estimate &e) {
+void TalkerTracks::startTrack(const Estimate &e, float relativePower) {
   const float spread = settings_.measurementSpread * settings_.measurementSpread;
   const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
-  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, 1, 0});
+  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, relativePower, 0});
 }
 
 // A confirmed track takes the id of the nearest resting track within reach,
@@ -106,7 +110,7 @@ void TalkerTracks::confirm(Track &t) {
 
 void TalkerTracks::retire() {
   for (Track &t : tracks_) {
-    if (t.stage == Stage::Probation && t.hits >= settings_.confirmHits) confirm(t);
+    if (t.stage == Stage::Probation && t.support >= settings_.confirmSupport) confirm(t);
     if (t.stage == Stage::Reported && t.silentFrames > settings_.holdFrames) t.stage = Stage::Resting;
   }
   tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
@@ -115,6 +119,22 @@ void TalkerTracks::retire() {
                                  return t.silentFrames >= settings_.forgetFrames;
                                }),
                 tracks_.end());
+}
+
+// Two reported tracks that meet follow one talker (split by a broad or
+// doubled peak): the older id stays.
+void TalkerTracks::mergeDuplicates() {
+  for (Track &a : tracks_)
+    for (Track &b : tracks_)
+      if (&a != &b && a.stage == Stage::Reported && b.stage == Stage::Reported && a.id < b.id &&
+          std::fabs(a.azimuth - b.azimuth) <= settings_.mergeDistance) {
+        if (b.silentFrames < a.silentFrames) {
+          a.azimuth = b.azimuth;
+          a.silentFrames = b.silentFrames;
+        }
+        b.stage = Stage::Resting;
+        b.silentFrames = settings_.forgetFrames;
+      }
 }
 
 void TalkerTracks::collectReported() {
@@ -131,9 +151,12 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
     ++t.age;
     ++t.silentFrames;
   }
+  strongest_ = 0.0f;
+  for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
   associate(estimates);
   for (size_t i = 0; i < estimates.size(); ++i)
-    if (!taken_[i] && !nearActiveTrack(estimates[i].azimuth)) startTrack(estimates[i]);
+    if (!taken_[i] && !nearActiveTrack(estimates[i].azimuth)) startTrack(estimates[i], relativePower(estimates[i]));
+  mergeDuplicates();
   retire();
   collectReported();
 }

@@ -18,7 +18,11 @@ struct TrackSettings {
   float maxRate = 60.0f;           // deg/s, the fastest a talker is followed
   float gate = 8.0f;               // deg, farthest an estimate may lie from a track's prediction
   int probationFrames = 12;        // a new track must be confirmed within this many frames
-  int confirmHits = 6;             // estimates that confirm it
+  // Support that confirms it: each estimate taken adds its power relative to
+  // the strongest estimate of its frame (1 for the frame's strongest), so
+  // that weaker secondary peaks, often reflections, need more frames.
+  float confirmSupport = 6.0f;
+  float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
   int holdFrames = 15;             // a track is reported until this many frames without an estimate
   int forgetFrames = 400;          // and forgotten after this many
   float resumeGate = 10.0f;        // deg, how near a resting track a new one takes its id
@@ -57,15 +61,17 @@ class TalkerTracks {
     float p00, p01, p11;  // covariance of (azimuth, rate)
     float power;
     int age;             // frames since birth
-    int hits;            // estimates taken
+    float support;       // sum of the relative powers of the estimates taken
     int silentFrames;    // frames since the last estimate
   };
 
   void predict(Track &t) const;
-  void correct(Track &t, const Estimate &e) const;
+  void correct(Track &t, const Estimate &e, float relativePower) const;
+  void mergeDuplicates();
   void associate(const std::vector<Estimate> &estimates);
   bool nearActiveTrack(float azimuth) const;
-  void startTrack(const Estimate &e);
+  float relativePower(const Estimate &e) const;
+  void startTrack(const Estimate &e, float relativePower);
   void confirm(Track &t);
   void retire();
   void collectReported();
@@ -74,6 +80,7 @@ class TalkerTracks {
   std::vector<Track> tracks_;
   std::vector<TrackedTalker> reported_;
   std::vector<bool> taken_;  // per estimate of the frame
+  float strongest_ = 0.0f;   // the frame's strongest estimate's power
   int nextId_ = 0;
 };
 

@@ -52,6 +52,13 @@ DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scen
   return score;
 }
 
+double azimuthAt(const scenekit::TruthSource &source, double t) {
+  if (source.azimuths.empty() || !(source.frame > 0.0)) return source.azimuth;
+  const double frame = std::floor(t / source.frame);
+  const size_t last = source.azimuths.size() - 1;
+  return source.azimuths[frame <= 0.0 ? 0 : std::min(last, static_cast<size_t>(frame))];
+}
+
 CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
                             const FrameClock &clock) {
   std::map<int, std::vector<const TrackedSource *>> byFrame;
@@ -72,15 +79,16 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
       TalkerCoverage &talker = score.talkers[s];
       ++talker.activeFrames;
       ++active;
+      const double azimuth = azimuthAt(truth[s], t);
       const TrackedSource *nearest = nullptr;
       for (size_t k = 0; k < tracks.size(); ++k) {
-        const double distance = std::fabs(tracks[k]->azimuth - truth[s].azimuth);
+        const double distance = std::fabs(tracks[k]->azimuth - azimuth);
         if (distance > kCoverageTolerance) continue;
         explained[k] = true;
-        if (!nearest || distance < std::fabs(nearest->azimuth - truth[s].azimuth)) nearest = tracks[k];
+        if (!nearest || distance < std::fabs(nearest->azimuth - azimuth)) nearest = tracks[k];
       }
       if (!nearest) continue;
-      const double error = std::fabs(nearest->azimuth - truth[s].azimuth);
+      const double error = std::fabs(nearest->azimuth - azimuth);
       ++talker.coveredFrames;
       talker.meanError += error;
       ++covered;

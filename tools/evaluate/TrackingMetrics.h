@@ -32,7 +32,8 @@ struct DirectionScore {
 DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scenekit::TruthSource &truth,
                               const FrameClock &clock);
 
-// Coverage of the talkers by tracks, frame by frame, with a 10-degree
+// Coverage of the talkers by tracks, frame by frame (a moving talker where
+// its path has it), with a 10-degree
 // tolerance: a talker's active frame is covered when some track lies within
 // 10 degrees of it; a track's frame is false when it lies farther than 10
 // degrees from every talker active in that frame (or no talker is active).
@@ -52,6 +53,9 @@ struct CoverageScore {
   int trackFrames = 0;     // rows of the table
   double falseShare = 0.0; // share of the rows that are false
 };
+
+// The truth azimuth of a source at time t (s): its path's for a moving one.
+double azimuthAt(const scenekit::TruthSource &source, double t);
 
 CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
                             const FrameClock &clock);
