@@ -81,6 +81,8 @@ class NodeException : public BaseException {
   const std::string &nodeType() const { return nodeType_; }
   int frame() const { return frame_; }
   BaseException *cause() const { return cause_; }
+  // The cause's text when it was no framework error (a std::exception).
+  const std::string &causeText() const { return causeText_; }
 
  private:
   std::string nodeName_;

@@ -19,18 +19,6 @@ bool profiling = false;
 double nestedSeconds = 0.0;
 }  // namespace
 
-const char *valueTypeName(ValueType type) {
-  switch (type) {
-    case ValueType::Int:
-      return "int";
-    case ValueType::Float:
-      return "float";
-    case ValueType::String:
-      return "string";
-  }
-  return "?";
-}
-
 Node::Node(std::string nodeName, const ParameterSet &params)
     : parameters(params), name_(std::move(nodeName)) {}
 

@@ -13,6 +13,11 @@ struct RunOptions {
   std::string snapshotDirectory;
   // True while the host paces a file run at the speed of its audio.
   bool realtime = false;
+  // No messages but errors and warnings.
+  bool quiet = false;
+  // Where the sinks put files named by a relative path; empty for the
+  // current folder.
+  std::string outputDirectory;
 };
 
 RunOptions &runOptions();

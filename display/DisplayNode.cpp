@@ -186,15 +186,34 @@ bool openDisplay() {
   return opened;
 }
 
-std::vector<KOLV::ParameterInfo> displayParameters() {
-  return {
-      {"VISUALIZATION_TIME_LENGTH", KOLV::ValueType::Float, "s",
-       "seconds of signal shown across the plot width (at least 40 frames)"},
-      {"WINDOW_NAME", KOLV::ValueType::String, "", "title of the window"},
-      {"ADVANCE", KOLV::ValueType::Int, "samples", "frame shift"},
-      {"SAMPLING_RATE", KOLV::ValueType::Int, "Hz", "sampling rate of the signal"},
-  };
+namespace {
+
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const KOLV::ParameterInfo &timeLength =
+      add(KOLV::floatParameter("VISUALIZATION_TIME_LENGTH", "s",
+                               "seconds of signal shown across the plot width (at least 40 frames)")
+              .above(0.0));
+  const KOLV::ParameterInfo &windowName =
+      add(KOLV::stringParameter("WINDOW_NAME", "", "title of the window"));
+  const KOLV::ParameterInfo &advance =
+      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::Advance));
+  const KOLV::ParameterInfo &samplingRate =
+      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate of the signal")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::SamplingRate));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
 }
+
+}  // namespace
+
+std::vector<KOLV::ParameterInfo> displayParameters() { return declared().entries(); }
 
 // ---------------------------------------------------------------- node
 
@@ -208,10 +227,11 @@ DisplayNode::DisplayNode(const std::string &typeName, std::string nodeName,
   for (const PortSpec &port : ports) inputIds_.push_back(addInput(port.input));
   for (const PortSpec &port : ports) outputIds_.push_back(addOutput(port.output));
 
-  timeLength_ = KOLV::dereference_cast<float>(parameters.get("VISUALIZATION_TIME_LENGTH"));
-  windowName_ = KOLV::dereference_cast<KOLV::String>(parameters.get("WINDOW_NAME"));
-  advance_ = KOLV::dereference_cast<int>(parameters.get("ADVANCE"));
-  samplingRate_ = KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"));
+  const Parameters &p = declared();
+  timeLength_ = p.timeLength.readFloat(parameters);
+  windowName_ = p.windowName.readString(parameters);
+  advance_ = p.advance.readInt(parameters);
+  samplingRate_ = p.samplingRate.readInt(parameters);
 
   TimeAxis axis = makeTimeAxis(label(), timeLength_, advance_, samplingRate_);
   record_->first_frame = 0;

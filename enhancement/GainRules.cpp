@@ -111,10 +111,10 @@ void ruleOverRow(Rule rule, const RowGains &row) {
 }  // namespace
 
 GainRule gainRuleNamed(const std::string &name) {
-  if (name == "SPECTRAL_SUBTRACTION") return GainRule::SpectralSubtraction;
-  if (name == "WIENER_FILTERING") return GainRule::WienerFiltering;
-  if (name == "TWO_STEP_WIENER_FILTERING") return GainRule::TwoStepWienerFiltering;
-  if (name == "MINIMUM_MEAN_SQUARE_ERROR") return GainRule::MinimumMeanSquareError;
+  if (name == kSpectralSubtractionName) return GainRule::SpectralSubtraction;
+  if (name == kWienerFilteringName) return GainRule::WienerFiltering;
+  if (name == kTwoStepWienerFilteringName) return GainRule::TwoStepWienerFiltering;
+  if (name == kMinimumMeanSquareErrorName) return GainRule::MinimumMeanSquareError;
   return GainRule::None;
 }
 

@@ -33,6 +33,12 @@ enum class GainRule {
   None,  // an unrecognised method name: every bin is silenced
 };
 
+// The names of the rules, as NOISE_REDUCTION_METHOD gives them.
+constexpr const char *kSpectralSubtractionName = "SPECTRAL_SUBTRACTION";
+constexpr const char *kWienerFilteringName = "WIENER_FILTERING";
+constexpr const char *kTwoStepWienerFilteringName = "TWO_STEP_WIENER_FILTERING";
+constexpr const char *kMinimumMeanSquareErrorName = "MINIMUM_MEAN_SQUARE_ERROR";
+
 // The rule a NOISE_REDUCTION_METHOD value names (exact, case-sensitive);
 // GainRule::None for any other text.
 GainRule gainRuleNamed(const std::string &name);

@@ -11,31 +11,57 @@ namespace {
 using Spectrum = KOLV::Matrix<std::complex<float>>;
 
 const char kRegenerationOn[] = "USE";
+const char kRegenerationOff[] = "NO";
 
 std::string sizeText(int rows, int cols) {
   return std::to_string(rows) + " x " + std::to_string(cols);
 }
 
+
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const KOLV::ParameterInfo &method =
+      add(KOLV::stringParameter("NOISE_REDUCTION_METHOD", "",
+                                "gain rule (any other value silences the output)")
+              .knownValues({enhancement::kSpectralSubtractionName,
+                            enhancement::kWienerFilteringName,
+                            enhancement::kTwoStepWienerFilteringName,
+                            enhancement::kMinimumMeanSquareErrorName}));
+  const KOLV::ParameterInfo &regeneration =
+      add(KOLV::stringParameter("HARMONIC_REGENERATION", "",
+                                "USE to regenerate the harmonics of voiced speech after the gain "
+                                "rule; NO (or any other value) switches it off")
+              .knownValues({kRegenerationOn, kRegenerationOff}));
+  const KOLV::ParameterInfo &noisePeriod =
+      add(KOLV::floatParameter("NOISE_PERIOD", "s",
+                               "length of the noise-only lead-in over which the noise is learnt")
+              .atLeast(0.0)
+              .learnsAtStart());
+  const KOLV::ParameterInfo &advance =
+      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::Advance));
+  const KOLV::ParameterInfo &samplingRate =
+      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::SamplingRate));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
 }  // namespace
 
 const KOLV::NodeDescription &SpeechEnhancement::description() {
-  using KOLV::ValueType;
   static const KOLV::NodeDescription d{
       "Removes stationary background noise from a spectrum, learnt over the first frames",
       {{"NOISY_SPEECH_SPECTRUM", "Matrix<complex<float>>",
         "noisy spectrum: one row per channel, bins 0 .. N/2 of an N-point transform"}},
       {{"SPEECH_EHANCED_SPECTRUM", "Matrix<complex<float>>",
         "enhanced spectrum of the same size; all zero during the noise period"}},
-      {{"NOISE_REDUCTION_METHOD", ValueType::String, "",
-        "gain rule: SPECTRAL_SUBTRACTION, WIENER_FILTERING, TWO_STEP_WIENER_FILTERING or "
-        "MINIMUM_MEAN_SQUARE_ERROR (any other value silences the output)"},
-       {"HARMONIC_REGENERATION", ValueType::String, "",
-        "USE to regenerate the harmonics of voiced speech after the gain rule; anything else "
-        "switches it off"},
-       {"NOISE_PERIOD", ValueType::Float, "s",
-        "length of the noise-only lead-in over which the noise is learnt"},
-       {"ADVANCE", ValueType::Int, "samples", "frame shift"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"}}};
+      declared().entries()};
   return d;
 }
 
@@ -43,13 +69,11 @@ SpeechEnhancement::SpeechEnhancement(std::string nodeName, KOLV::ParameterSet pa
     : BufferedNode(nodeName, params),
       inputID(addInput("NOISY_SPEECH_SPECTRUM")),
       outputID(addOutput("SPEECH_EHANCED_SPECTRUM")),
-      noiseReductionMethod(
-          KOLV::dereference_cast<KOLV::String>(parameters.get("NOISE_REDUCTION_METHOD"))),
-      harmonicRegeneration(
-          KOLV::dereference_cast<KOLV::String>(parameters.get("HARMONIC_REGENERATION"))),
-      noisePeriod(KOLV::dereference_cast<float>(parameters.get("NOISE_PERIOD"))),
-      advance(KOLV::dereference_cast<int>(parameters.get("ADVANCE"))),
-      samplingRate(KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"))),
+      noiseReductionMethod(declared().method.readString(parameters)),
+      harmonicRegeneration(declared().regeneration.readString(parameters)),
+      noisePeriod(declared().noisePeriod.readFloat(parameters)),
+      advance(declared().advance.readInt(parameters)),
+      samplingRate(declared().samplingRate.readInt(parameters)),
       noiseFrames(enhancement::noiseLearningFrames(noisePeriod, advance, samplingRate)),
       enhancer(enhancement::gainRuleNamed(noiseReductionMethod),
                harmonicRegeneration == kRegenerationOn, noiseFrames) {

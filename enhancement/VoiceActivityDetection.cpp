@@ -31,22 +31,43 @@ std::string speechBandText() {
          std::to_string(enhancement::SpeechBand::kHighHz) + " Hz";
 }
 
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const KOLV::ParameterInfo &advance =
+      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::Advance));
+  const KOLV::ParameterInfo &samplingRate =
+      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::SamplingRate));
+  const KOLV::ParameterInfo &noiseDuration =
+      add(KOLV::floatParameter(
+              "VAD_NOISE_DURATION", "s",
+              "length of the noise-only lead-in over which the noise statistics are learnt")
+              .atLeast(0.0)
+              .learnsAtStart());
+  const KOLV::ParameterInfo &threshold =
+      add(KOLV::floatParameter(
+          "VAD_THRESHOLD", "",
+          "a frame is speech when its mean log-likelihood statistic exceeds this (e.g. 2.0)"));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
 }  // namespace
 
 const KOLV::NodeDescription &VoiceActivityDetection::description() {
-  using KOLV::ValueType;
   static const KOLV::NodeDescription d{
       "Decides per frame whether speech is present, from the 300-3400 Hz band of two channels",
       {{"AUDIO_SPECTRUM", "Matrix<complex<float>>",
-        "spectrum with at least two rows (rows 0 and 1 are used), bins 0 .. N/2"}},
+        "spectrum with at least two rows (rows 0 and 1 are used), bins 0 .. N/2", 2}},
       {{"VAD_DECISION", "Vector<ObjectRef>",
         "empty when the frame is not speech; one Source (id 777) when it is"}},
-      {{"ADVANCE", ValueType::Int, "samples", "frame shift"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"},
-       {"VAD_NOISE_DURATION", ValueType::Float, "s",
-        "length of the noise-only lead-in over which the noise statistics are learnt"},
-       {"VAD_THRESHOLD", ValueType::Float, "",
-        "a frame is speech when its mean log-likelihood statistic exceeds this (e.g. 2.0)"}}};
+      declared().entries()};
   return d;
 }
 
@@ -54,11 +75,11 @@ VoiceActivityDetection::VoiceActivityDetection(std::string nodeName, KOLV::Param
     : BufferedNode(nodeName, params),
       inputID(addInput("AUDIO_SPECTRUM")),
       outputID(addOutput("VAD_DECISION")),
-      advance(KOLV::dereference_cast<int>(parameters.get("ADVANCE"))),
-      samplingRate(KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"))),
-      noiseDuration(KOLV::dereference_cast<float>(parameters.get("VAD_NOISE_DURATION"))),
+      advance(declared().advance.readInt(parameters)),
+      samplingRate(declared().samplingRate.readInt(parameters)),
+      noiseDuration(declared().noiseDuration.readFloat(parameters)),
       noiseFrames(enhancement::noiseLearningFrames(noiseDuration, advance, samplingRate)),
-      threshold(KOLV::dereference_cast<float>(parameters.get("VAD_THRESHOLD"))),
+      threshold(declared().threshold.readFloat(parameters)),
       detector(noiseFrames, threshold) {
   processInOrder = true;
   if (noiseFrames == 1)

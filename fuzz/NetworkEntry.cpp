@@ -47,13 +47,13 @@ class WithoutFiles : public BufferedNode {
   void readParameter(const ParameterInfo &p) {
     switch (p.type) {
       case ValueType::Int:
-        dereference_cast<int>(parameters.get(p.name));
+        p.readInt(parameters);
         break;
       case ValueType::Float:
-        dereference_cast<float>(parameters.get(p.name));
+        p.readFloat(parameters);
         break;
       case ValueType::String:
-        dereference_cast<String>(parameters.get(p.name));
+        p.readString(parameters);
         break;
     }
   }

@@ -13,7 +13,9 @@
 #include <set>
 #include <sstream>
 
+#include "ErrorText.h"
 #include "GenericType.h"
+#include "nodes/WaveSource.h"
 
 namespace KOLV::host {
 
@@ -394,13 +396,16 @@ void Network::build(const std::vector<ParameterOverride> &overrides) {
   // Every node is checked before any is built: building may open files or
   // start reading standard input.
   for (Entry &entry : entries_) check(entry);
+  applyStreams();
+  for (Entry &entry : entries_) checkComplete(entry);
   for (Entry &entry : entries_) construct(entry);
   for (size_t i = 0; i < entries_.size(); ++i) connect(entries_[i], bindings_[i]);
   checkAcyclic();
   planBuffers(nodes());
+  checkRecordings();
 }
 
-void Network::check(const Entry &entry) const {
+void Network::check(const Entry &entry) {
   _NodeFactory *factory = Node::getFactoryNamed(entry.type);
   if (!factory) {
     std::vector<std::string> known;
@@ -409,26 +414,169 @@ void Network::check(const Entry &entry) const {
     throw NetworkError(where(entry.line, entry) +
                        ": unknown node type (known types: " + quoteList(known) + ")");
   }
-  if (const NodeDescription *description = factory->description()) {
-    std::set<std::string> given;
-    for (const std::string &name : entry.params.names()) given.insert(name);
-    for (const std::string &name : given) {
-      auto info = std::find_if(description->parameters.begin(), description->parameters.end(),
-                               [&](const ParameterInfo &p) { return p.name == name; });
-      if (info == description->parameters.end())
-        throw NetworkError(where(entry.line, entry) + ": takes no parameter " + name +
-                           " (it takes " + parameterList(*description) + ")");
-      ObjectRef value = entry.params.get(name);
-      if (valueTypeOf(value) != info->type)
-        throw NetworkError(where(entry.line, entry) + ": parameter " + name + ": " +
-                           castErrorText(value, info->type) + " (" + castHint(info->type) + ")");
-    }
-    for (const ParameterInfo &p : description->parameters)
-      if (!given.count(p.name))
-        throw NetworkError(where(entry.line, entry) + ": parameter " + p.name + " (" +
-                           valueTypeName(p.type) + ") is not given (it takes " +
-                           parameterList(*description) + ")");
+  const NodeDescription *description = factory->description();
+  if (!description) return;
+  for (const std::string &name : entry.params.names()) {
+    const ParameterInfo *info = description->parameter(name);
+    if (!info)
+      throw NetworkError(where(entry.line, entry) + ": takes no parameter " + name +
+                         " (it takes " + parameterList(*description) + ")");
+    ObjectRef value = entry.params.get(name);
+    if (valueTypeOf(value) != info->type)
+      throw NetworkError(where(entry.line, entry) + ": parameter " + name + ": " +
+                         castErrorText(value, info->type) + " (" + castHint(info->type) + ")");
+    const std::string refusal = info->refusal(value);
+    if (!refusal.empty()) throw NetworkError(where(entry.line, entry) + ": " + refusal);
+    const std::string warning = info->warning(value);
+    if (!warning.empty())
+      warnings_.push_back(where(entry.line, entry) + ": " + warning + "; the node treats it as " +
+                          "none of them");
   }
+}
+
+void Network::checkComplete(const Entry &entry) const {
+  const NodeDescription *description = Node::getFactoryNamed(entry.type)->description();
+  if (!description) return;
+  for (const ParameterInfo &p : description->parameters)
+    if (!p.hasDefault && !entry.params.exist(p.name))
+      throw NetworkError(where(entry.line, entry) + ": parameter " + p.name + " (" +
+                         valueTypeName(p.type) + ") is not given" +
+                         (p.stream != StreamProperty::None && !p.streamOrigin
+                              ? std::string(", and no audio stream reaches the node to take it from")
+                              : std::string()) +
+                         " (it takes " + parameterList(*description) + ")");
+}
+
+namespace {
+
+// The field of `stream` that holds `property`; null for none.
+int *streamField(Network::Stream &stream, StreamProperty property) {
+  switch (property) {
+    case StreamProperty::SamplingRate:
+      return &stream.samplingRate;
+    case StreamProperty::Advance:
+      return &stream.advance;
+    case StreamProperty::Length:
+      return &stream.length;
+    case StreamProperty::None:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// The stream leaving node `index`: the one its source states, passed on by
+// every node between, in the form each node's description gives it.
+Network::Stream Network::streamOut(size_t index, std::vector<int> &state,
+                                   std::vector<Stream> &streams) {
+  if (state[index] == 2 || state[index] == 1) return streams[index];  // done, or a cycle
+  state[index] = 1;
+  Entry &entry = entries_[index];
+  const NodeDescription *description = Node::getFactoryNamed(entry.type)->description();
+  Stream in;
+  for (const Binding &b : bindings_[index]) {
+    std::string producer, port;
+    if (!splitAtLastDot(b.target, producer, port)) continue;
+    for (size_t p = 0; p < entries_.size(); ++p)
+      if (entries_[p].name == producer) {
+        Stream s = streamOut(p, state, streams);
+        if (in.origin.empty() && !s.origin.empty()) in = s;
+      }
+  }
+  Stream out = in;
+  if (description) {
+    for (const ParameterInfo &p : description->parameters) {
+      if (p.stream == StreamProperty::None || p.type != ValueType::Int) continue;
+      int *own = streamField(out, p.stream);
+      int *reaching = streamField(in, p.stream);
+      if (p.streamOrigin) {
+        *own = p.readInt(entry.params);
+        out.origin = entry.name;
+        continue;
+      }
+      if (in.origin.empty() || *reaching == 0) continue;
+      if (!entry.params.exist(p.name)) {
+        entry.params.add(p.name, ObjectRef(new GenericType<int>(*reaching)));
+        continue;
+      }
+      const int given = dereference_cast<int>(entry.params.get(p.name));
+      if (given != *reaching)
+        throw NetworkError(where(entry.line, entry) + ": parameter " + p.name + " is " +
+                           std::to_string(given) + (p.unit.empty() ? "" : " " + p.unit) +
+                           ", but the stream that reaches it from node '" + in.origin +
+                           "' has a " + streamPropertyName(p.stream) + " of " +
+                           std::to_string(*reaching) + (p.unit.empty() ? "" : " " + p.unit) +
+                           " (leave " + p.name + " out to take the stream's)");
+    }
+    if (description->outputFramesOfAdvance) out.length = out.advance;
+  }
+  streams[index] = out;
+  state[index] = 2;
+  return out;
+}
+
+void Network::applyStreams() {
+  std::vector<int> state(entries_.size(), 0);
+  std::vector<Stream> streams(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) streamOut(i, state, streams);
+}
+
+void Network::checkRecordings() {
+  // Channels leaving each node, 0 where no recording states them; the
+  // recording that states them.
+  std::map<const Node *, std::pair<int, const WaveSource *>> channels;
+  std::function<std::pair<int, const WaveSource *>(const Entry &)> out =
+      [&](const Entry &entry) -> std::pair<int, const WaveSource *> {
+    auto known = channels.find(entry.node.get());
+    if (known != channels.end()) return known->second;
+    std::pair<int, const WaveSource *> result{0, nullptr};
+    if (auto *source = dynamic_cast<const WaveSource *>(entry.node.get())) {
+      result = {source->channels(), source};
+    } else {
+      const NodeDescription *description = Node::getFactoryNamed(entry.type)->description();
+      for (int i = 0; i < entry.node->numInputs() && !result.second; ++i)
+        result = out(*entryOf(entry.node->inputNode(i)));
+      if (description && description->singleChannelOutput && result.second) result.first = 1;
+    }
+    channels[entry.node.get()] = result;
+    return result;
+  };
+  for (const Entry &entry : entries_) {
+    const NodeDescription *description = Node::getFactoryNamed(entry.type)->description();
+    if (!description) continue;
+    for (const PortInfo &port : description->inputs) {
+      const int input = entry.node->findInput(port.name);
+      if (port.minChannels == 0 || input < 0) continue;
+      const auto [count, source] = out(*entryOf(entry.node->inputNode(input)));
+      if (source && count < port.minChannels)
+        throw NetworkError(where(entry.line, entry) + ": input " + port.name + " needs at least " +
+                           std::to_string(port.minChannels) + " channels, but " +
+                           source->inputName() + " (node '" + source->getName() + "') has " +
+                           std::to_string(count));
+    }
+    for (const ParameterInfo &p : description->parameters) {
+      if (!p.learningPeriod || !entry.params.exist(p.name) || entry.node->numInputs() == 0)
+        continue;
+      const auto [count, source] = out(entry);
+      const double seconds = source ? source->durationSeconds() : -1.0;
+      const float period = dereference_cast<float>(entry.params.get(p.name));
+      if (seconds >= 0.0 && seconds < period) {
+        std::ostringstream text;
+        text << where(entry.line, entry) << ": " << source->inputName() << " lasts " << seconds
+             << " s, less than its " << p.name << " of " << period
+             << " s: the node learns its noise from the whole recording and decides nothing "
+                "after it";
+        warnings_.push_back(text.str());
+      }
+    }
+  }
+}
+
+const Network::Entry *Network::entryOf(const Node *node) const {
+  for (const Entry &entry : entries_)
+    if (entry.node.get() == node) return &entry;
+  throw std::logic_error("Network: a node outside the network");
 }
 
 void Network::construct(Entry &entry) {
@@ -437,7 +585,7 @@ void Network::construct(Entry &entry) {
   try {
     made = factory->Create(entry.name, entry.params);
   } catch (BaseException *e) {
-    std::string text = e->text();
+    std::string text = withoutNodePrefix(userText(e), entry.name);
     delete e;
     throw NetworkError(where(entry.line, entry) + ": " + text);
   } catch (std::exception &e) {

@@ -55,6 +55,14 @@ std::vector<FrameRange> planBuffers(const std::vector<BufferedNode *> &nodes);
 
 class Network {
  public:
+  // The stream that reaches a node: what its source states.
+  struct Stream {
+    int samplingRate = 0;  // 0: not known
+    int advance = 0;
+    int length = 0;
+    std::string origin;  // the node that states it
+  };
+
   struct Entry {
     std::string name;
     std::string type;
@@ -75,6 +83,9 @@ class Network {
                                         const std::vector<ParameterOverride> &overrides = {});
 
   const std::string &file() const { return file_; }
+  // What the user should know about the network as built (a value a node
+  // will treat as "none", a recording shorter than a learning period).
+  const std::vector<std::string> &warnings() const { return warnings_; }
   // In the order of the file.
   const std::vector<Entry> &entries() const { return entries_; }
   std::vector<BufferedNode *> nodes() const;
@@ -93,7 +104,18 @@ class Network {
   // Reads the file, or `text` when it is given.
   void readFile(const std::string *text = nullptr);
   void build(const std::vector<ParameterOverride> &overrides);
-  void check(const Entry &entry) const;
+  // The parameters given: names, types and accepted values.
+  void check(const Entry &entry);
+  // Fills the stream-bound parameters a node leaves out from the stream that
+  // reaches it and refuses those that disagree with it.
+  void applyStreams();
+  Stream streamOut(size_t index, std::vector<int> &state, std::vector<Stream> &streams);
+  // Every parameter without a default is given.
+  void checkComplete(const Entry &entry) const;
+  // Each input gets at least the channels it needs; recordings last at least
+  // the nodes' learning periods.
+  void checkRecordings();
+  const Entry *entryOf(const Node *node) const;
   void construct(Entry &entry);
   void connect(Entry &entry, const std::vector<Binding> &bindings);
   void checkPortTypes(const Entry &consumer, const Binding &binding, const Entry &producer,
@@ -105,6 +127,7 @@ class Network {
   std::string file_;
   std::vector<Entry> entries_;
   std::vector<std::vector<Binding>> bindings_;  // per entry
+  std::vector<std::string> warnings_;
 };
 
 }  // namespace KOLV::host

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ErrorText.h"
 #include "nodes/WaveSource.h"
 
 namespace KOLV::host {
@@ -23,7 +24,7 @@ double secondsSince(Clock::time_point start) {
 }
 
 std::string takeText(BaseException *e) {
-  std::string text = e->text();
+  std::string text = userText(e);
   delete e;
   return text;
 }
@@ -84,7 +85,8 @@ bool Runner::initializeAll() {
     try {
       entry.node->initialize();
     } catch (BaseException *e) {
-      fail("node '" + entry.name + "' (" + entry.type + ") failed to initialize: " + takeText(e));
+      fail("node '" + entry.name + "' (" + entry.type +
+           ") failed to initialize: " + withoutNodePrefix(takeText(e), entry.name));
       return false;
     } catch (std::exception &e) {
       fail("node '" + entry.name + "' (" + entry.type + ") failed to initialize: " + e.what());
@@ -184,7 +186,8 @@ bool Runner::finishAll() {
     try {
       entry.node->finish();
     } catch (BaseException *e) {
-      fail("node '" + entry.name + "' (" + entry.type + ") failed to finish: " + takeText(e));
+      fail("node '" + entry.name + "' (" + entry.type +
+           ") failed to finish: " + withoutNodePrefix(takeText(e), entry.name));
       ok = false;
     } catch (std::exception &e) {
       fail("node '" + entry.name + "' (" + entry.type + ") failed to finish: " + e.what());

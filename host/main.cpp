@@ -20,7 +20,11 @@
 #include "RunOptions.h"
 #include "Runner.h"
 #include "ToolboxLoader.h"
+#include "DataFiles.h"
+#include "ErrorText.h"
+#include "nodes/AudioInput.h"
 #include "nodes/FrameworkNodes.h"
+#include "nodes/OutputPath.h"
 
 namespace fs = std::filesystem;
 using namespace KOLV;
@@ -29,17 +33,14 @@ using namespace KOLV::host;
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr const char *kDefaultNetwork = "networks/default.yaml";
-constexpr const char *kDemoRecording = "data/demo/scene.wav";
 constexpr const char *kDemoSourceNode = "source";
-constexpr const char *kDemoTruth = "data/demo/truth.json";
 constexpr const char *kDemoOutputFolder = "kolv-out";
 // Blanks between the columns of `kolv nodes TYPE`.
 constexpr size_t kColumnGap = 2;
 
 const char *const kUsage =
-    "usage: kolv run [NETWORK] [--set NODE.PARAM=VALUE]... [--frames N] [--snapshots DIR]\n"
-    "                [--quiet] [--realtime] [--profile]\n"
+    "usage: kolv run [NETWORK] [--set NODE.PARAM=VALUE]... [--frames N] [--out DIR]\n"
+    "                [--snapshots DIR] [--quiet] [--realtime] [--profile]\n"
     "       kolv nodes [TYPE]\n"
     "       kolv --help | --version\n"
     "\n"
@@ -49,6 +50,7 @@ const char *const kUsage =
     "  --set N.P=V        set parameter P of node N (V typed as in the file: 160 is an\n"
     "                     int, 1.0 a float, anything else or anything quoted a string)\n"
     "  --frames N         stop after N frames\n"
+    "  --out DIR          write the files the network names by relative paths under DIR\n"
     "  --snapshots DIR    display nodes save their last picture as DIR/NODE.png\n"
     "  --quiet            no progress line or messages, only errors\n"
     "  --realtime         run at the speed of the audio\n"
@@ -67,33 +69,8 @@ struct RunCommand {
   std::vector<std::string> overrides;
   RunSettings settings;
   std::string snapshots;
+  std::string outputFolder;
 };
-
-// The installed folders under the prefix kolv runs from (wherever the
-// installed tree was moved), then under the prefix it was built for.
-std::vector<fs::path> installedFolders(const char *relative) {
-  return {fs::path(ToolboxLoader::executableFolder()) / ".." / relative,
-          fs::path(KOLV_INSTALL_PREFIX) / relative};
-}
-
-// The folders holding networks/ and data/: the source tree of this build,
-// then the installed share folders.
-std::vector<fs::path> dataFolders() {
-  std::vector<fs::path> folders{fs::path(KOLV_SOURCE_DIR)};
-  for (const fs::path &folder : installedFolders("share/kolv")) folders.push_back(folder);
-  return folders;
-}
-
-fs::path findDataFile(const std::string &relative) {
-  for (const fs::path &folder : dataFolders()) {
-    std::error_code error;
-    if (fs::exists(folder / relative, error)) return fs::absolute(folder / relative);
-  }
-  std::string looked;
-  for (const fs::path &folder : dataFolders())
-    looked += (looked.empty() ? "" : ", ") + folder.lexically_normal().string();
-  throw NetworkError("cannot find " + relative + " (looked in " + looked + ")");
-}
 
 long long parseFrameCount(const std::string &text) {
   try {
@@ -119,6 +96,8 @@ RunCommand parseRun(const std::vector<std::string> &args) {
       command.settings.maxFrames = parseFrameCount(value());
     } else if (arg == "--snapshots") {
       command.snapshots = value();
+    } else if (arg == "--out") {
+      command.outputFolder = value();
     } else if (arg == "--quiet") {
       command.settings.quiet = true;
     } else if (arg == "--realtime") {
@@ -142,18 +121,22 @@ void reportOutputs(const Network &network) {
   for (const Network::Entry &entry : network.entries()) {
     if (entry.node->numOutputs() != 0 || !entry.params.exist("FILE")) continue;
     std::cout << "kolv: " << entry.name << " (" << entry.type << ") wrote "
-              << std::string(dereference_cast<String>(entry.params.get("FILE"))) << '\n';
+              << outputPath(dereference_cast<String>(entry.params.get("FILE"))) << '\n';
   }
 }
 
-void stopRun(int signal) { Runner::requestStop(signal); }
+void stopRun(int signal) {
+  Runner::requestStop(signal);
+  AudioInput::interruptReads();
+}
 
 // The first interrupt stops the run cleanly (sinks finish their files); a
-// second one ends the process at once.
+// second one ends the process at once. Reads waiting on a stalled stream are
+// interrupted, not restarted, so the first one always takes effect.
 void stopCleanlyOnSignals() {
   struct sigaction action {};
   action.sa_handler = stopRun;
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
@@ -171,11 +154,14 @@ int runNetwork(const std::vector<std::string> &args) {
         std::any_of(overrides.begin(), overrides.end(), [](const ParameterOverride &o) {
           return o.node == kDemoSourceNode && o.parameter == "FILE";
         });
-    if (!ownRecording) {
-      std::string recording = findDataFile(kDemoRecording).string();
-      overrides.push_back({kDemoSourceNode, "FILE", ObjectRef(new String(recording)),
-                           std::string(kDemoSourceNode) + ".FILE=" + recording});
-    }
+  }
+  if (!command.outputFolder.empty()) {
+    std::error_code error;
+    fs::create_directories(command.outputFolder, error);
+    if (error)
+      throw UsageError{"cannot create the output folder " + command.outputFolder + ": " +
+                       error.message()};
+    runOptions().outputDirectory = command.outputFolder;
   }
   if (!command.snapshots.empty()) {
     std::error_code error;
@@ -187,7 +173,11 @@ int runNetwork(const std::vector<std::string> &args) {
   }
   // Nodes may consult the run options when they are built.
   runOptions().realtime = command.settings.realtime;
+  runOptions().quiet = command.settings.quiet;
   std::unique_ptr<Network> network = Network::load(command.network, overrides);
+  // Shown even when quiet: each is a result the user would not expect.
+  for (const std::string &warning : network->warnings())
+    std::cerr << "kolv: warning: " << warning << '\n';
   Runner runner(*network, command.settings, std::cerr);
   stopCleanlyOnSignals();
   int status = runner.run();
@@ -195,7 +185,7 @@ int runNetwork(const std::vector<std::string> &args) {
     std::cerr << "kolv: " << runner.framesRun() << " frames\n";
     if (demo) {
       reportOutputs(*network);
-      printDemoSummary(std::cout, kDemoOutputFolder, ownRecording ? "" : findDataFile(kDemoTruth),
+      printDemoSummary(std::cout, outputPath(kDemoOutputFolder), ownRecording ? "" : findDataFile(kDemoTruth),
                        static_cast<int>(runner.framesRun()), runner.secondsRun());
     }
   }
@@ -229,17 +219,31 @@ void printPorts(const char *title, const std::vector<PortInfo> &ports) {
 
 std::string unitText(const ParameterInfo &p) { return p.unit.empty() ? "-" : p.unit; }
 
+// What a parameter is when a network leaves it out.
+std::string defaultText(const ParameterInfo &p) {
+  const bool fromStream = p.stream != StreamProperty::None && !p.streamOrigin;
+  if (fromStream) return "the stream's";
+  return p.hasDefault ? p.defaultText() : "(required)";
+}
+
 void printParameters(const std::vector<ParameterInfo> &parameters) {
-  std::cout << "parameters:\n";
+  std::cout << "parameters (name, type, unit, default, meaning):\n";
   if (parameters.empty()) std::cout << "  (none)\n";
   int nameWidth = columnWidth(parameters, [](const ParameterInfo &p) { return p.name; });
   int typeWidth =
       columnWidth(parameters, [](const ParameterInfo &p) { return valueTypeName(p.type); });
   int unitWidth = columnWidth(parameters, unitText);
-  for (const ParameterInfo &p : parameters)
+  int defaultWidth = columnWidth(parameters, defaultText);
+  const std::string indent(2 + nameWidth, ' ');
+  for (const ParameterInfo &p : parameters) {
     std::cout << "  " << std::left << std::setw(nameWidth) << p.name << std::setw(typeWidth)
-              << valueTypeName(p.type) << std::setw(unitWidth) << unitText(p) << p.meaning
-              << '\n';
+              << valueTypeName(p.type) << std::setw(unitWidth) << unitText(p)
+              << std::setw(defaultWidth) << defaultText(p) << p.meaning << '\n';
+    const std::string accepted = p.acceptedText();
+    if (!accepted.empty())
+      std::cout << indent << "accepted: " << accepted
+                << (p.choicesStrict ? "" : " (others are warned of)") << '\n';
+  }
 }
 
 int listNodes(const std::vector<std::string> &args) {
@@ -314,7 +318,7 @@ int main(int argc, char **argv) {
   } catch (NetworkError &e) {
     std::cerr << "kolv: " << e.what() << '\n';
   } catch (BaseException *e) {
-    std::cerr << "kolv: " << e->text() << '\n';
+    std::cerr << "kolv: " << userText(e) << '\n';
     delete e;
   } catch (std::exception &e) {
     std::cerr << "kolv: " << e.what() << '\n';

@@ -39,27 +39,60 @@ std::string describe(const std::string &nodeName) {
 
 }  // namespace
 
+namespace {
+
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const KOLV::ParameterInfo &micsDistance =
+      add(KOLV::floatParameter("MICS_DISTANCE", "cm",
+                               "distance between the microphones (the spherical head's diameter)")
+              .above(0.0));
+  const KOLV::ParameterInfo &gccphatThreshold =
+      add(KOLV::floatParameter("GCCPHAT_THRESHOLD", "",
+                               "a peak of the spatial spectrum (-1 to 1) is reported only above this")
+              .atLeast(-1.0)
+              .below(1.0));
+  const KOLV::ParameterInfo &delayModel =
+      add(KOLV::stringParameter("SOUND_DIFFRACTION_COMPENSATION", "",
+                                "delay model: FREE_SPACE or SPHERICAL_HEAD")
+              .oneOf({kFreeSpaceName, kSphericalHeadName}));
+  const KOLV::ParameterInfo &advance =
+      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::Advance));
+  const KOLV::ParameterInfo &samplingRate =
+      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::SamplingRate));
+  const KOLV::ParameterInfo &frequencyHigh =
+      add(KOLV::floatParameter("FREQUENCY_HIGH", "Hz", "upper edge of the analysed band")
+              .above(0.0));
+  const KOLV::ParameterInfo &frequencyLow =
+      add(KOLV::floatParameter("FREQUENCY_LOW", "Hz", "lower edge of the analysed band")
+              .atLeast(0.0));
+  const KOLV::ParameterInfo &noiseDuration =
+      add(KOLV::floatParameter("NOISE_DURATION", "s",
+                               "length of the noise-learning period at the start of the stream")
+              .atLeast(0.0)
+              .learnsAtStart());
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
+
 const KOLV::NodeDescription &BinauralMultisourceLocalization::description() {
-  using KOLV::ValueType;
   static const KOLV::NodeDescription table{
       "Per-frame azimuths (-90 to +90 degrees) of sound sources from a two-channel spectrum, "
       "by noise-weighted GCC-PHAT",
       {{"AUDIO_SPECTRUM", "Matrix<complex<float>>",
-        "spectrum, row 0 the left (first) microphone, row 1 the right (second)"}},
+        "spectrum, row 0 the left (first) microphone, row 1 the right (second)", 2}},
       {{"ESTIMATED_DOA", "Vector<ObjectRef>",
         "one Source per detected peak, in increasing azimuth; empty while the noise is learnt"}},
-      {{"MICS_DISTANCE", ValueType::Float, "cm",
-        "distance between the microphones (the spherical head's diameter)"},
-       {"GCCPHAT_THRESHOLD", ValueType::Float, "",
-        "a peak of the spatial spectrum (-1 to 1) is reported only above this"},
-       {"SOUND_DIFFRACTION_COMPENSATION", ValueType::String, "",
-        "delay model: FREE_SPACE or SPHERICAL_HEAD"},
-       {"ADVANCE", ValueType::Int, "samples", "frame shift"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"},
-       {"FREQUENCY_HIGH", ValueType::Float, "Hz", "upper edge of the analysed band"},
-       {"FREQUENCY_LOW", ValueType::Float, "Hz", "lower edge of the analysed band"},
-       {"NOISE_DURATION", ValueType::Float, "s",
-        "length of the noise-learning period at the start of the stream"}}};
+      declared().entries()};
   return table;
 }
 
@@ -69,15 +102,15 @@ BinauralMultisourceLocalization::BinauralMultisourceLocalization(std::string nod
   spectrumID = addInput("AUDIO_SPECTRUM");
   doaID = addOutput("ESTIMATED_DOA");
 
-  micsDistance = KOLV::dereference_cast<float>(parameters.get("MICS_DISTANCE"));
-  gccphatThreshold = KOLV::dereference_cast<float>(parameters.get("GCCPHAT_THRESHOLD"));
-  const KOLV::String model =
-      KOLV::dereference_cast<KOLV::String>(parameters.get("SOUND_DIFFRACTION_COMPENSATION"));
-  advance = KOLV::dereference_cast<int>(parameters.get("ADVANCE"));
-  samplingRate = KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"));
-  frequencyHigh = KOLV::dereference_cast<float>(parameters.get("FREQUENCY_HIGH"));
-  frequencyLow = KOLV::dereference_cast<float>(parameters.get("FREQUENCY_LOW"));
-  noiseDuration = KOLV::dereference_cast<float>(parameters.get("NOISE_DURATION"));
+  const Parameters &p = declared();
+  micsDistance = p.micsDistance.readFloat(parameters);
+  gccphatThreshold = p.gccphatThreshold.readFloat(parameters);
+  const std::string model = p.delayModel.readString(parameters);
+  advance = p.advance.readInt(parameters);
+  samplingRate = p.samplingRate.readInt(parameters);
+  frequencyHigh = p.frequencyHigh.readFloat(parameters);
+  frequencyLow = p.frequencyLow.readFloat(parameters);
+  noiseDuration = p.noiseDuration.readFloat(parameters);
 
   if (!parseDelayModel(model, delayModel))
     throw new KOLV::GeneralException(describe(getName()) +

@@ -46,18 +46,39 @@ KOLV::ObjectRef trackedSource(int azimuthDegrees, int id) {
 
 }  // namespace
 
+namespace {
+
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const KOLV::ParameterInfo &advance =
+      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::Advance));
+  const KOLV::ParameterInfo &samplingRate =
+      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::SamplingRate));
+  const KOLV::ParameterInfo &clusteringDuration =
+      add(KOLV::floatParameter("CLUSTERING_DURATION", "s",
+                               "length of the clustering window (0 reports nothing)")
+              .atLeast(0.0));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
+
 const KOLV::NodeDescription &BinauralMultisourceTracker::description() {
-  using KOLV::ValueType;
   static const KOLV::NodeDescription table{
       "Stable source directions: the dominant clusters of the per-frame estimates in a window "
       "centred on each frame",
       {{"ESTIMATED_DOA", "Vector<ObjectRef>", "per-frame Source estimates (direction in x)"}},
       {{"TRACKED_DOA", "Vector<ObjectRef>",
         "one Source per cluster holding over 30 % of the window's estimates"}},
-      {{"ADVANCE", ValueType::Int, "samples", "frame shift"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"},
-       {"CLUSTERING_DURATION", ValueType::Float, "s",
-        "length of the clustering window (0 reports nothing)"}}};
+      declared().entries()};
   return table;
 }
 
@@ -67,9 +88,10 @@ BinauralMultisourceTracker::BinauralMultisourceTracker(std::string nodeName,
   estimatesID = addInput("ESTIMATED_DOA");
   trackedID = addOutput("TRACKED_DOA");
 
-  advance = KOLV::dereference_cast<int>(parameters.get("ADVANCE"));
-  samplingRate = KOLV::dereference_cast<int>(parameters.get("SAMPLING_RATE"));
-  clusteringDuration = KOLV::dereference_cast<float>(parameters.get("CLUSTERING_DURATION"));
+  const Parameters &p = declared();
+  advance = p.advance.readInt(parameters);
+  samplingRate = p.samplingRate.readInt(parameters);
+  clusteringDuration = p.clusteringDuration.readFloat(parameters);
 
   if (advance <= 0 || samplingRate <= 0)
     throw new KOLV::GeneralException(describe(getName()) + ": ADVANCE (" +

@@ -17,6 +17,37 @@ std::string sizeText(int rows, int cols) {
   return std::to_string(rows) + " x " + std::to_string(cols);
 }
 
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : ParameterTable {
+  const ParameterInfo &iterationMethod =
+      add(stringParameter("ITERATION_METHOD", "",
+                          "update rule; any other value leaves the whitened block unseparated")
+              .knownValues({separation::kNaturalGradientMethod, separation::kFixedPointMethod}));
+  const ParameterInfo &numSources =
+      add(intParameter("NUMBER_OF_SOURCES_TO_BE_SEPARATED", "",
+                       "N, the number of sources, 1 to the number of microphones")
+              .atLeast(1));
+  const ParameterInfo &maxIteration =
+      add(intParameter("MAX_ITERATION", "passes",
+                       "upper bound on the IVA passes per block; 0 or less: whitening only"));
+  const ParameterInfo &separationTimeLength =
+      add(floatParameter("SEPARATION_TIME_LENGTH", "s", "length of one separation block")
+              .above(0.0));
+  const ParameterInfo &advance =
+      add(intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(StreamProperty::Advance));
+  const ParameterInfo &samplingRate =
+      add(intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+              .above(0)
+              .fromStream(StreamProperty::SamplingRate));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
 }  // namespace
 
 const NodeDescription &SourceSeparation::description() {
@@ -28,16 +59,7 @@ const NodeDescription &SourceSeparation::description() {
       {{kOutputPort, "Matrix<complex<float>>",
         "same size as the input; row i < N is source i as heard at microphone i, other rows "
         "and the last column are zero; lags the input by up to T - 1 frames"}},
-      {{"ITERATION_METHOD", ValueType::String, "",
-        "\"[IVA]NATURAL_GRADIENT_DESCENT_METHOD\" or "
-        "\"[FastIVA]NEWTON_METHOD_WITH_FIXED_POINT_ITERATION\""},
-       {"NUMBER_OF_SOURCES_TO_BE_SEPARATED", ValueType::Int, "",
-        "N, the number of sources, 1 to the number of microphones"},
-       {"MAX_ITERATION", ValueType::Int, "passes",
-        "upper bound on the IVA passes per block; 0 or less: whitening only"},
-       {"SEPARATION_TIME_LENGTH", ValueType::Float, "s", "length of one separation block"},
-       {"ADVANCE", ValueType::Int, "samples", "frame shift"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate"}}};
+      declared().entries()};
   return table;
 }
 
@@ -45,12 +67,13 @@ SourceSeparation::SourceSeparation(std::string nodeName, ParameterSet params)
     : BufferedNode(std::move(nodeName), params) {
   inputID = addInput(kInputPort);
   outputID = addOutput(kOutputPort);
-  iterationMethod = dereference_cast<String>(params.get("ITERATION_METHOD"));
-  numSources = dereference_cast<int>(params.get("NUMBER_OF_SOURCES_TO_BE_SEPARATED"));
-  maxIteration = dereference_cast<int>(params.get("MAX_ITERATION"));
-  separationTimeLength = dereference_cast<float>(params.get("SEPARATION_TIME_LENGTH"));
-  advance = dereference_cast<int>(params.get("ADVANCE"));
-  samplingRate = dereference_cast<int>(params.get("SAMPLING_RATE"));
+  const Parameters &p = declared();
+  iterationMethod = String(p.iterationMethod.readString(params));
+  numSources = p.numSources.readInt(params);
+  maxIteration = p.maxIteration.readInt(params);
+  separationTimeLength = p.separationTimeLength.readFloat(params);
+  advance = p.advance.readInt(params);
+  samplingRate = p.samplingRate.readInt(params);
 
   if (numSources < 1)
     fail("NUMBER_OF_SOURCES_TO_BE_SEPARATED is " + std::to_string(numSources) +

@@ -1,10 +1,14 @@
 #include "AudioInput.h"
 
+#include <poll.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -66,6 +70,7 @@ class SndfileInput : public AudioInput {
 
   int channels() const override { return info_.channels; }
   int sampleRate() const override { return info_.samplerate; }
+  long long frames() const override { return info_.frames; }
   // A RIFF/WAVE file, plain or extensible: the stream parser reads its header.
   bool isWav() const {
     const int type = info_.format & SF_FORMAT_TYPEMASK;
@@ -102,6 +107,10 @@ class SndfileInput : public AudioInput {
   std::string truncation_;
 };
 
+// How long a read waits on a stalled stream before it looks whether a stop
+// was asked for.
+constexpr int kPollMilliseconds = 100;
+
 // Sample encodings of a WAV data chunk.
 enum class Encoding { Unsigned8, Int16, Int24, Int32, Float32, Float64 };
 
@@ -126,6 +135,10 @@ class WavStreamInput : public AudioInput {
  public:
   // Reads `in`; closes it at the end when `owned`.
   WavStreamInput(FILE *in, bool owned) : in_(in), owned_(owned ? in : nullptr, &std::fclose) {
+    fd_ = fileno(in_);
+    struct stat info {};
+    pollable_ = fd_ >= 0 && fstat(fd_, &info) == 0 && !S_ISREG(info.st_mode) &&
+                std::setvbuf(in_, nullptr, _IONBF, 0) == 0;
     unsigned char riff[12];
     if (!readExactly(riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
         std::memcmp(riff + 8, "WAVE", 4) != 0)
@@ -135,6 +148,10 @@ class WavStreamInput : public AudioInput {
 
   int channels() const override { return channels_; }
   int sampleRate() const override { return rate_; }
+  long long frames() const override {
+    return unboundedData_ ? -1 : static_cast<long long>(dataRemaining_ / bytesPerFrame());
+  }
+  bool isLive() const override { return true; }
 
   long read(float *interleaved, long frames) override {
     size_t frameBytes = static_cast<size_t>(bytesPerSample_) * channels_;
@@ -142,10 +159,9 @@ class WavStreamInput : public AudioInput {
     if (!unboundedData_ && wanted > dataRemaining_)
       wanted = dataRemaining_ / frameBytes * frameBytes;
     raw_.resize(wanted);
-    size_t got = std::fread(raw_.data(), 1, wanted, in_);
-    if (got < wanted && std::ferror(in_)) throw std::runtime_error(std::strerror(errno));
+    size_t got = readAvailable(raw_.data(), wanted);
     if (!unboundedData_) dataRemaining_ -= got;
-    if (got < wanted) noteEnd(got % frameBytes);
+    if (got < wanted && !interrupted_) noteEnd(got % frameBytes);
     long whole = static_cast<long>(got / frameBytes);
     decode(raw_.data(), interleaved, whole * channels_);
     return whole;
@@ -159,7 +175,40 @@ class WavStreamInput : public AudioInput {
   int bytesPerFrame() const { return bytesPerSample_ * channels_; }
 
  private:
-  bool readExactly(unsigned char *dest, size_t n) { return std::fread(dest, 1, n, in_) == n; }
+  bool readExactly(unsigned char *dest, size_t n) { return readAvailable(dest, n) == n; }
+
+  // Reads up to `n` bytes: fewer at the end of the stream, or when reads are
+  // interrupted (a stop was asked for while the stream stalled). A pipe or
+  // terminal is read unbuffered and polled, so that a stop is seen within a
+  // fraction of a second even when the signal went to another thread.
+  size_t readAvailable(unsigned char *dest, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+      if (pollable_) {
+        pollfd ready{fd_, POLLIN, 0};
+        const int events = poll(&ready, 1, kPollMilliseconds);
+        if (events < 0 && errno != EINTR) throw std::runtime_error(std::strerror(errno));
+        if (events <= 0) {
+          if (readsInterrupted()) break;
+          continue;
+        }
+        const ssize_t r = ::read(fd_, dest + got, n - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) throw std::runtime_error(std::strerror(errno));
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+        continue;
+      }
+      got += std::fread(dest + got, 1, n - got, in_);
+      if (got == n || std::feof(in_)) break;
+      if (!std::ferror(in_)) continue;
+      if (errno != EINTR) throw std::runtime_error(std::strerror(errno));
+      std::clearerr(in_);
+      if (readsInterrupted()) break;
+    }
+    if (got < n && readsInterrupted()) interrupted_ = true;
+    return got;
+  }
 
   // The stream ended short of `wanted` bytes, `partial` of them inside an
   // unfinished sample frame.
@@ -292,11 +341,14 @@ class WavStreamInput : public AudioInput {
 
   FILE *in_;
   std::unique_ptr<FILE, int (*)(FILE *)> owned_;
+  int fd_ = -1;
+  bool pollable_ = false;  // a pipe or terminal, read through fd_
   int channels_ = 0;
   int rate_ = 0;
   int bytesPerSample_ = 0;
   Encoding encoding_ = Encoding::Int16;
   bool unboundedData_ = false;
+  bool interrupted_ = false;
   size_t dataRemaining_ = 0;
   std::vector<unsigned char> raw_;
   std::string truncation_;
@@ -362,6 +414,14 @@ std::string wavShortfall(FILE *in, uint64_t fileBytes) {
 }
 
 }  // namespace
+
+namespace {
+volatile std::sig_atomic_t readsInterruptedFlag = 0;
+}  // namespace
+
+void AudioInput::interruptReads() { readsInterruptedFlag = 1; }
+
+bool AudioInput::readsInterrupted() { return readsInterruptedFlag != 0; }
 
 std::unique_ptr<AudioInput> AudioInput::openStream(FILE *in, bool owned) {
   return std::make_unique<WavStreamInput>(in, owned);

@@ -25,10 +25,24 @@ class AudioInput {
   // promised (inside a sample frame, or before the declared data size), or ""
   // when it ended where it should.
   virtual std::string truncation() const { return ""; }
+  // Sample frames the input holds, or -1 when it does not say (a stream).
+  virtual long long frames() const { return -1; }
+  // A live input (a sound card, standard input) gives samples as they come:
+  // readers take what is there rather than wait for a whole block.
+  virtual bool isLive() const { return false; }
+
+  // Makes reads that wait for input (a stalled stream, a sound card) end
+  // the stream instead of waiting on. Safe in a signal handler.
+  static void interruptReads();
+  static bool readsInterrupted();
 
   // Opens `path`, or standard input for "-". Throws std::runtime_error with
   // the reason when the file is missing, unreadable or not audio.
   static std::unique_ptr<AudioInput> open(const std::string &path);
+  // Captures from the ALSA device `device` ("default", "hw:1", a PCM of an
+  // asoundrc) at `rate` with `channels`, `period` sample frames at a time.
+  static std::unique_ptr<AudioInput> openCapture(const std::string &device, int rate,
+                                                 int channels, int period);
   // Reads an audio file held in memory (`size` bytes at `data`, which must
   // outlive the input), as open() reads a file.
   static std::unique_ptr<AudioInput> openMemory(const unsigned char *data, size_t size);

@@ -5,15 +5,30 @@
 #include "GenericType.h"
 #include "Matrix.h"
 #include "NodeError.h"
+#include "StreamParameters.h"
 
 namespace KOLV::host {
 
+namespace {
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &channel =
+      add(intParameter("CHANNEL", "", "the channel to pass on, from 0").atLeast(0));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
+
 const NodeDescription &ChannelSelector::description() {
-  static const NodeDescription d{
-      "Passes on one channel of a multichannel time signal",
-      {{"AUDIO", "Matrix<float>", "channels x samples"}},
-      {{"AUDIO", "Matrix<float>", "1 x samples: the chosen channel"}},
-      {{"CHANNEL", ValueType::Int, "", "the channel to pass on, from 0"}}};
+  static const NodeDescription d{"Passes on one channel of a multichannel time signal",
+                                 {{"AUDIO", "Matrix<float>", "channels x samples"}},
+                                 {{"AUDIO", "Matrix<float>", "1 x samples: the chosen channel"}},
+                                 declared().entries(),
+                                 true};
   return d;
 }
 
@@ -21,7 +36,7 @@ ChannelSelector::ChannelSelector(std::string nodeName, ParameterSet params)
     : BufferedNode(nodeName, params) {
   inputID_ = addInput("AUDIO");
   outputID_ = addOutput("AUDIO");
-  channel_ = dereference_cast<int>(parameters.get("CHANNEL"));
+  channel_ = declared().channel.readInt(parameters);
   if (channel_ < 0)
     KOLV_NODE_ERROR(getName(), "CHANNEL is " + std::to_string(channel_) + "; channels count from 0");
   processInOrder = true;

@@ -5,26 +5,43 @@
 #include "GenericType.h"
 #include "Matrix.h"
 #include "NodeError.h"
+#include "StreamParameters.h"
 
 namespace KOLV::host {
+
+namespace {
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &length = add(lengthParameter("transform length"));
+  const ParameterInfo &advance = add(advanceParameter("shift between frames, 1 to LENGTH"));
+  const ParameterInfo &window = add(windowParameter("synthesis window"));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
 
 const NodeDescription &ISTFT::description() {
   static const NodeDescription d{
       "Inverse short-time Fourier transform by weighted overlap-add (no delay)",
       {{"SPECTRUM", "Matrix<complex<float>>", "channels x (LENGTH/2 + 1) bins"}},
       {{"AUDIO", "Matrix<float>", "channels x ADVANCE finished samples"}},
-      {{"LENGTH", ValueType::Int, "samples", "transform length"},
-       {"ADVANCE", ValueType::Int, "samples", "shift between frames, 1 to LENGTH"},
-       {"WINDOW", ValueType::String, "", "synthesis window: HANN, HAMMING or RECTANGLE"}}};
+      declared().entries(),
+      false,
+      true};
   return d;
 }
 
 ISTFT::ISTFT(std::string nodeName, ParameterSet params) : BufferedNode(nodeName, params) {
   spectrumID_ = addInput("SPECTRUM");
   audioID_ = addOutput("AUDIO");
-  length_ = dereference_cast<int>(parameters.get("LENGTH"));
-  advance_ = dereference_cast<int>(parameters.get("ADVANCE"));
-  window_ = dereference_cast<String>(parameters.get("WINDOW"));
+  const Parameters &p = declared();
+  length_ = p.length.readInt(parameters);
+  advance_ = p.advance.readInt(parameters);
+  window_ = p.window.readString(parameters);
   processInOrder = true;
   if (length_ < 2)
     KOLV_NODE_ERROR(getName(), "LENGTH must be at least 2 samples, not " + std::to_string(length_));

@@ -7,6 +7,7 @@
 #include "GenericType.h"
 #include "Matrix.h"
 #include "NodeError.h"
+#include "StreamParameters.h"
 #include "Vector.h"
 
 namespace KOLV::host {
@@ -20,19 +21,32 @@ ObjectRef zeroLike(const ObjectRef &object) {
 }
 }  // namespace
 
+namespace {
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &file = add(fileParameter("the text-form file to read"));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
+
 const NodeDescription &ObjectReader::description() {
   static const NodeDescription d{
       "Delivers the objects of a text-form file, one per frame; the file's end ends the stream",
       {},
       {{"OUTPUT", "any", "the k-th object of FILE as frame k"}},
-      {{"FILE", ValueType::String, "", "the text-form file to read"}}};
+      declared().entries()};
   return d;
 }
 
 ObjectReader::ObjectReader(std::string nodeName, ParameterSet params)
     : BufferedNode(nodeName, params) {
   outputID_ = addOutput("OUTPUT");
-  file_ = dereference_cast<String>(parameters.get("FILE"));
+  file_ = declared().file.readString(parameters);
   processInOrder = true;
   in_.open(file_);
   if (!in_) KOLV_NODE_ERROR(getName(), "cannot read FILE '" + file_ + "'");

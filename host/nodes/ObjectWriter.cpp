@@ -4,6 +4,8 @@
 
 #include "GenericType.h"
 #include "NodeError.h"
+#include "OutputPath.h"
+#include "StreamParameters.h"
 
 namespace KOLV::host {
 
@@ -23,19 +25,33 @@ void openOutputFile(std::ofstream &out, const std::string &path, const std::stri
   if (!out) KOLV_NODE_ERROR(nodeName, "cannot write FILE '" + path + "'");
 }
 
+namespace {
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &file =
+      add(fileParameter("the text-form file to write (its folder is created)"));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
+
 const NodeDescription &ObjectWriter::description() {
   static const NodeDescription d{
       "Writes each frame's object in the text form, one per line, floats to 9 digits",
       {{"INPUT", "any", "the objects to write"}},
       {},
-      {{"FILE", ValueType::String, "", "the text-form file to write (its folder is created)"}}};
+      declared().entries()};
   return d;
 }
 
 ObjectWriter::ObjectWriter(std::string nodeName, ParameterSet params)
     : BufferedNode(nodeName, params) {
   inputID_ = addInput("INPUT");
-  file_ = dereference_cast<String>(parameters.get("FILE"));
+  file_ = outputPath(declared().file.readString(parameters));
   processInOrder = true;
   openOutputFile(out_, file_, getName());
   out_.precision(kFloatDigits);
@@ -47,6 +63,8 @@ void ObjectWriter::calculate(int, int count, Buffer &) {
   if (!out_) KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed");
 }
 
-void ObjectWriter::finish() { out_.flush(); }
+void ObjectWriter::finish() {
+  if (!out_.flush()) KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed");
+}
 
 }  // namespace KOLV::host

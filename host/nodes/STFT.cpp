@@ -5,8 +5,24 @@
 #include "GenericType.h"
 #include "Matrix.h"
 #include "NodeError.h"
+#include "StreamParameters.h"
 
 namespace KOLV::host {
+
+namespace {
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &length =
+      add(lengthParameter("transform length, the frame length of AUDIO"));
+  const ParameterInfo &window = add(windowParameter("analysis window (periodic)"));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
 
 const NodeDescription &STFT::description() {
   static const NodeDescription d{
@@ -14,17 +30,16 @@ const NodeDescription &STFT::description() {
       {{"AUDIO", "Matrix<float>", "channels x LENGTH samples"}},
       {{"SPECTRUM", "Matrix<complex<float>>",
         "channels x (LENGTH/2 + 1) bins, 0 to half the rate"}},
-      {{"LENGTH", ValueType::Int, "samples", "transform length, the frame length of AUDIO"},
-       {"WINDOW", ValueType::String, "",
-        "analysis window: HANN, HAMMING or RECTANGLE (periodic)"}}};
+      declared().entries()};
   return d;
 }
 
 STFT::STFT(std::string nodeName, ParameterSet params) : BufferedNode(nodeName, params) {
   audioID_ = addInput("AUDIO");
   spectrumID_ = addOutput("SPECTRUM");
-  length_ = dereference_cast<int>(parameters.get("LENGTH"));
-  window_ = dereference_cast<String>(parameters.get("WINDOW"));
+  const Parameters &p = declared();
+  length_ = p.length.readInt(parameters);
+  window_ = p.window.readString(parameters);
   processInOrder = true;
   if (length_ < 2)
     KOLV_NODE_ERROR(getName(), "LENGTH must be at least 2 samples, not " + std::to_string(length_));

@@ -27,9 +27,7 @@ const NodeDescription &SourceTable::description() {
       "Writes the sources of each frame as CSV: frame,time,id,azimuth,power",
       {{"SOURCES", "Vector<ObjectRef>", "the sources (Source records) of each frame"}},
       {},
-      {{"FILE", ValueType::String, "", "the CSV file to write (its folder is created)"},
-       {"ADVANCE", ValueType::Int, "samples", "frame shift, for the time column"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate, for the time column"}}};
+      tableSinkParameters()};
   return d;
 }
 

@@ -10,9 +10,7 @@ const NodeDescription &SpeechTable::description() {
       "Writes the speech decision of each frame as CSV: frame,time,speech (1 or 0)",
       {{"DECISION", "Vector<ObjectRef>", "empty for no speech, non-empty for speech"}},
       {},
-      {{"FILE", ValueType::String, "", "the CSV file to write (its folder is created)"},
-       {"ADVANCE", ValueType::Int, "samples", "frame shift, for the time column"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate, for the time column"}}};
+      tableSinkParameters()};
   return d;
 }
 

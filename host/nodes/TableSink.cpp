@@ -6,6 +6,8 @@
 
 #include "GenericType.h"
 #include "NodeError.h"
+#include "OutputPath.h"
+#include "StreamParameters.h"
 
 namespace KOLV::host {
 
@@ -13,11 +15,31 @@ double frameStartSeconds(int frame, int advance, int samplingRate) {
   return static_cast<double>(frame) * advance / samplingRate;
 }
 
+namespace {
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &file =
+      add(fileParameter("the CSV file to write (its folder is created)"));
+  const ParameterInfo &advance = add(advanceParameter("frame shift, for the time column"));
+  const ParameterInfo &samplingRate =
+      add(samplingRateParameter("sampling rate, for the time column"));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
+
+std::vector<ParameterInfo> tableSinkParameters() { return declared().entries(); }
+
 TableSink::TableSink(std::string nodeName, const ParameterSet &params, const char *header)
     : BufferedNode(nodeName, params) {
-  file_ = dereference_cast<String>(parameters.get("FILE"));
-  advance_ = dereference_cast<int>(parameters.get("ADVANCE"));
-  samplingRate_ = dereference_cast<int>(parameters.get("SAMPLING_RATE"));
+  const Parameters &p = declared();
+  file_ = outputPath(p.file.readString(parameters));
+  advance_ = p.advance.readInt(parameters);
+  samplingRate_ = p.samplingRate.readInt(parameters);
   processInOrder = true;
   if (advance_ < 1)
     KOLV_NODE_ERROR(getName(),
@@ -41,10 +63,18 @@ TableSink::~TableSink() {
 
 void TableSink::writeRow(int frame, const std::string &rest) {
   if (std::fprintf(out_, "%d,%.*f,%s\n", frame, kTimeDecimals,
-                   frameStartSeconds(frame, advance_, samplingRate_), rest.c_str()) < 0)
+                   frameStartSeconds(frame, advance_, samplingRate_), rest.c_str()) < 0) {
+    writeFailed_ = true;
     KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + std::strerror(errno));
+  }
 }
 
-void TableSink::finish() { std::fflush(out_); }
+// Buffered rows reach the disk here at the latest: a full disk shows itself
+// now, and the run must not end as if the table were written.
+void TableSink::finish() {
+  if (writeFailed_) return;  // already reported
+  if (std::fflush(out_) != 0 || std::ferror(out_))
+    KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + std::strerror(errno));
+}
 
 }  // namespace KOLV::host

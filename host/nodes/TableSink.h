@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "Node.h"
 
@@ -15,6 +16,9 @@ constexpr int kTimeDecimals = 6;
 
 // The start of frame `frame` in seconds.
 double frameStartSeconds(int frame, int advance, int samplingRate);
+
+// FILE, ADVANCE and SAMPLING_RATE, as every CSV sink reads them.
+std::vector<ParameterInfo> tableSinkParameters();
 
 class TableSink : public BufferedNode {
  public:
@@ -33,6 +37,7 @@ class TableSink : public BufferedNode {
   int advance_;
   int samplingRate_;
   FILE *out_ = nullptr;
+  bool writeFailed_ = false;
 };
 
 }  // namespace KOLV::host

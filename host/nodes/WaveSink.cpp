@@ -1,18 +1,24 @@
 #include "WaveSink.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
 #include "GenericType.h"
 #include "Matrix.h"
 #include "NodeError.h"
+#include "OutputPath.h"
+#include "StreamParameters.h"
+#include "WavStreamWriter.h"
 
 namespace KOLV::host {
 
 namespace {
 constexpr float kMaxSample = 32767.0f;
 constexpr float kMinSample = -32768.0f;
+constexpr const char *kStandardOutput = "-";
 // A file that gets no frame at all still becomes a valid (empty) WAV.
 constexpr int kChannelsWithoutFrames = 1;
 }  // namespace
@@ -31,24 +37,46 @@ void PcmQuantizer::quantize(const float *in, int16_t *out, long n) {
   }
 }
 
+namespace {
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &file = add(fileParameter(
+      "the WAV file to write (its folder is created); - writes a WAV stream to standard output"));
+  const ParameterInfo &samplingRate =
+      add(samplingRateParameter("sampling rate written in the header"));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+}  // namespace
+
 const NodeDescription &WaveSink::description() {
   static const NodeDescription d{
       "Writes frames of samples to a 16-bit PCM WAV file, clipping to the 16-bit range",
       {{"AUDIO", "Matrix<float>", "channels x samples on the 16-bit scale"}},
       {},
-      {{"FILE", ValueType::String, "", "the WAV file to write (its folder is created)"},
-       {"SAMPLING_RATE", ValueType::Int, "Hz", "sampling rate written in the header"}}};
+      declared().entries()};
   return d;
 }
 
 WaveSink::WaveSink(std::string nodeName, ParameterSet params) : BufferedNode(nodeName, params) {
   audioID_ = addInput("AUDIO");
-  file_ = dereference_cast<String>(parameters.get("FILE"));
-  sampleRate_ = dereference_cast<int>(parameters.get("SAMPLING_RATE"));
+  file_ = outputPath(declared().file.readString(parameters));
+  sampleRate_ = declared().samplingRate.readInt(parameters);
   processInOrder = true;
   if (sampleRate_ < 1)
     KOLV_NODE_ERROR(getName(),
                     "SAMPLING_RATE must be positive, not " + std::to_string(sampleRate_));
+  if (file_ == kStandardOutput) {
+    // Taken now, before any other node prints: nothing else may reach the stream.
+    standardOutput_ = takeStandardOutput();
+    if (!standardOutput_)
+      KOLV_NODE_ERROR(getName(), "FILE -: standard output is taken by another WAV stream");
+    return;
+  }
   std::filesystem::path parent = std::filesystem::path(file_).parent_path();
   std::error_code error;
   if (!parent.empty()) std::filesystem::create_directories(parent, error);
@@ -57,9 +85,23 @@ WaveSink::WaveSink(std::string nodeName, ParameterSet params) : BufferedNode(nod
                     "cannot create the folder of FILE '" + file_ + "': " + error.message());
 }
 
-WaveSink::~WaveSink() { close(); }
+WaveSink::~WaveSink() {
+  close();
+  if (standardOutput_) std::fclose(standardOutput_);
+}
 
 void WaveSink::open(int channels) {
+  channels_ = channels;
+  if (standardOutput_) {
+    FILE *out = standardOutput_;
+    standardOutput_ = nullptr;
+    try {
+      stream_ = std::make_unique<WavStreamWriter>(out, sampleRate_, channels);
+    } catch (std::exception &e) {
+      KOLV_NODE_ERROR(getName(), std::string("writing to standard output failed: ") + e.what());
+    }
+    return;
+  }
   SF_INFO info{};
   info.samplerate = sampleRate_;
   info.channels = channels;
@@ -68,17 +110,36 @@ void WaveSink::open(int channels) {
   if (!sndfile_)
     KOLV_NODE_ERROR(getName(), "cannot write FILE '" + file_ + "' with " +
                                    std::to_string(channels) + " channels: " + sf_strerror(nullptr));
-  channels_ = channels;
 }
 
 void WaveSink::close() {
   if (sndfile_) sf_close(sndfile_);
   sndfile_ = nullptr;
+  stream_.reset();
+}
+
+// Closing writes the final sizes into the header (or flushes the stream): a
+// failure there leaves the file unusable, so it is an error.
+void WaveSink::closeChecked() {
+  if (stream_) {
+    try {
+      stream_->close();
+    } catch (std::exception &e) {
+      stream_.reset();
+      KOLV_NODE_ERROR(getName(), std::string("writing to standard output failed: ") + e.what());
+    }
+    stream_.reset();
+  }
+  if (!sndfile_) return;
+  SNDFILE *file = sndfile_;
+  sndfile_ = nullptr;
+  if (sf_close(file) != 0)
+    KOLV_NODE_ERROR(getName(), "finishing FILE '" + file_ + "' failed: " + std::strerror(errno));
 }
 
 void WaveSink::calculate(int, int count, Buffer &) {
   auto audio = typedInput<Matrix<float>>(*this, audioID_, count);
-  if (!sndfile_) open(audio->nrows());
+  if (!sndfile_ && !stream_) open(audio->nrows());
   if (audio->nrows() != channels_)
     KOLV_NODE_ERROR(getName(), "input AUDIO has " + std::to_string(audio->nrows()) +
                                    " channels, the file was started with " +
@@ -90,13 +151,21 @@ void WaveSink::calculate(int, int count, Buffer &) {
       frame[static_cast<size_t>(n) * channels_ + c] = (*audio)(c, n);
   interleaved_.resize(frame.size());
   quantizer_.quantize(frame.data(), interleaved_.data(), static_cast<long>(frame.size()));
+  if (stream_) {
+    try {
+      stream_->write(interleaved_.data(), samples);
+    } catch (std::exception &e) {
+      KOLV_NODE_ERROR(getName(), std::string("writing to standard output failed: ") + e.what());
+    }
+    return;
+  }
   if (sf_writef_short(sndfile_, interleaved_.data(), samples) != samples)
     KOLV_NODE_ERROR(getName(), "writing FILE '" + file_ + "' failed: " + sf_strerror(sndfile_));
 }
 
 void WaveSink::finish() {
-  if (!sndfile_ && channels_ == 0) open(kChannelsWithoutFrames);
-  close();
+  if (channels_ == 0) open(kChannelsWithoutFrames);
+  closeChecked();
   if (quantizer_.clipped() > 0)
     std::cerr << "kolv: warning: node '" << getName() << "' clipped " << quantizer_.clipped()
               << " samples to the 16-bit range in " << file_ << '\n';

@@ -5,10 +5,12 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Node.h"
+#include "WavStreamWriter.h"
 
 namespace KOLV::host {
 
@@ -37,11 +39,14 @@ class WaveSink : public BufferedNode {
  private:
   void open(int channels);
   void close();
+  void closeChecked();
 
   int audioID_;
   std::string file_;
   int sampleRate_;
   SNDFILE *sndfile_ = nullptr;
+  std::unique_ptr<WavStreamWriter> stream_;  // for FILE -, standard output
+  FILE *standardOutput_ = nullptr;            // taken for FILE - until the stream starts
   int channels_ = 0;
   PcmQuantizer quantizer_;
   std::vector<int16_t> interleaved_;

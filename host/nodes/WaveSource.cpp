@@ -6,7 +6,11 @@
 
 #include "GenericType.h"
 #include "Matrix.h"
+#include "DataFiles.h"
 #include "NodeError.h"
+#include "ResampledInput.h"
+#include "RunOptions.h"
+#include "StreamParameters.h"
 
 namespace KOLV::host {
 
@@ -57,38 +61,117 @@ void SampleWindow::release(long long index) {
   first_ += drop;
 }
 
+namespace {
+
+// Live capture: "alsa:DEVICE".
+constexpr const char *kCapturePrefix = "alsa:";
+// The embedded demo recording.
+constexpr const char *kDemoInput = "demo:";
+// Rates kolv resamples from and to.
+constexpr int kLowestRate = 1000;
+constexpr int kHighestRate = 768000;
+constexpr int kMostChannels = 1024;
+
+struct Parameters : ParameterTable {
+  const ParameterInfo &file = add(
+      fileParameter("the recording: a sound file at any rate (resampled to SAMPLING_RATE); - "
+                    "reads a WAV stream from standard input; alsa:DEVICE captures from a sound "
+                    "card; demo: the embedded demo recording")
+          .byDefault(kDemoInput));
+  const ParameterInfo &length =
+      add(intParameter("LENGTH", "samples", "frame length")
+              .atLeast(1)
+              .setsStream(StreamProperty::Length)
+              .byDefault(kDefaultFrameLength));
+  const ParameterInfo &advance =
+      add(intParameter("ADVANCE", "samples", "shift between the starts of successive frames")
+              .atLeast(1)
+              .setsStream(StreamProperty::Advance)
+              .byDefault(kDefaultAdvance));
+  const ParameterInfo &samplingRate =
+      add(intParameter("SAMPLING_RATE", "Hz",
+                       "the network's sampling rate: a recording at another rate is resampled")
+              .atLeast(kLowestRate)
+              .atMost(kHighestRate)
+              .setsStream(StreamProperty::SamplingRate)
+              .byDefault(kDefaultSamplingRate));
+  const ParameterInfo &channels =
+      add(intParameter("CHANNELS", "",
+                       "channels captured from a sound card (files and streams have their own)")
+              .atLeast(1)
+              .atMost(kMostChannels)
+              .byDefault(2));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+bool startsWith(const std::string &text, const char *prefix) {
+  return text.compare(0, std::string(prefix).size(), prefix) == 0;
+}
+
+}  // namespace
+
 const NodeDescription &WaveSource::description() {
   static const NodeDescription d{
-      "Reads a WAV file (or a WAV stream on standard input) as overlapping frames of samples",
+      "Reads a recording (a sound file, a WAV stream on standard input or a sound card) as "
+      "overlapping frames of samples at the network's rate",
       {},
       {{"AUDIO", "Matrix<float>", "channels x LENGTH samples on the 16-bit scale"}},
-      {{"FILE", ValueType::String, "", "the audio file; - reads a WAV stream from standard input"},
-       {"LENGTH", ValueType::Int, "samples", "frame length"},
-       {"ADVANCE", ValueType::Int, "samples", "shift between the starts of successive frames"}}};
+      declared().entries()};
   return d;
 }
 
 WaveSource::WaveSource(std::string nodeName, ParameterSet params) : BufferedNode(nodeName, params) {
   audioID_ = addOutput("AUDIO");
-  file_ = dereference_cast<String>(parameters.get("FILE"));
-  length_ = dereference_cast<int>(parameters.get("LENGTH"));
-  advance_ = dereference_cast<int>(parameters.get("ADVANCE"));
+  const Parameters &p = declared();
+  file_ = p.file.readString(parameters);
+  length_ = p.length.readInt(parameters);
+  advance_ = p.advance.readInt(parameters);
+  sampleRate_ = p.samplingRate.readInt(parameters);
+  const int captureChannels = p.channels.readInt(parameters);
   processInOrder = true;
-  if (length_ < 1)
-    KOLV_NODE_ERROR(getName(), "LENGTH must be at least 1 sample, not " + std::to_string(length_));
-  if (advance_ < 1)
-    KOLV_NODE_ERROR(getName(),
-                    "ADVANCE must be at least 1 sample, not " + std::to_string(advance_));
+  p.validate(parameters, "node '" + getName() + "'");
   std::unique_ptr<AudioInput> input;
   try {
-    input = AudioInput::open(file_);
+    if (startsWith(file_, kCapturePrefix))
+      input = AudioInput::openCapture(file_.substr(std::string(kCapturePrefix).size()),
+                                      sampleRate_, captureChannels, advance_);
+    else
+      input = AudioInput::open(file_ == kDemoInput ? demoRecordingPath() : file_);
   } catch (std::exception &e) {
-    KOLV_NODE_ERROR(getName(), "cannot read audio FILE '" +
-                                   (file_ == "-" ? std::string("standard input") : file_) +
-                                   "': " + e.what());
+    KOLV_NODE_ERROR(getName(), "cannot read audio FILE " + inputName() + ": " + e.what());
   }
-  sampleRate_ = input->sampleRate();
+  fileRate_ = input->sampleRate();
+  fileFrames_ = input->frames();
+  if (fileRate_ != sampleRate_) {
+    if (fileRate_ < kLowestRate || fileRate_ > kHighestRate)
+      KOLV_NODE_ERROR(getName(), inputName() + " has a sampling rate of " +
+                                     std::to_string(fileRate_) + " Hz; kolv reads " +
+                                     std::to_string(kLowestRate) + " to " +
+                                     std::to_string(kHighestRate) + " Hz");
+    input = std::make_unique<ResampledInput>(std::move(input), sampleRate_);
+    if (!runOptions().quiet)
+      std::cerr << "kolv: node '" << getName() << "': resampling " << inputName() << " from "
+                << fileRate_ << " Hz to " << sampleRate_ << " Hz\n";
+  }
+  if (file_ == kDemoInput && !runOptions().quiet)
+    std::cerr << "kolv: node '" << getName() << "' reads the embedded demo recording ("
+              << demoRecordingPath() << "); set " << getName() << ".FILE to read your own\n";
   window_ = std::make_unique<SampleWindow>(std::move(input));
+}
+
+std::string WaveSource::inputName() const {
+  if (file_ == "-") return "standard input";
+  if (startsWith(file_, kCapturePrefix)) return "sound card '" + file_ + "'";
+  if (file_ == kDemoInput) return "the demo recording";
+  return "'" + file_ + "'";
+}
+
+double WaveSource::durationSeconds() const {
+  return fileFrames_ < 0 ? -1.0 : static_cast<double>(fileFrames_) / fileRate_;
 }
 
 bool WaveSource::frameExists(int count) {
@@ -108,9 +191,7 @@ void WaveSource::reportTruncation() {
   truncationReported_ = true;
   std::string reason = window_->truncation();
   if (reason.empty()) return;
-  std::cerr << "kolv: warning: node '" << getName() << "': "
-            << (file_ == "-" ? std::string("standard input") : "'" + file_ + "'") << ": "
-            << reason << "; the run ends with the samples read so far\n";
+  std::cerr << "kolv: warning: node '" << getName() << "': " << inputName() << ": " << reason << "; the run ends with the samples read so far\n";
 }
 
 void WaveSource::calculate(int, int count, Buffer &out) {

@@ -51,7 +51,13 @@ class WaveSource : public BufferedNode {
   void finish() override;
 
   int advance() const { return advance_; }
+  // The network's rate, at which the frames come.
   int sampleRate() const { return sampleRate_; }
+  int channels() const { return window_->channels(); }
+  // The recording's length, or a negative number for a stream.
+  double durationSeconds() const;
+  // The recording as messages name it: 'FILE', standard input, ...
+  std::string inputName() const;
 
  private:
   int audioID_;
@@ -59,6 +65,8 @@ class WaveSource : public BufferedNode {
   int length_;
   int advance_;
   int sampleRate_;
+  int fileRate_;
+  long long fileFrames_;  // of the recording at its own rate; -1 for a stream
   std::unique_ptr<SampleWindow> window_;
   bool truncationReported_ = false;
 

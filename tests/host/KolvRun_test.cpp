@@ -128,7 +128,7 @@ TEST(KolvRunTest, MissingOrNonAudioInputIsABuildError) {
   }
   auto piped = runKolv(folder, "run net.yaml --set source.FILE=-", "echo garbage");
   EXPECT_EQ(piped.status, 2);
-  EXPECT_NE(piped.err.find("cannot read audio FILE 'standard input'"), std::string::npos)
+  EXPECT_NE(piped.err.find("cannot read audio FILE standard input: not a RIFF/WAVE stream"), std::string::npos)
       << piped.err;
 }
 
@@ -150,10 +150,13 @@ TEST(KolvRunTest, NodeFailingMidRunExitsWith1AndLeavesAReadableWav) {
 )");
   auto result = runKolv(folder, "run net.yaml");
   EXPECT_EQ(result.status, 1);
+  // Said once, in the user's words: no second mention of the node or the
+  // frame, no source file of the build.
   EXPECT_NE(result.err.find("kolv: net.yaml: node 'boom' (FailAt) failed at frame 50: "
-                            "FailAt, line 1: deliberate failure"),
+                            "deliberate failure\n"),
             std::string::npos)
       << result.err;
+  EXPECT_EQ(result.err.find("FailAt, line"), std::string::npos) << result.err;
   Wav part = readWav(folder / "part.wav");
   EXPECT_EQ(part.frames(), 50 * 320);
 }
@@ -168,13 +171,13 @@ TEST(KolvRunTest, FrameLimitAndClippingWarning) {
     params: {FILE: in.wav, LENGTH: 160, ADVANCE: 160}
   sink:
     type: WaveSink
-    params: {FILE: out.wav, SAMPLING_RATE: 8000}
+    params: {FILE: out.wav}
     inputs: {AUDIO: source.AUDIO}
 )");
   auto limited = runKolv(folder, "run net.yaml --frames 7");
   ASSERT_EQ(limited.status, 0) << limited.err;
   EXPECT_EQ(readWav(folder / "out.wav").frames(), 7 * 160);
-  EXPECT_EQ(readWav(folder / "out.wav").rate, 8000);
+  EXPECT_EQ(readWav(folder / "out.wav").rate, 16000);
 
   for (double &s : loud.samples) s *= 8.0;  // float WAVs carry values past full scale
   long long over = std::count_if(loud.samples.begin(), loud.samples.end(),

@@ -131,16 +131,39 @@ TEST(NetworkFileTest, BadNetworksExitWithStatus2NamingFileLineAndNode) {
        "160, "
        "LENGHT: 3}\n",
        "net.yaml:2: node 'source' (WaveSource): takes no parameter LENGHT (it takes FILE (string), "
-       "LENGTH (int), ADVANCE (int))"},
+       "LENGTH (int), ADVANCE (int), SAMPLING_RATE (int), CHANNELS (int))"},
       {"missing parameter",
-       "nodes:\n  source:\n    type: WaveSource\n    params: {FILE: in.wav, LENGTH: 512}\n",
-       "parameter ADVANCE (int) is not given (it takes FILE (string), LENGTH (int), ADVANCE "
-       "(int))"},
+       std::string(kGoodSource) + "  left:\n    type: ChannelSelector\n    inputs: {AUDIO: source.AUDIO}\n",
+       "net.yaml:8: node 'left' (ChannelSelector): parameter CHANNEL (int) is not given (it takes "
+       "CHANNEL (int))"},
+      {"stream-bound parameter without a stream",
+       "nodes:\n  estimates:\n    type: ObjectReader\n    params: {FILE: in.txt}\n"
+       "  table:\n    type: SourceTable\n    params: {FILE: t.csv, ADVANCE: 160}\n"
+       "    inputs: {SOURCES: estimates.OUTPUT}\n",
+       "net.yaml:5: node 'table' (SourceTable): parameter SAMPLING_RATE (int) is not given, and no "
+       "audio stream reaches the node to take it from"},
+      {"rate that disagrees with the stream",
+       std::string(kGoodSource) + "  sink:\n    type: WaveSink\n    params: {FILE: o.wav, SAMPLING_RATE: 48000}\n"
+       "    inputs: {AUDIO: source.AUDIO}\n",
+       "net.yaml:8: node 'sink' (WaveSink): parameter SAMPLING_RATE is 48000 Hz, but the stream that "
+       "reaches it from node 'source' has a sampling rate of 16000 Hz"},
+      {"frame length that disagrees with the stream",
+       std::string(kGoodSource) + "  spectrum:\n    type: STFT\n    params: {LENGTH: 1024}\n"
+       "    inputs: {AUDIO: source.AUDIO}\n",
+       "net.yaml:8: node 'spectrum' (STFT): parameter LENGTH is 1024 samples, but the stream that "
+       "reaches it from node 'source' has a frame length of 512 samples"},
+      {"value out of range",
+       std::string(kGoodSource) + "  vad:\n    type: VoiceActivityDetection\n"
+       "    params: {VAD_NOISE_DURATION: -1.0, VAD_THRESHOLD: 2.0}\n    inputs: {AUDIO_SPECTRUM: spectrum.SPECTRUM}\n"
+       "  spectrum:\n    type: STFT\n    inputs: {AUDIO: source.AUDIO}\n",
+       "net.yaml:8: node 'vad' (VoiceActivityDetection): parameter VAD_NOISE_DURATION is -1 s; it "
+       "must be at least 0"},
       {"unknown window",
        std::string(kGoodSource) +
            "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HAN}\n"
            "    inputs:\n      AUDIO: source.AUDIO\n",
-       "node 'spectrum': WINDOW: unknown window 'HAN' (use HANN, HAMMING or RECTANGLE)"},
+       "net.yaml:8: node 'spectrum' (STFT): parameter WINDOW is 'HAN'; it must be one of HANN, "
+       "HAMMING, RECTANGLE"},
       {"port types differ",
        std::string(kGoodSource) +
            "  spectrum:\n    type: STFT\n    params: {LENGTH: 512, WINDOW: HANN}\n    inputs: "

@@ -212,4 +212,14 @@ std::vector<BlockSir> measureSeparation(const Channels &separated, const Channel
   return blocks;
 }
 
+double silentOpening(const Channels &signal, int samplingRate) {
+  size_t first = signal.empty() ? 0 : signal[0].size();
+  for (const std::vector<double> &channel : signal) {
+    size_t n = 0;
+    while (n < channel.size() && channel[n] == 0.0) ++n;
+    first = std::min(first, n);
+  }
+  return static_cast<double>(first) / samplingRate;
+}
+
 }  // namespace evaluate

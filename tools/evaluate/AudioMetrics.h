@@ -24,6 +24,11 @@ int estimateDelay(const Channels &output, const Channels &reference, int maxLag)
 // `signal` advanced by `delay` samples and cut or padded with zeros to `length`.
 Channels aligned(const Channels &signal, int delay, size_t length);
 
+// Seconds at the start of `signal` in which every channel is exactly zero:
+// the noise-learning period of an enhancement that stays silent while it
+// learns. 0 when the first sample already holds sound.
+double silentOpening(const Channels &signal, int samplingRate);
+
 // RMS level in dB full scale over the samples in the stretches, all channels alike.
 double levelDb(const Channels &signal, const std::vector<scenekit::Stretch> &stretches, int samplingRate);
 

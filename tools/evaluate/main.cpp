@@ -21,6 +21,9 @@ namespace {
 constexpr int kExitBadInput = 2;
 constexpr int kDefaultAdvance = 160;
 constexpr double kMaxDelaySeconds = 0.25;  // longest output delay searched for
+// After a silent learning period, the overlap-add of the first frames still
+// rises from silence: one frame of 512 samples at 16 kHz.
+constexpr double kOverlapFrameSeconds = 0.032;
 
 const char *kUsage =
     "usage: kolv-evaluate --truth truth.json [--sources SOURCES.csv] [--speech SPEECH.csv]\n"
@@ -35,7 +38,8 @@ const char *kUsage =
     "  --advance N       samples per frame of the tables (160)\n"
     "  --delay N         samples by which the audio outputs trail the input\n"
     "                    (default: estimated by cross-correlation)\n"
-    "  --skip S          leave the first S seconds out of the lead-in (0)\n"
+    "  --skip S          leave the first S seconds out of the lead-in (default: the\n"
+    "                    enhancement's silent noise-learning period and one frame)\n"
     "  --block S         SIR per block of S seconds (default: the whole file)\n"
     "  --json            machine-readable figures instead of the summary\n";
 
@@ -47,7 +51,8 @@ struct Options {
   std::string truth, sources, speech, enhanced, separated;
   int advance = kDefaultAdvance;
   int delay = -1;  // estimate
-  double skip = 0.0, block = 0.0;
+  double skip = -1.0;  // -1: the enhancement's silent opening
+  double block = 0.0;
   bool json = false;
 };
 
@@ -219,9 +224,15 @@ void evaluateEnhancement(const Options &o, const scenekit::Truth &truth, const s
                          Report &report) {
   scenekit::Audio enhanced = readScene(truth, o.enhanced);
   int delay = delayOf(o, enhanced.channels, mixture);
+  const evaluate::Channels output = evaluate::aligned(enhanced.channels, delay, mixture.frames());
+  // A node that learns the noise first gives silence there: counting it
+  // would credit the learning period as noise reduction.
+  const double silent = evaluate::silentOpening(output, truth.samplingRate);
+  const double skip =
+      o.skip >= 0.0 ? o.skip : (silent > 0.0 ? silent + kOverlapFrameSeconds : 0.0);
   evaluate::NoiseReduction r = evaluate::measureNoiseReduction(
-      mixture.channels, evaluate::aligned(enhanced.channels, delay, mixture.frames()),
-      scenekit::speechStretches(truth), truth.samplingRate, o.skip, firstSourceStart(truth));
+      mixture.channels, output, scenekit::speechStretches(truth), truth.samplingRate, skip,
+      firstSourceStart(truth));
   std::ostringstream json;
   json << "{\"delay\": " << delay << ", \"lead_in\": [" << jsonNumber(r.leadIn.start) << ", "
        << jsonNumber(r.leadIn.end) << "], \"input_lead_in_db\": " << jsonNumber(r.inputLeadInDb)

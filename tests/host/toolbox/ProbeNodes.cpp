@@ -35,7 +35,7 @@ class CountingSource : public BufferedNode {
     static const NodeDescription d{"Counts frames",
                                    {},
                                    {{"OUTPUT", "Matrix<float>", "1 x 1: frame number + 1"}},
-                                   {{"FRAMES", ValueType::Int, "", "frames in the stream"}}};
+                                   {KOLV::intParameter("FRAMES", "", "frames in the stream")}};
     return d;
   }
   bool frameExists(int count) override { return count < frames_; }
@@ -68,11 +68,11 @@ class Probe : public BufferedNode {
         "Reads its input around each frame and logs what it saw",
         {{"INPUT", "Matrix<float>", "frames to look at"}},
         {{"OUTPUT", "Matrix<float>", "the current input frame"}},
-        {{"AHEAD", ValueType::Int, "frames", "declared look-ahead"},
-         {"BACK", ValueType::Int, "frames", "declared look-back"},
-         {"READ_AHEAD", ValueType::Int, "frames", "frames actually read ahead"},
-         {"READ_BACK", ValueType::Int, "frames", "frames actually read back"},
-         {"FILE", ValueType::String, "", "the log"}}};
+        {KOLV::intParameter("AHEAD", "frames", "declared look-ahead"),
+         KOLV::intParameter("BACK", "frames", "declared look-back"),
+         KOLV::intParameter("READ_AHEAD", "frames", "frames actually read ahead"),
+         KOLV::intParameter("READ_BACK", "frames", "frames actually read back"),
+         KOLV::stringParameter("FILE", "", "the log")}};
     return d;
   }
   void calculate(int, int count, Buffer &out) override {
@@ -107,7 +107,7 @@ class FailAt : public BufferedNode {
     static const NodeDescription d{"Fails at a given frame",
                                    {{"INPUT", "any", "passed on"}},
                                    {{"OUTPUT", "any", "the input"}},
-                                   {{"FRAME", ValueType::Int, "", "the frame that fails"}}};
+                                   {KOLV::intParameter("FRAME", "", "the frame that fails")}};
     return d;
   }
   void calculate(int, int count, Buffer &out) override {

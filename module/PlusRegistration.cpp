@@ -1,0 +1,16 @@
+// Registration of the second toolbox: the nodes that go beyond the binaural
+// toolbox's nine (adaptive noise tracking, online separation, tracking with
+// lasting ids, localization on the measured head), each a drop-in for the
+// node of the first toolbox it improves on.
+#include "Node.h"
+#include "Object.h"
+
+namespace {
+
+struct ToolboxRegistration {
+  ToolboxRegistration() { KOLV::Object::setModuleVersion("binaural-plus", "1", "0.1.0"); }
+};
+
+ToolboxRegistration registration;
+
+}  // namespace
