@@ -20,15 +20,19 @@ void sofaHorizontalDirection(double azimuthDegrees, float radius, float xyz[3]) 
   xyz[2] = 0.0f;
 }
 
+// Bins 0 .. cols-1 of the (cols-1)*2-point transform of an impulse response
+// delayed by `delay` seconds (a fractional delay, applied as a phase).
 std::vector<std::complex<double>> transform(const std::vector<float> &impulse, double delay,
                                             int samplingRate, int cols) {
   std::vector<std::complex<double>> H(static_cast<size_t>(cols));
   const int points = 2 * (cols - 1);
   for (int j = 0; j < cols; ++j) {
-    std::complex<double> sum = 0.0;
-    for (size_t t = 0; t < impulse.size(); ++t)
-      sum += static_cast<double>(impulse[t]) *
-             std::polar(1.0, -2.0 * kPi * j * static_cast<double>(t) / points);
+    const std::complex<double> step = std::polar(1.0, -2.0 * kPi * j / points);
+    std::complex<double> turn = 1.0, sum = 0.0;
+    for (float sample : impulse) {
+      sum += static_cast<double>(sample) * turn;
+      turn *= step;
+    }
     H[static_cast<size_t>(j)] = sum * std::polar(1.0, -2.0 * kPi * j * delay * samplingRate / points);
   }
   return H;

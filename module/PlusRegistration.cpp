@@ -4,11 +4,17 @@
 // node of the first toolbox it improves on.
 #include "Node.h"
 #include "Object.h"
+#include "RobustBinauralLocalization.h"
+#include "SourceTracker.h"
 
 namespace {
 
 struct ToolboxRegistration {
-  ToolboxRegistration() { KOLV::Object::setModuleVersion("binaural-plus", "1", "0.1.0"); }
+  ToolboxRegistration() {
+    KOLV::Object::setModuleVersion("binaural-plus", "1", "0.1.0");
+    KOLV::registerNodeType<RobustBinauralLocalization>("RobustBinauralLocalization");
+    KOLV::registerNodeType<SourceTracker>("SourceTracker");
+  }
 };
 
 ToolboxRegistration registration;
