@@ -83,15 +83,15 @@ void DirectSoundLocalizer::integrate() {
 
 namespace {
 
-// How well a bin's unit vector agrees with a direction's cues: the cosine,
-// or for a sharpened spectrum its positive part raised to 2^squarings, which
-// narrows each bin's lobe so that a loud source's broad lobes bury a quieter
-// one's peak less.
+// How well a bin's unit vector agrees with a direction's cues: the cosine c,
+// or for a sharpened spectrum c^(2k+1), which narrows each bin's lobe so that
+// a loud source's broad lobes bury a quieter one's peak less. An odd power
+// keeps the mean over random phases (noise, diffuse reverberation) at 0.
 template <int Squarings>
 inline float sharpened(float cosine) {
-  if (Squarings == 0) return cosine;
-  float c = cosine > 0.0f ? cosine : 0.0f;
-  for (int s = 0; s < Squarings; ++s) c *= c;
+  float c = cosine;
+  const float square = cosine * cosine;
+  for (int s = 0; s < Squarings; ++s) c *= square;
   return c;
 }
 

@@ -21,8 +21,8 @@ struct LocalizerSettings {
   int integrationFrames = 30;    // frames summed, the current one included
   float phatBeta = 1.0f;         // 1: phase only (PHAT); below 1 louder bins weigh more
   float coherenceExponent = 0.0f;  // a bin's sum weighs (|sum| / weights)^this
-  // Squarings of each bin's agreement with a direction (0: the plain cosine,
-  // k: its positive part to the power 2^k, at most 4).
+  // Sharpening of each bin's agreement with a direction: the cosine to the
+  // power 2k+1 (0: the plain cosine; at most 4).
   int sharpness = 2;
   // The spectrum is normalised by its summed weights, but never by less than
   // this share of bins x frames: little trusted evidence makes low peaks.

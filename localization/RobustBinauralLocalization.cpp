@@ -96,8 +96,8 @@ struct Parameters : KOLV::ParameterTable {
               .byDefault(0.0f));
   const KOLV::ParameterInfo &sharpness =
       add(KOLV::intParameter("SHARPNESS", "",
-                             "each bin's agreement with a direction is squared this often (positive part; "
-                             "0 the plain cosine)")
+                             "k: each bin's agreement with a direction, a cosine, is raised to the power "
+                             "2k+1 (0 the plain cosine)")
               .atLeast(0)
               .atMost(4)
               .byDefault(2));

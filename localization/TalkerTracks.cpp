@@ -9,6 +9,8 @@ namespace {
 
 constexpr float kLowestAzimuth = -90.0f;
 constexpr float kHighestAzimuth = 90.0f;
+// deg/s: tracks that meet with rates further apart than this are crossing.
+constexpr float kMergeRateDifference = 10.0f;
 
 }  // namespace
 
@@ -121,13 +123,15 @@ void TalkerTracks::retire() {
                 tracks_.end());
 }
 
-// Two reported tracks that meet follow one talker (split by a broad or
-// doubled peak): the older id stays.
+// Two reported tracks that meet moving alike follow one talker (split by a
+// broad or doubled peak): the older id stays. Tracks that meet moving apart
+// are talkers crossing and stay two.
 void TalkerTracks::mergeDuplicates() {
   for (Track &a : tracks_)
     for (Track &b : tracks_)
       if (&a != &b && a.stage == Stage::Reported && b.stage == Stage::Reported && a.id < b.id &&
-          std::fabs(a.azimuth - b.azimuth) <= settings_.mergeDistance) {
+          std::fabs(a.azimuth - b.azimuth) <= settings_.mergeDistance &&
+          std::fabs(a.rate - b.rate) <= kMergeRateDifference) {
         if (b.silentFrames < a.silentFrames) {
           a.azimuth = b.azimuth;
           a.silentFrames = b.silentFrames;
