@@ -188,27 +188,25 @@ void DirectSoundLocalizer::selectPeaks(PeakList &peaks) const {
   const PeakList candidates = pickPeaks(spectrum_, settings_.threshold);
   peaks.count = 0;
   std::array<bool, kMaxPeaks> chosen{};
+  std::array<float, kMaxPeaks> residual;  // each candidate's value less the chosen peaks' sidelobes
+  for (int i = 0; i < candidates.count; ++i) residual[i] = candidates.peaks[i].value;
   while (peaks.count < settings_.maxPeaks) {
     int best = -1;
     float bestValue = settings_.threshold;
-    for (int i = 0; i < candidates.count; ++i) {
-      if (chosen[i]) continue;
-      const Peak &c = candidates.peaks[i];
-      float value = c.value;
-      if (settings_.sidelobeTest)
-        for (int k = 0; k < peaks.count; ++k) {
-          const Peak &p = peaks.peaks[k];
-          const float self = agreement(p.direction, p.direction);
-          if (self > 0.0f) value -= p.value * agreement(c.direction, p.direction) / self;
-        }
-      if (value > bestValue) {
-        bestValue = value;
+    for (int i = 0; i < candidates.count; ++i)
+      if (!chosen[i] && residual[i] > bestValue) {
+        bestValue = residual[i];
         best = i;
       }
-    }
     if (best < 0) break;
     chosen[best] = true;
-    peaks.peaks[peaks.count++] = candidates.peaks[best];
+    const Peak &p = candidates.peaks[best];
+    peaks.peaks[peaks.count++] = p;
+    if (!settings_.sidelobeTest || peaks.count == settings_.maxPeaks) continue;
+    const float self = agreement(p.direction, p.direction);
+    if (!(self > 0.0f)) continue;
+    for (int i = 0; i < candidates.count; ++i)
+      if (!chosen[i]) residual[i] -= p.value * agreement(candidates.peaks[i].direction, p.direction) / self;
   }
   std::sort(peaks.peaks.begin(), peaks.peaks.begin() + peaks.count,
             [](const Peak &a, const Peak &b) { return a.direction < b.direction; });

@@ -93,8 +93,16 @@ std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
   std::ostringstream command;
   command << quoted((buildFolder() / "kolv-render-scene").string()) << " --out " << quoted(out.string())
           << " --duration " << scene.duration << " --snr " << scene.snrDb << " --seed " << kNoiseSeed;
-  for (const Talker &t : scene.talkers)
-    command << " --source " << quoted(t.recording) << " --azimuth " << t.azimuth << " --start " << t.start;
+  if (!scene.room.empty()) command << " " << scene.room;
+  for (const Talker &t : scene.talkers) {
+    command << " --source " << quoted(t.recording);
+    if (t.path.empty())
+      command << " --azimuth " << t.azimuth;
+    else
+      command << " --path " << t.path;
+    command << " --start " << t.start;
+    if (t.gainDb != 0.0) command << " --gain " << t.gainDb;
+  }
   return command.str();
 }
 

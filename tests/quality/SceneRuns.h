@@ -7,21 +7,29 @@
 #include <yaml-cpp/yaml.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quality {
 
 struct Talker {
+  Talker(std::string recording, double azimuth, double start, double gainDb = 0.0, std::string path = "")
+      : recording(std::move(recording)), azimuth(azimuth), start(start), gainDb(gainDb), path(std::move(path)) {}
   std::string recording;  // mono 16 kHz WAV file
   double azimuth;         // degrees, positive towards channel 1
   double start;           // s from the start of the scene
+  double gainDb;          // applied to the recording
+  std::string path;       // a moving talker: the renderer's --path T:AZ,... (then azimuth is unused)
 };
 
 struct SceneLayout {
+  SceneLayout(std::string name, double snrDb, double duration, std::vector<Talker> talkers, std::string room = "")
+      : name(std::move(name)), snrDb(snrDb), duration(duration), talkers(std::move(talkers)), room(std::move(room)) {}
   std::string name;  // folder name under the build folder's quality-scenes/
   double snrDb;
   double duration;   // s
   std::vector<Talker> talkers;
+  std::string room;  // the renderer's room options (--room L,W,H --rt60 S ...); empty: anechoic
 };
 
 // The folder holding the scene's scene.wav, sourceN.wav and truth.json,
