@@ -54,7 +54,9 @@ DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scen
 
 double azimuthAt(const scenekit::TruthSource &source, double t) {
   if (source.azimuths.empty() || !(source.frame > 0.0)) return source.azimuth;
-  const double frame = std::floor(t / source.frame);
+  // A frame's time divided by the path's frame lands a hair below the whole
+  // number it stands for (1.15 / 0.01 = 114.99999...).
+  const double frame = std::floor(t / source.frame + 1e-6);
   const size_t last = source.azimuths.size() - 1;
   return source.azimuths[frame <= 0.0 ? 0 : std::min(last, static_cast<size_t>(frame))];
 }
