@@ -18,7 +18,7 @@ namespace localization {
 
 struct LocalizerSettings {
   TrustSettings trust;
-  int integrationFrames = 30;    // frames summed, the current one included
+  int integrationFrames = 20;    // frames summed, the current one included
   float phatBeta = 1.0f;         // 1: phase only (PHAT); below 1 louder bins weigh more
   float coherenceExponent = 0.0f;  // a bin's sum weighs (|sum| / weights)^this
   // Sharpening of each bin's agreement with a direction: the cosine to the
@@ -27,7 +27,7 @@ struct LocalizerSettings {
   // The spectrum is normalised by its summed weights, but never by less than
   // this share of bins x frames: little trusted evidence makes low peaks.
   float minEvidence = 0.05f;
-  float threshold = 0.12f;       // a peak of the spatial spectrum (-1..1) must exceed this
+  float threshold = 0.1f;        // a peak of the spatial spectrum (-1..1) must exceed this
   int maxPeaks = 2;              // at most this many peaks per frame, the highest
   // A further peak counts only by what it rises above the sidelobes that the
   // peaks already chosen would produce there on their own.

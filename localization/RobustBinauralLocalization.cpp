@@ -62,7 +62,7 @@ struct Parameters : KOLV::ParameterTable {
                                "the weighted cross-spectra of this long a run of frames are summed")
               .atLeast(0.0)
               .atMost(10.0)
-              .byDefault(0.3f));
+              .byDefault(0.2f));
   const KOLV::ParameterInfo &onsetDecay =
       add(KOLV::floatParameter("ONSET_DECAY", "dB/s",
                                "assumed decay of reverberation: a bin counts as an onset by how far it "
@@ -112,7 +112,7 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("THRESHOLD", "", "a peak of the spatial spectrum (0 to 1) is reported only above this")
               .atLeast(0.0)
               .below(1.0)
-              .byDefault(0.12f));
+              .byDefault(0.1f));
   const KOLV::ParameterInfo &maxPeaks =
       add(KOLV::intParameter("MAX_PEAKS", "", "at most this many sources per frame, the strongest")
               .atLeast(1)

@@ -54,7 +54,7 @@ struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &hold =
       add(KOLV::floatParameter("HOLD", "s", "a track is reported until this long without an estimate, then rests")
               .atLeast(0.0)
-              .byDefault(0.15f));
+              .byDefault(0.3f));
   const KOLV::ParameterInfo &forget =
       add(KOLV::floatParameter("FORGET", "s", "a track without an estimate for this long is forgotten with its id")
               .above(0.0)

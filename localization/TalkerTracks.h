@@ -23,7 +23,7 @@ struct TrackSettings {
   // that weaker secondary peaks, often reflections, need more frames.
   float confirmSupport = 6.0f;
   float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
-  int holdFrames = 15;             // a track is reported until this many frames without an estimate
+  int holdFrames = 30;             // a track is reported until this many frames without an estimate
   int forgetFrames = 400;          // and forgotten after this many
   float resumeGate = 10.0f;        // deg, how near a resting track a new one takes its id
 };
