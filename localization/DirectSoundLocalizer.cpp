@@ -166,19 +166,25 @@ float DirectSoundLocalizer::evidence() const {
   return cells > 0.0f ? total_ / cells : 0.0f;
 }
 
-// How much of a source alone at direction m shows at direction n, with this
-// frame's bin strengths: sum_j strength_j (S_n . S_m) / total.
-float DirectSoundLocalizer::agreement(int n, int m) const {
-  float sum = 0.0f;
+// How much of a source alone at direction m shows at each candidate's
+// direction, over how much it shows at m itself: with this frame's bin
+// strengths, sum_j strength_j f(S_nj . S_mj) over sum_j strength_j f(S_mj . S_mj).
+// One pass over the bins serves every candidate.
+void DirectSoundLocalizer::sidelobeShares(int m, const PeakList &candidates, float *share) const {
+  std::fill(share, share + candidates.count, 0.0f);
+  float self = 0.0f;
   const int low = steering_.lowBin();
+  const bool level = steering_.usesLevel();
   for (int k = 0; k < bins_; ++k) {
     if (strength_[k] == 0.0f) continue;
     const int j = low + k;
-    float dot = steering_.real(j)[n] * steering_.real(j)[m] + steering_.imag(j)[n] * steering_.imag(j)[m];
-    if (steering_.usesLevel()) dot += steering_.level(j)[n] * steering_.level(j)[m];
-    sum += strength_[k] * sharpenedAt(settings_.sharpness, dot);
+    const float *sr = steering_.real(j), *si = steering_.imag(j), *sl = steering_.level(j);
+    auto dot = [&](int n) { return sr[n] * sr[m] + si[n] * si[m] + (level ? sl[n] * sl[m] : 0.0f); };
+    self += strength_[k] * sharpenedAt(settings_.sharpness, dot(m));
+    for (int i = 0; i < candidates.count; ++i)
+      share[i] += strength_[k] * sharpenedAt(settings_.sharpness, dot(candidates.peaks[i].direction));
   }
-  return total_ > 0.0f ? sum / total_ : 0.0f;
+  for (int i = 0; i < candidates.count; ++i) share[i] = self > 0.0f ? share[i] / self : 0.0f;
 }
 
 // The highest peak first; each further one by what it rises above the
@@ -203,10 +209,10 @@ void DirectSoundLocalizer::selectPeaks(PeakList &peaks) const {
     const Peak &p = candidates.peaks[best];
     peaks.peaks[peaks.count++] = p;
     if (!settings_.sidelobeTest || peaks.count == settings_.maxPeaks) continue;
-    const float self = agreement(p.direction, p.direction);
-    if (!(self > 0.0f)) continue;
+    std::array<float, kMaxPeaks> share;
+    sidelobeShares(p.direction, candidates, share.data());
     for (int i = 0; i < candidates.count; ++i)
-      if (!chosen[i]) residual[i] -= p.value * agreement(candidates.peaks[i].direction, p.direction) / self;
+      if (!chosen[i]) residual[i] -= p.value * share[i];
   }
   std::sort(peaks.peaks.begin(), peaks.peaks.begin() + peaks.count,
             [](const Peak &a, const Peak &b) { return a.direction < b.direction; });

@@ -59,7 +59,7 @@ class DirectSoundLocalizer {
   void integrate();
   void computeSpectrum();
   void selectPeaks(PeakList &peaks) const;
-  float agreement(int n, int m) const;
+  void sidelobeShares(int m, const PeakList &candidates, float *share) const;
 
   LocalizerSettings settings_;
   InterauralSteering steering_;
