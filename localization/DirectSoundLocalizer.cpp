@@ -154,16 +154,10 @@ void DirectSoundLocalizer::computeSpectrum() {
     add(steering_.real(j), steering_.imag(j), steering_.usesLevel() ? steering_.level(j) : nullptr,
         c.re / length, c.im / length, c.level / length, strength_[k], P);
   }
-  total_ = total;
   const float normaliser =
       std::max(total, settings_.minEvidence * static_cast<float>(bins_) * settings_.integrationFrames);
   if (normaliser > 0.0f)
     for (int n = 0; n < kPaddedDirections; ++n) P[n] /= normaliser;
-}
-
-float DirectSoundLocalizer::evidence() const {
-  const float cells = static_cast<float>(bins_) * static_cast<float>(settings_.integrationFrames);
-  return cells > 0.0f ? total_ / cells : 0.0f;
 }
 
 // How much of a source alone at direction m shows at each candidate's
@@ -208,7 +202,7 @@ void DirectSoundLocalizer::selectPeaks(PeakList &peaks) const {
     chosen[best] = true;
     const Peak &p = candidates.peaks[best];
     peaks.peaks[peaks.count++] = p;
-    if (!settings_.sidelobeTest || peaks.count == settings_.maxPeaks) continue;
+    if (peaks.count == settings_.maxPeaks) continue;
     std::array<float, kMaxPeaks> share;
     sidelobeShares(p.direction, candidates, share.data());
     for (int i = 0; i < candidates.count; ++i)

@@ -29,9 +29,6 @@ struct LocalizerSettings {
   float minEvidence = 0.05f;
   float threshold = 0.1f;        // a peak of the spatial spectrum (-1..1) must exceed this
   int maxPeaks = 2;              // at most this many peaks per frame, the highest
-  // A further peak counts only by what it rises above the sidelobes that the
-  // peaks already chosen would produce there on their own.
-  bool sidelobeTest = true;
 };
 
 class DirectSoundLocalizer {
@@ -44,12 +41,6 @@ class DirectSoundLocalizer {
   // A frame whose analysed bins are not all finite (or whose power
   // overflows) changes nothing and gives false.
   bool locate(const std::complex<float> *left, const std::complex<float> *right, PeakList &peaks);
-
-  // The spatial spectrum of the last frame located, kDirections values.
-  const float *spatialSpectrum() const { return spectrum_; }
-  // The trust the last frame's spectrum rests on: its summed bin weights over
-  // the integration, as a share of bins x frames.
-  float evidence() const;
 
  private:
   struct Contribution {  // one bin of one frame, weighted
@@ -71,7 +62,6 @@ class DirectSoundLocalizer {
   std::vector<Contribution> history_;   // integrationFrames x bins, a ring
   std::vector<Contribution> sum_;       // per bin, the sum of the ring
   std::vector<float> strength_;     // per bin, its share of the spectrum: g |sum|
-  float total_ = 0.0f;              // the spectrum's normaliser, sum of g weight
   int newest_ = -1;                 // ring slot of the current frame
   float spectrum_[kPaddedDirections] = {};
 };
