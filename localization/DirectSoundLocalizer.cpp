@@ -33,9 +33,14 @@ bool DirectSoundLocalizer::readFrame(const std::complex<float> *left, const std:
   const float loudness = 1.0f - settings_.phatBeta;
   for (int k = 0; k < bins_; ++k) {
     const int j = low + k;
-    const std::complex<float> cross = left[j] * std::conj(right[j]);
+    // L conj(R) written out: the library's complex product checks for
+    // infinities through a slow path.
+    const std::complex<float> cross(left[j].real() * right[j].real() + left[j].imag() * right[j].imag(),
+                                    left[j].imag() * right[j].real() - left[j].real() * right[j].imag());
     const float p = power_[j];
-    const float magnitude = std::abs(cross);
+    // Not std::abs, whose overflow-safe hypot costs more than the rest of the
+    // bin: a bin so large that this overflows is left out below.
+    const float magnitude = std::sqrt(cross.real() * cross.real() + cross.imag() * cross.imag());
     Contribution &c = frame_[k];
     if (magnitude == 0.0f || weight_[k] == 0.0f || !std::isfinite(magnitude)) {
       c = Contribution{};
