@@ -7,6 +7,8 @@
 #include "Node.h"
 #include "Object.h"
 #include "OnlineSourceSeparation.h"
+#include "RobustBinauralLocalization.h"
+#include "SourceTracker.h"
 
 namespace {
 
@@ -16,6 +18,8 @@ struct ToolboxRegistration {
     KOLV::registerNodeType<AdaptiveSpeechEnhancement>("AdaptiveSpeechEnhancement");
     KOLV::registerNodeType<AdaptiveVoiceActivityDetection>("AdaptiveVoiceActivityDetection");
     KOLV::registerNodeType<OnlineSourceSeparation>("OnlineSourceSeparation");
+    KOLV::registerNodeType<RobustBinauralLocalization>("RobustBinauralLocalization");
+    KOLV::registerNodeType<SourceTracker>("SourceTracker");
   }
 };
 

@@ -103,6 +103,7 @@ std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
       command << " --path " << t.path;
     command << " --start " << t.start;
     if (t.distance > 0.0) command << " --distance " << t.distance;
+    if (t.gainDb != 0.0) command << " --gain " << t.gainDb;
   }
   return command.str();
 }

@@ -14,14 +14,17 @@
 namespace quality {
 
 struct Talker {
-  Talker(std::string recording, double azimuth, double start, double distance = 0.0, std::string path = {})
-      : recording(std::move(recording)), azimuth(azimuth), start(start), distance(distance), path(std::move(path)) {}
+  Talker(std::string recording, double azimuth, double start, double distance = 0.0, std::string path = {},
+         double gainDb = 0.0)
+      : recording(std::move(recording)), azimuth(azimuth), start(start), distance(distance), path(std::move(path)),
+        gainDb(gainDb) {}
 
   std::string recording;  // mono 16 kHz WAV file
   double azimuth;         // degrees, positive towards channel 1; unused with a path
   double start;           // s from the start of the scene
   double distance;        // m from the head's centre, in a room; 0: the renderer's default
   std::string path;       // a moving talker, "T:AZ,..." (s:degrees); empty: still at `azimuth`
+  double gainDb;          // applied to the recording
 };
 
 // A shoebox room around the head, which stands at the renderer's default

@@ -123,6 +123,42 @@ TEST(TrackingMetrics, AMovingSourceIsJudgedFrameByFrame) {
   EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(truth, 0.505), truth.azimuths[50]);
 }
 
+// Coverage within 10 degrees: talker A (fixed at -40, frames 0-99) and
+// talker B (walking from 0 to +20 over frames 100-199, truth per 10 ms).
+TEST(TrackingMetrics, CoverageFalseShareAndIdChanges) {
+  scenekit::TruthSource a, b;
+  a.azimuth = -40.0;
+  a.active = {{0.0, 1.0}};
+  b.azimuth = 0.0;
+  b.active = {{1.0, 2.0}};
+  b.frame = 0.01;
+  for (int f = 0; f < 200; ++f) b.azimuths.push_back(f < 100 ? 0.0 : 0.2 * (f - 100));
+  const evaluate::FrameClock clock{kAdvance, kRate, 200};
+
+  std::vector<evaluate::TrackedSource> rows;
+  for (int f = 0; f < 200; ++f) {
+    if (f < 60) rows.push_back({f, f < 30 ? 0 : 3, -36.0});        // A covered 60 frames, error 4, one id change
+    if (f >= 60 && f < 100) rows.push_back({f, 0, -55.0});          // 40 frames off by 15: false
+    if (f >= 100) rows.push_back({f, 1, 0.2 * (f - 100) + 1.0});    // B followed with error 1
+    if (f >= 150) rows.push_back({f, 2, -40.0});                    // A silent: 50 false frames
+  }
+  evaluate::CoverageScore c = evaluate::scoreCoverage(rows, {a, b}, clock);
+  ASSERT_EQ(c.talkers.size(), 2u);
+  EXPECT_EQ(c.talkers[0].activeFrames, 100);
+  EXPECT_EQ(c.talkers[0].coveredFrames, 60);
+  EXPECT_DOUBLE_EQ(c.talkers[0].meanError, 4.0);
+  EXPECT_EQ(c.talkers[0].idChanges, 1);
+  EXPECT_EQ(c.talkers[1].coveredFrames, 100);
+  EXPECT_NEAR(c.talkers[1].meanError, 1.0, 1e-9);
+  EXPECT_EQ(c.talkers[1].idChanges, 0);
+  EXPECT_DOUBLE_EQ(c.recall, 160.0 / 200.0);
+  EXPECT_NEAR(c.meanError, (60 * 4.0 + 100 * 1.0) / 160.0, 1e-9);
+  EXPECT_EQ(c.trackFrames, 250);
+  EXPECT_DOUBLE_EQ(c.falseShare, 90.0 / 250.0);
+  EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(b, 1.505), 0.2 * 50);
+  EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(a, 1.5), -40.0);
+}
+
 TEST(TrackingMetrics, FramesOfARun) {
   EXPECT_EQ(evaluate::framesIn(10.0, kAdvance, kRate), 1000);
   EXPECT_EQ(evaluate::framesIn(10.0001, kAdvance, kRate), 1001);  // a partial frame counts

@@ -22,7 +22,7 @@ int framesIn(double duration, int advance, int samplingRate) {
 }
 
 double truthAzimuthAt(const scenekit::TruthSource &truth, double t) {
-  if (truth.azimuths.empty()) return truth.azimuth;
+  if (truth.azimuths.empty() || !(truth.frame > 0.0)) return truth.azimuth;
   // A time at a frame's start may come out a hair before it in floating point.
   constexpr double kFrameTolerance = 1e-6;  // of a frame
   const double frame = std::max(0.0, std::floor(t / truth.frame + kFrameTolerance));
@@ -62,6 +62,54 @@ DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scen
     score.error = std::fabs(median(offsets));
   }
   if (score.activeFrames) score.shareWithin = static_cast<double>(within) / score.activeFrames;
+  return score;
+}
+
+CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
+                            const FrameClock &clock) {
+  std::map<int, std::vector<const TrackedSource *>> byFrame;
+  for (const TrackedSource &row : rows) byFrame[row.frame].push_back(&row);
+  CoverageScore score;
+  score.talkers.resize(truth.size());
+  std::vector<int> lastId(truth.size(), -1);
+  int covered = 0, active = 0, falseRows = 0;
+  double errorSum = 0.0;
+  for (int frame = 0; frame < clock.frames; ++frame) {
+    const double t = frameTime(frame, clock.advance, clock.samplingRate);
+    const auto found = byFrame.find(frame);
+    const std::vector<const TrackedSource *> none;
+    const auto &tracks = found == byFrame.end() ? none : found->second;
+    std::vector<bool> explained(tracks.size(), false);
+    for (size_t s = 0; s < truth.size(); ++s) {
+      if (!scenekit::isWithin(truth[s].active, t)) continue;
+      TalkerCoverage &talker = score.talkers[s];
+      ++talker.activeFrames;
+      ++active;
+      const double azimuth = truthAzimuthAt(truth[s], t);
+      const TrackedSource *nearest = nullptr;
+      for (size_t k = 0; k < tracks.size(); ++k) {
+        const double distance = std::fabs(tracks[k]->azimuth - azimuth);
+        if (distance > kCoverageTolerance) continue;
+        explained[k] = true;
+        if (!nearest || distance < std::fabs(nearest->azimuth - azimuth)) nearest = tracks[k];
+      }
+      if (!nearest) continue;
+      const double error = std::fabs(nearest->azimuth - azimuth);
+      ++talker.coveredFrames;
+      talker.meanError += error;
+      ++covered;
+      errorSum += error;
+      if (lastId[s] >= 0 && nearest->id != lastId[s]) ++talker.idChanges;
+      lastId[s] = nearest->id;
+    }
+    for (bool e : explained) falseRows += e ? 0 : 1;
+    score.trackFrames += static_cast<int>(tracks.size());
+  }
+  for (TalkerCoverage &talker : score.talkers)
+    if (talker.coveredFrames) talker.meanError /= talker.coveredFrames;
+  if (active) score.recall = static_cast<double>(covered) / active;
+  if (covered) score.meanError = errorSum / covered;
+  if (score.trackFrames) score.falseShare = static_cast<double>(falseRows) / score.trackFrames;
   return score;
 }
 

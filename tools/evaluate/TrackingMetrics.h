@@ -37,6 +37,31 @@ double truthAzimuthAt(const scenekit::TruthSource &truth, double t);
 DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scenekit::TruthSource &truth,
                               const FrameClock &clock);
 
+// Coverage of the talkers by tracks, frame by frame (a moving talker where
+// its path has it), with a 10-degree
+// tolerance: a talker's active frame is covered when some track lies within
+// 10 degrees of it; a track's frame is false when it lies farther than 10
+// degrees from every talker active in that frame (or no talker is active).
+constexpr double kCoverageTolerance = 10.0;  // degrees
+
+struct TalkerCoverage {
+  int activeFrames = 0;   // frames in the talker's active stretches
+  int coveredFrames = 0;  // of those, frames with a track within 10 degrees
+  double meanError = 0.0; // degrees, mean over the covered frames of the nearest track's distance
+  int idChanges = 0;      // times the id of the nearest track changed from one covered frame to the next
+};
+
+struct CoverageScore {
+  std::vector<TalkerCoverage> talkers;  // in the truth file's order
+  double recall = 0.0;     // covered share of all talkers' active frames
+  double meanError = 0.0;  // degrees, over all covered frames
+  int trackFrames = 0;     // rows of the table
+  double falseShare = 0.0; // share of the rows that are false
+};
+
+CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
+                            const FrameClock &clock);
+
 // Frames in a run of `duration` seconds: ceil(samples / advance).
 int framesIn(double duration, int advance, int samplingRate);
 

@@ -147,6 +147,33 @@ class Report {
   std::ostringstream sections_;
 };
 
+void evaluateCoverage(const std::vector<evaluate::TrackedSource> &rows, const scenekit::Truth &truth,
+                      const evaluate::FrameClock &clock, const Options &o, Report &report) {
+  const evaluate::CoverageScore c = evaluate::scoreCoverage(rows, truth.sources, clock);
+  std::ostringstream json, text;
+  json << "{\"recall\": " << jsonNumber(c.recall) << ", \"mean_error\": " << jsonNumber(c.meanError)
+       << ", \"false_share\": " << jsonNumber(c.falseShare) << ", \"track_frames\": " << c.trackFrames
+       << ", \"talkers\": [";
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "coverage within 10 deg (%s):\n  %.1f%% of the talkers' active frames, mean error %.2f deg, "
+                "%.1f%% of %d track frames false\n",
+                o.sources.c_str(), 100.0 * c.recall, c.meanError, 100.0 * c.falseShare, c.trackFrames);
+  text << line;
+  for (size_t i = 0; i < c.talkers.size(); ++i) {
+    const evaluate::TalkerCoverage &t = c.talkers[i];
+    const double recall = t.activeFrames ? static_cast<double>(t.coveredFrames) / t.activeFrames : 0.0;
+    json << (i ? ", " : "") << "{\"recall\": " << jsonNumber(recall) << ", \"mean_error\": "
+         << (t.coveredFrames ? jsonNumber(t.meanError) : "null") << ", \"active_frames\": " << t.activeFrames
+         << ", \"id_changes\": " << t.idChanges << "}";
+    std::snprintf(line, sizeof line, "  source %zu: %.1f%% of %d active frames, mean error %.2f deg, %d id change(s)\n",
+                  i + 1, 100.0 * recall, t.activeFrames, t.meanError, t.idChanges);
+    text << line;
+  }
+  json << "]}";
+  report.section("coverage", json.str(), text.str());
+}
+
 void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &report) {
   auto rows = evaluate::readSourceTable(o.sources);
   evaluate::FrameClock clock{o.advance, truth.samplingRate,
@@ -175,6 +202,7 @@ void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &
   }
   json << "]";
   report.section("directions", json.str(), text.str());
+  evaluateCoverage(rows, truth, clock, o, report);
 }
 
 void evaluateSpeech(const Options &o, const scenekit::Truth &truth, Report &report) {

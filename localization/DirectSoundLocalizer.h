@@ -1,0 +1,71 @@
+// Per-frame source directions that hold in reverberant rooms: each bin's
+// cross-spectrum, weighted by how far it can be trusted (BinTrust) and by its
+// power (PHAT-beta, Donohue et al. 2007), is summed over a short run of frames
+// and compared with the steering cues of every direction; the strongest peaks
+// are the sources.
+#ifndef KOLV_LOCALIZATION_DIRECT_SOUND_LOCALIZER_H
+#define KOLV_LOCALIZATION_DIRECT_SOUND_LOCALIZER_H
+
+#include <complex>
+#include <vector>
+
+#include "BinTrust.h"
+#include "Directions.h"
+#include "HeadSteering.h"
+#include "PeakPicking.h"
+
+namespace localization {
+
+struct LocalizerSettings {
+  TrustSettings trust;
+  int integrationFrames = 20;    // frames summed, the current one included
+  float phatBeta = 1.0f;         // 1: phase only (PHAT); below 1 louder bins weigh more
+  float coherenceExponent = 0.0f;  // a bin's sum weighs (|sum| / weights)^this
+  // Sharpening of each bin's agreement with a direction: the cosine to the
+  // power 2k+1 (0: the plain cosine; at most 4).
+  int sharpness = 2;
+  // The spectrum is normalised by its summed weights, but never by less than
+  // this share of bins x frames: little trusted evidence makes low peaks.
+  float minEvidence = 0.05f;
+  float threshold = 0.1f;        // a peak of the spatial spectrum (-1..1) must exceed this
+  int maxPeaks = 2;              // at most this many peaks per frame, the highest
+};
+
+class DirectSoundLocalizer {
+ public:
+  DirectSoundLocalizer() = default;
+  DirectSoundLocalizer(const LocalizerSettings &settings, InterauralSteering steering);
+
+  // The peaks of this frame (at most maxPeaks, in increasing direction) from
+  // rows `left` and `right` of a spectrum that has the steering's bins.
+  // A frame whose analysed bins are not all finite (or whose power
+  // overflows) changes nothing and gives false.
+  bool locate(const std::complex<float> *left, const std::complex<float> *right, PeakList &peaks);
+
+ private:
+  struct Contribution {  // one bin of one frame, weighted
+    float re, im, level, weight;
+  };
+  bool readFrame(const std::complex<float> *left, const std::complex<float> *right);
+  void integrate();
+  void computeSpectrum();
+  void selectPeaks(PeakList &peaks) const;
+  void sidelobeShares(int m, const PeakList &candidates, float *share) const;
+
+  LocalizerSettings settings_;
+  InterauralSteering steering_;
+  BinTrust trust_;
+  int bins_ = 0;
+  std::vector<float> power_;        // |L|^2 + |R|^2 of every column up to highBin
+  std::vector<Contribution> frame_;     // this frame, per bin
+  std::vector<float> weight_;       // trust of this frame's bins
+  std::vector<Contribution> history_;   // integrationFrames x bins, a ring
+  std::vector<Contribution> sum_;       // per bin, the sum of the ring
+  std::vector<float> strength_;     // per bin, its share of the spectrum: g |sum|
+  int newest_ = -1;                 // ring slot of the current frame
+  float spectrum_[kPaddedDirections] = {};
+};
+
+}  // namespace localization
+
+#endif

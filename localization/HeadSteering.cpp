@@ -1,0 +1,147 @@
+#include "HeadSteering.h"
+
+#include <mysofa.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "SteeringTables.h"
+
+namespace localization {
+
+namespace {
+
+// SOFA's frame: x ahead, y towards the left ear, z up; its azimuths grow
+// towards the left, ours towards channel 1 (the right ear).
+void sofaHorizontalDirection(double azimuthDegrees, float radius, float xyz[3]) {
+  const double phi = azimuthDegrees * kPi / 180.0;
+  xyz[0] = static_cast<float>(radius * std::cos(phi));
+  xyz[1] = static_cast<float>(-radius * std::sin(phi));
+  xyz[2] = 0.0f;
+}
+
+// Bins 0 .. cols-1 of the (cols-1)*2-point transform of an impulse response
+// delayed by `delay` seconds (a fractional delay, applied as a phase).
+std::vector<std::complex<double>> transform(const std::vector<float> &impulse, double delay,
+                                            int samplingRate, int cols) {
+  std::vector<std::complex<double>> H(static_cast<size_t>(cols));
+  const int points = 2 * (cols - 1);
+  for (int j = 0; j < cols; ++j) {
+    const std::complex<double> step = std::polar(1.0, -2.0 * kPi * j / points);
+    std::complex<double> turn = 1.0, sum = 0.0;
+    for (float sample : impulse) {
+      sum += static_cast<double>(sample) * turn;
+      turn *= step;
+    }
+    H[static_cast<size_t>(j)] = sum * std::polar(1.0, -2.0 * kPi * j * delay * samplingRate / points);
+  }
+  return H;
+}
+
+}  // namespace
+
+MeasuredHead::MeasuredHead(const std::string &path, int samplingRate) : samplingRate_(samplingRate) {
+  // libmysofa reports a missing file as a generic read error; say it plainly.
+  if (!std::ifstream(path).good()) throw std::runtime_error("cannot open SOFA file " + path);
+  int error = 0;
+  easy_ = mysofa_open(path.c_str(), static_cast<float>(samplingRate), &filterLength_, &error);
+  if (!easy_ || error != MYSOFA_OK)
+    throw std::runtime_error("cannot use SOFA file " + path + " (libmysofa error " + std::to_string(error) + ")");
+  const MYSOFA_HRTF *h = easy_->hrtf;
+  if (h->R != 2) {
+    mysofa_close(easy_);
+    throw std::runtime_error("SOFA file " + path + " has " + std::to_string(h->R) + " receivers, not two ears");
+  }
+  // mysofa_open leaves the source positions in cartesian coordinates.
+  double radiusSum = 0.0;
+  for (unsigned i = 0; i < h->M; ++i) {
+    const float *p = h->SourcePosition.values + 3 * i;
+    radiusSum += std::sqrt(double(p[0]) * p[0] + double(p[1]) * p[1] + double(p[2]) * p[2]);
+  }
+  radius_ = static_cast<float>(radiusSum / h->M);
+}
+
+MeasuredHead::~MeasuredHead() { mysofa_close(easy_); }
+
+MeasuredHead::Impulses MeasuredHead::impulses(double azimuthDegrees) const {
+  float xyz[3];
+  sofaHorizontalDirection(azimuthDegrees, radius_, xyz);
+  Impulses ir;
+  ir.left.resize(static_cast<size_t>(filterLength_));
+  ir.right.resize(static_cast<size_t>(filterLength_));
+  mysofa_getfilter_float(easy_, xyz[0], xyz[1], xyz[2], ir.left.data(), ir.right.data(), &ir.delayLeft,
+                         &ir.delayRight);
+  return ir;
+}
+
+EarResponses MeasuredHead::responses(double azimuthDegrees, int cols) const {
+  const Impulses ir = impulses(azimuthDegrees);
+  return {transform(ir.left, ir.delayLeft, samplingRate_, cols),
+          transform(ir.right, ir.delayRight, samplingRate_, cols)};
+}
+
+double MeasuredHead::interauralDelay(double azimuthDegrees) const {
+  const Impulses ir = impulses(azimuthDegrees);
+  const int n = filterLength_;
+  auto correlation = [&](int lag) {  // sum left[t] right[t - lag]
+    double sum = 0.0;
+    for (int t = 0; t < n; ++t)
+      if (t - lag >= 0 && t - lag < n) sum += double(ir.left[t]) * ir.right[t - lag];
+    return sum;
+  };
+  int best = 0;
+  for (int lag = -n + 1; lag < n; ++lag)
+    if (correlation(lag) > correlation(best)) best = lag;
+  const double before = correlation(best - 1), at = correlation(best), after = correlation(best + 1);
+  const double curvature = before - 2.0 * at + after;
+  const double offset = curvature < 0.0 ? 0.5 * (before - after) / curvature : 0.0;
+  // The left ear lags by `lag` samples when channel 1 leads.
+  return (best + offset) / samplingRate_ + (ir.delayLeft - ir.delayRight);
+}
+
+void InterauralSteering::allocate(int lowBin, int highBin) {
+  lowBin_ = lowBin;
+  highBin_ = highBin < lowBin ? lowBin : highBin;
+  const size_t size = static_cast<size_t>(highBin_ - lowBin_) * kPaddedDirections;
+  real_.assign(size, 0.0f);
+  imag_.assign(size, 0.0f);
+  level_.assign(size, 0.0f);
+}
+
+InterauralSteering::InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin)
+    : usesLevel_(cues == Cues::PhaseAndLevel) {
+  allocate(lowBin, highBin);
+  for (int n = 0; n < kDirections; ++n) {
+    const EarResponses h = head.responses(azimuthOfDirection(n), cols);
+    for (int j = lowBin_; j < highBin_; ++j) {
+      const std::complex<double> l = h.left[static_cast<size_t>(j)], r = h.right[static_cast<size_t>(j)];
+      const double power = std::norm(l) + std::norm(r);
+      const std::complex<double> cross = l * std::conj(r);
+      if (power == 0.0) continue;
+      std::complex<double> s = 2.0 * cross / power;
+      double d = (std::norm(l) - std::norm(r)) / power;
+      if (!usesLevel_) {
+        s = std::abs(cross) > 0.0 ? cross / std::abs(cross) : 1.0;
+        d = 0.0;
+      }
+      real_[rowOffset(j) + n] = static_cast<float>(s.real());
+      imag_[rowOffset(j) + n] = static_cast<float>(s.imag());
+      level_[rowOffset(j) + n] = static_cast<float>(d);
+    }
+  }
+}
+
+InterauralSteering::InterauralSteering(float headDiameter, int samplingRate, int cols, int lowBin, int highBin) {
+  allocate(lowBin, highBin);
+  for (int n = 0; n < kDirections; ++n) {
+    const double tau = localization::interauralDelay(DelayModel::SphericalHead, headDiameter, n);
+    for (int j = lowBin_; j < highBin_; ++j) {
+      // Channel 1 leads by tau: L conj(R) turns by -omega tau.
+      const double phase = -tau * binAngularFrequency(j, samplingRate, cols);
+      real_[rowOffset(j) + n] = static_cast<float>(std::cos(phase));
+      imag_[rowOffset(j) + n] = static_cast<float>(std::sin(phase));
+    }
+  }
+}
+
+}  // namespace localization

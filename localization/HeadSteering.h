@@ -1,0 +1,96 @@
+// Interaural cues that each of the 181 candidate azimuths would produce in each
+// analysed bin: from the measured head-related responses of a SOFA file, or
+// from the rigid-sphere model of the interaural delay.
+#ifndef KOLV_LOCALIZATION_HEAD_STEERING_H
+#define KOLV_LOCALIZATION_HEAD_STEERING_H
+
+#include <complex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Directions.h"
+
+struct MYSOFA_EASY;
+
+namespace localization {
+
+constexpr const char *kDefaultSofaFile = "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa";
+
+// Whether a steering table compares the interaural phase only, or the phase
+// and the level difference together.
+enum class Cues { Phase, PhaseAndLevel };
+
+// The responses of both ears for one direction, one complex value per bin.
+struct EarResponses {
+  std::vector<std::complex<double>> left;   // channel 0
+  std::vector<std::complex<double>> right;  // channel 1
+};
+
+// A SOFA set of head-related impulse responses, read with libmysofa at a
+// given sampling rate. Throws std::runtime_error naming the file when it is
+// missing or unusable.
+class MeasuredHead {
+ public:
+  MeasuredHead(const std::string &path, int samplingRate);
+  ~MeasuredHead();
+  MeasuredHead(const MeasuredHead &) = delete;
+  MeasuredHead &operator=(const MeasuredHead &) = delete;
+
+  // The transfer functions at bins 0 .. cols-1 of a (cols-1)*2-point
+  // transform for an azimuth on the horizontal plane (this project's sign:
+  // positive towards channel 1), interpolated between the measurements by
+  // libmysofa, with the set's broadband delays as exact phase terms.
+  EarResponses responses(double azimuthDegrees, int cols) const;
+
+  // The interaural delay (s, positive when channel 1 leads) at the peak of
+  // the cross-correlation of the two responses, refined by a parabola.
+  double interauralDelay(double azimuthDegrees) const;
+
+ private:
+  struct Impulses {
+    std::vector<float> left, right;
+    float delayLeft = 0.0f, delayRight = 0.0f;  // s
+  };
+  Impulses impulses(double azimuthDegrees) const;
+
+  MYSOFA_EASY *easy_ = nullptr;
+  int samplingRate_ = 0;
+  int filterLength_ = 0;
+  float radius_ = 1.0f;  // m, of the measurement positions
+};
+
+// Per analysed bin and direction the expected normalised cross-spectrum
+// S = 2 H_L conj(H_R) / (|H_L|^2 + |H_R|^2) and level difference
+// d = (|H_L|^2 - |H_R|^2) / (|H_L|^2 + |H_R|^2): the unit vector
+// (Re S, Im S, d) of a source alone in that direction. For phase-only cues S
+// has modulus 1 and d is 0. Laid out bin by bin, kPaddedDirections floats per
+// row, the padding 0.
+class InterauralSteering {
+ public:
+  InterauralSteering() = default;
+  // From measured responses.
+  InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin);
+  // From the rigid-sphere delay for a head `headDiameter` cm wide (phase only).
+  InterauralSteering(float headDiameter, int samplingRate, int cols, int lowBin, int highBin);
+
+  const float *real(int j) const { return &real_[rowOffset(j)]; }
+  const float *imag(int j) const { return &imag_[rowOffset(j)]; }
+  const float *level(int j) const { return &level_[rowOffset(j)]; }
+  bool usesLevel() const { return usesLevel_; }
+  int lowBin() const { return lowBin_; }
+  int highBin() const { return highBin_; }
+
+ private:
+  void allocate(int lowBin, int highBin);
+  size_t rowOffset(int j) const { return static_cast<size_t>(j - lowBin_) * kPaddedDirections; }
+
+  int lowBin_ = 0;
+  int highBin_ = 0;
+  bool usesLevel_ = false;
+  std::vector<float> real_, imag_, level_;
+};
+
+}  // namespace localization
+
+#endif

@@ -1,0 +1,256 @@
+#include "RobustBinauralLocalization.h"
+
+#include <cmath>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "Directions.h"
+#include "GenericType.h"
+#include "NodeDescription.h"
+#include "Source.h"
+#include "Vector.h"
+
+using namespace localization;
+
+namespace {
+
+constexpr const char *kMeasuredHeadName = "MEASURED_HEAD";
+constexpr const char *kSphericalHeadSteering = "SPHERICAL_HEAD";
+constexpr const char *kPhaseName = "PHASE";
+constexpr const char *kPhaseAndLevelName = "PHASE_AND_LEVEL";
+
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const KOLV::ParameterInfo &steering =
+      add(KOLV::stringParameter("STEERING", "",
+                                "expected interaural cues: MEASURED_HEAD (from SOFA_FILE) or SPHERICAL_HEAD")
+              .oneOf({kMeasuredHeadName, kSphericalHeadSteering})
+              .byDefault(kMeasuredHeadName));
+  const KOLV::ParameterInfo &sofaFile =
+      add(KOLV::stringParameter("SOFA_FILE", "", "head-related responses (SOFA) for MEASURED_HEAD")
+              .byDefault(kDefaultSofaFile));
+  const KOLV::ParameterInfo &cues =
+      add(KOLV::stringParameter("CUES", "",
+                                "compare the interaural PHASE, or PHASE_AND_LEVEL (measured head only)")
+              .oneOf({kPhaseName, kPhaseAndLevelName})
+              .byDefault(kPhaseName));
+  const KOLV::ParameterInfo &micsDistance =
+      add(KOLV::floatParameter("MICS_DISTANCE", "cm", "head diameter for SPHERICAL_HEAD")
+              .above(0.0)
+              .byDefault(18.8f));
+  const KOLV::ParameterInfo &advance =
+      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::Advance)
+              .byDefault(160));
+  const KOLV::ParameterInfo &samplingRate =
+      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::SamplingRate)
+              .byDefault(16000));
+  const KOLV::ParameterInfo &frequencyLow =
+      add(KOLV::floatParameter("FREQUENCY_LOW", "Hz", "lower edge of the analysed band")
+              .atLeast(0.0)
+              .byDefault(300.0f));
+  const KOLV::ParameterInfo &frequencyHigh =
+      add(KOLV::floatParameter("FREQUENCY_HIGH", "Hz", "upper edge of the analysed band")
+              .above(0.0)
+              .byDefault(4000.0f));
+  const KOLV::ParameterInfo &integration =
+      add(KOLV::floatParameter("INTEGRATION_DURATION", "s",
+                               "the weighted cross-spectra of this long a run of frames are summed")
+              .atLeast(0.0)
+              .atMost(10.0)
+              .byDefault(0.2f));
+  const KOLV::ParameterInfo &onsetDecay =
+      add(KOLV::floatParameter("ONSET_DECAY", "dB/s",
+                               "assumed decay of reverberation: a bin counts as an onset by how far it "
+                               "rises above the earlier frames decaying at this rate")
+              .above(0.0)
+              .byDefault(100.0f));
+  const KOLV::ParameterInfo &onsetFloor =
+      add(KOLV::floatParameter("ONSET_FLOOR", "", "weight (0 to 1) a bin keeps without any onset")
+              .atLeast(0.0)
+              .atMost(1.0)
+              .byDefault(0.0f));
+  const KOLV::ParameterInfo &noiseRise =
+      add(KOLV::floatParameter("NOISE_RISE", "dB/s", "fastest rise of the learnt noise level through speech")
+              .atLeast(0.0)
+              .byDefault(5.0f));
+  const KOLV::ParameterInfo &noiseOverestimate =
+      add(KOLV::floatParameter("NOISE_OVERESTIMATE", "",
+                               "a bin's SNR weight is 1 - this x noise / power")
+              .atLeast(0.0)
+              .byDefault(2.0f));
+  const KOLV::ParameterInfo &phatBeta =
+      add(KOLV::floatParameter("PHAT_BETA", "",
+                               "whitening exponent: 1 weighs bins by trust alone, less lets louder bins weigh more")
+              .atLeast(0.0)
+              .atMost(1.0)
+              .byDefault(1.0f));
+  const KOLV::ParameterInfo &coherence =
+      add(KOLV::floatParameter("COHERENCE_EXPONENT", "",
+                               "a bin weighs its consistency over the integration to this power (0: not)")
+              .atLeast(0.0)
+              .byDefault(0.0f));
+  const KOLV::ParameterInfo &sharpness =
+      add(KOLV::intParameter("SHARPNESS", "",
+                             "k: each bin's agreement with a direction, a cosine, is raised to the power "
+                             "2k+1 (0 the plain cosine)")
+              .atLeast(0)
+              .atMost(4)
+              .byDefault(2));
+  const KOLV::ParameterInfo &minEvidence =
+      add(KOLV::floatParameter("MIN_EVIDENCE", "",
+                               "the spectrum is divided by its summed bin weights, but at least by this share "
+                               "of bins x frames")
+              .atLeast(0.0)
+              .atMost(1.0)
+              .byDefault(0.05f));
+  const KOLV::ParameterInfo &threshold =
+      add(KOLV::floatParameter("THRESHOLD", "", "a peak of the spatial spectrum (0 to 1) is reported only above this")
+              .atLeast(0.0)
+              .below(1.0)
+              .byDefault(0.1f));
+  const KOLV::ParameterInfo &maxPeaks =
+      add(KOLV::intParameter("MAX_PEAKS", "", "at most this many sources per frame, the strongest")
+              .atLeast(1)
+              .atMost(kMaxPeaks)
+              .byDefault(2));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+std::string describe(const std::string &nodeName) { return "RobustBinauralLocalization '" + nodeName + "'"; }
+
+}  // namespace
+
+const KOLV::NodeDescription &RobustBinauralLocalization::description() {
+  static const KOLV::NodeDescription table{
+      "Per-frame azimuths (-90 to +90 degrees) of talkers from a two-channel spectrum, for rooms: bins "
+      "weighted by onset and SNR, summed over frames, steered by a measured head",
+      {{"AUDIO_SPECTRUM", "Matrix<complex<float>>",
+        "spectrum, row 0 the left (first) microphone, row 1 the right (second)", 2}},
+      {{"ESTIMATED_DOA", "Vector<ObjectRef>", "one Source per detected peak (at most MAX_PEAKS), in increasing azimuth"}},
+      declared().entries()};
+  return table;
+}
+
+RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOLV::ParameterSet params)
+    : BufferedNode(nodeName, params) {
+  spectrumID = addInput("AUDIO_SPECTRUM");
+  doaID = addOutput("ESTIMATED_DOA");
+
+  const Parameters &p = declared();
+  steeringName = p.steering.readString(parameters);
+  sofaFile = p.sofaFile.readString(parameters);
+  const std::string cuesName = p.cues.readString(parameters);
+  micsDistance = p.micsDistance.readFloat(parameters);
+  advance = p.advance.readInt(parameters);
+  samplingRate = p.samplingRate.readInt(parameters);
+  frequencyLow = p.frequencyLow.readFloat(parameters);
+  frequencyHigh = p.frequencyHigh.readFloat(parameters);
+  const float integration = p.integration.readFloat(parameters);
+  const float onsetDecay = p.onsetDecay.readFloat(parameters);
+  settings.trust.onsetFloor = p.onsetFloor.readFloat(parameters);
+  const float noiseRise = p.noiseRise.readFloat(parameters);
+  settings.trust.noiseOverestimate = p.noiseOverestimate.readFloat(parameters);
+  settings.phatBeta = p.phatBeta.readFloat(parameters);
+  settings.coherenceExponent = p.coherence.readFloat(parameters);
+  settings.sharpness = p.sharpness.readInt(parameters);
+  settings.minEvidence = p.minEvidence.readFloat(parameters);
+  settings.threshold = p.threshold.readFloat(parameters);
+  settings.maxPeaks = p.maxPeaks.readInt(parameters);
+  p.validate(parameters, describe(getName()));
+
+  cues = cuesName == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase;
+  const float frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
+  settings.integrationFrames = std::max(1, static_cast<int>(std::lround(integration / frameSeconds)));
+  settings.trust.tailDecay = perFrameFactor(-onsetDecay, frameSeconds);
+  settings.trust.noiseRise = perFrameFactor(noiseRise, frameSeconds);
+
+  if (steeringName == kMeasuredHeadName) {
+    try {
+      head = std::make_unique<MeasuredHead>(sofaFile, samplingRate);
+    } catch (const std::exception &e) {
+      throw new KOLV::GeneralException(describe(getName()) + ": SOFA_FILE \"" + sofaFile + "\": " + e.what(),
+                                       __FILE__, __LINE__);
+    }
+  } else if (cues == Cues::PhaseAndLevel) {
+    throw new KOLV::GeneralException(describe(getName()) + ": CUES " + kPhaseAndLevelName +
+                                         " needs STEERING " + kMeasuredHeadName + "; the spherical head gives phase only",
+                                     __FILE__, __LINE__);
+  }
+  processInOrder = true;
+}
+
+RobustBinauralLocalization::~RobustBinauralLocalization() = default;
+
+void RobustBinauralLocalization::fail(int count, const std::string &what) const {
+  throw new KOLV::GeneralException(describe(getName()) + ", frame " + std::to_string(count) + ": " + what,
+                                   __FILE__, __LINE__);
+}
+
+void RobustBinauralLocalization::checkShape(const Spectrum &spectrum, int count) const {
+  if (spectrum.nrows() < 2)
+    fail(count, "input AUDIO_SPECTRUM has " + std::to_string(spectrum.nrows()) + " row(s); it needs two channels");
+  if (count > 0 && spectrum.ncols() != cols)
+    fail(count, "input AUDIO_SPECTRUM has " + std::to_string(spectrum.ncols()) + " columns, but frame 0 had " +
+                    std::to_string(cols));
+}
+
+// The band's bins and the steering, once the column count is known.
+void RobustBinauralLocalization::setUp(const Spectrum &spectrum, int count) {
+  cols = spectrum.ncols();
+  if (cols < 2) fail(count, "input AUDIO_SPECTRUM has " + std::to_string(cols) + " column(s); a spectrum needs at least 2");
+  const double spacing = 0.5 * samplingRate / (cols - 1);
+  const int lowBin = static_cast<int>(std::ceil(frequencyLow / spacing));
+  const int highBin = std::min(cols, static_cast<int>(std::floor(frequencyHigh / spacing)) + 1);
+  if (lowBin >= highBin) {
+    std::ostringstream what;
+    what << "the band FREQUENCY_LOW " << frequencyLow << " Hz to FREQUENCY_HIGH " << frequencyHigh
+         << " Hz holds no bin of a spectrum of " << cols << " columns at SAMPLING_RATE " << samplingRate << " Hz";
+    fail(count, what.str());
+  }
+  InterauralSteering steering = head ? InterauralSteering(*head, cues, cols, lowBin, highBin)
+                                     : InterauralSteering(micsDistance, samplingRate, cols, lowBin, highBin);
+  head.reset();  // the responses are in the steering now
+  localizer = DirectSoundLocalizer(settings, std::move(steering));
+}
+
+// A damaged frame (non-finite or overflowing bins) yields no sources and
+// leaves the integration as it was; warned of once.
+void RobustBinauralLocalization::warnOfUnusableFrame(int count) {
+  if (warnedOfUnusableFrame) return;
+  warnedOfUnusableFrame = true;
+  std::cerr << describe(getName()) << ", frame " << count
+            << ": warning: the input holds non-finite or overflowing values in the analysed band; the frame "
+               "yields no sources (later such frames are not reported)"
+            << std::endl;
+}
+
+void RobustBinauralLocalization::calculate(int, int count, KOLV::Buffer &out) {
+  KOLV::RCPtr<Spectrum> spectrum = getInput(spectrumID, count);
+  KOLV::RCPtr<KOLV::Vector<KOLV::ObjectRef>> sources(new KOLV::Vector<KOLV::ObjectRef>);
+  out[count] = sources;
+
+  checkShape(*spectrum, count);
+  if (count == 0) setUp(*spectrum, count);
+  PeakList peaks;
+  if (!localizer.locate(spectrum->row(0), spectrum->row(1), peaks)) {
+    warnOfUnusableFrame(count);
+    return;
+  }
+  for (int i = 0; i < peaks.count; ++i) {
+    auto *source = new KOLV::Source;
+    directionVector(azimuthOfDirection(peaks.peaks[i].direction), source->x);
+    source->power = peaks.peaks[i].value;
+    source->id = i;
+    source->spare = 0;
+    sources->push_back(KOLV::ObjectRef(source));
+  }
+}

@@ -1,0 +1,163 @@
+#include "SourceTracker.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "Directions.h"
+#include "GenericType.h"
+#include "NodeDescription.h"
+#include "Source.h"
+#include "Vector.h"
+
+using namespace localization;
+
+namespace {
+
+// One declaration per parameter, in the order the constructor reads them.
+struct Parameters : KOLV::ParameterTable {
+  const KOLV::ParameterInfo &advance =
+      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::Advance)
+              .byDefault(160));
+  const KOLV::ParameterInfo &samplingRate =
+      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
+              .above(0)
+              .fromStream(KOLV::StreamProperty::SamplingRate)
+              .byDefault(16000));
+  const KOLV::ParameterInfo &measurementSpread =
+      add(KOLV::floatParameter("MEASUREMENT_SPREAD", "deg", "standard deviation of one estimate's azimuth")
+              .above(0.0)
+              .byDefault(2.0f));
+  const KOLV::ParameterInfo &acceleration =
+      add(KOLV::floatParameter("ACCELERATION", "deg/s^2", "standard deviation of a talker's changes of angular rate")
+              .atLeast(0.0)
+              .byDefault(60.0f));
+  const KOLV::ParameterInfo &maxRate =
+      add(KOLV::floatParameter("MAX_RATE", "deg/s", "fastest angular rate a track is given")
+              .atLeast(0.0)
+              .byDefault(60.0f));
+  const KOLV::ParameterInfo &gate =
+      add(KOLV::floatParameter("GATE", "deg", "farthest an estimate may lie from a track's prediction to feed it")
+              .above(0.0)
+              .byDefault(8.0f));
+  const KOLV::ParameterInfo &probation =
+      add(KOLV::floatParameter("PROBATION", "s", "a new track must be confirmed within this time or is dropped")
+              .above(0.0)
+              .byDefault(0.12f));
+  const KOLV::ParameterInfo &confirmSupport =
+      add(KOLV::floatParameter("CONFIRM_SUPPORT", "frames",
+                               "estimates that confirm a track, each counted by its power over its frame's "
+                               "strongest estimate's")
+              .above(0.0)
+              .byDefault(6.0f));
+  const KOLV::ParameterInfo &hold =
+      add(KOLV::floatParameter("HOLD", "s", "a track is reported until this long without an estimate, then rests")
+              .atLeast(0.0)
+              .byDefault(0.3f));
+  const KOLV::ParameterInfo &forget =
+      add(KOLV::floatParameter("FORGET", "s", "a track without an estimate for this long is forgotten with its id")
+              .above(0.0)
+              .byDefault(4.0f));
+  const KOLV::ParameterInfo &resumeGate =
+      add(KOLV::floatParameter("RESUME_GATE", "deg",
+                               "a new track this near a resting one takes the resting one's id")
+              .atLeast(0.0)
+              .byDefault(10.0f));
+  const KOLV::ParameterInfo &mergeDistance =
+      add(KOLV::floatParameter("MERGE_DISTANCE", "deg", "two reported tracks this near are one talker (older id kept)")
+              .atLeast(0.0)
+              .byDefault(4.0f));
+};
+
+const Parameters &declared() {
+  static const Parameters table;
+  return table;
+}
+
+std::string describe(const std::string &nodeName) { return "SourceTracker '" + nodeName + "'"; }
+
+int framesOf(float seconds, float frameSeconds) {
+  return static_cast<int>(std::lround(static_cast<double>(seconds) / frameSeconds));
+}
+
+KOLV::ObjectRef trackedSource(const TrackedTalker &talker) {
+  auto *source = new KOLV::Source;
+  directionVector(talker.azimuth, source->x);
+  source->power = talker.power;
+  source->id = talker.id;
+  source->spare = 0;
+  return KOLV::ObjectRef(source);
+}
+
+}  // namespace
+
+const KOLV::NodeDescription &SourceTracker::description() {
+  static const KOLV::NodeDescription table{
+      "Talker tracks with lasting ids from per-frame estimates: Kalman filters over azimuth and rate, "
+      "born on probation, resting through pauses; causal",
+      {{"ESTIMATED_DOA", "Vector<ObjectRef>", "per-frame Source estimates (direction in x, power)"}},
+      {{"TRACKED_DOA", "Vector<ObjectRef>",
+        "one Source per reported track: its filtered direction, the track's id, its last estimate's power"}},
+      declared().entries()};
+  return table;
+}
+
+SourceTracker::SourceTracker(std::string nodeName, KOLV::ParameterSet params) : BufferedNode(nodeName, params) {
+  estimatesID = addInput("ESTIMATED_DOA");
+  trackedID = addOutput("TRACKED_DOA");
+
+  const Parameters &p = declared();
+  const int advance = p.advance.readInt(parameters);
+  const int samplingRate = p.samplingRate.readInt(parameters);
+  TrackSettings s;
+  s.measurementSpread = p.measurementSpread.readFloat(parameters);
+  s.acceleration = p.acceleration.readFloat(parameters);
+  s.maxRate = p.maxRate.readFloat(parameters);
+  s.gate = p.gate.readFloat(parameters);
+  const float probation = p.probation.readFloat(parameters);
+  s.confirmSupport = p.confirmSupport.readFloat(parameters);
+  const float hold = p.hold.readFloat(parameters);
+  const float forget = p.forget.readFloat(parameters);
+  s.resumeGate = p.resumeGate.readFloat(parameters);
+  s.mergeDistance = p.mergeDistance.readFloat(parameters);
+  p.validate(parameters, describe(getName()));
+
+  s.frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
+  s.probationFrames = std::max(1, framesOf(probation, s.frameSeconds));
+  s.holdFrames = framesOf(hold, s.frameSeconds);
+  s.forgetFrames = std::max(s.holdFrames + 1, framesOf(forget, s.frameSeconds));
+  tracks = TalkerTracks(s);
+  processInOrder = true;
+}
+
+SourceTracker::~SourceTracker() = default;
+
+// An estimate without a direction (a damaged record read from a file) is
+// left out rather than ending a long run; the first one is reported.
+void SourceTracker::readEstimates(int count) {
+  KOLV::RCPtr<KOLV::Vector<KOLV::ObjectRef>> input = getInput(estimatesID, count);
+  estimates.clear();
+  for (const KOLV::ObjectRef &element : *input) {
+    KOLV::RCPtr<KOLV::Source> source = element;
+    const float azimuth = static_cast<float>(std::atan2(source->x[1], source->x[0]) * kDegreesPerRadian);
+    if (!std::isfinite(azimuth) || !std::isfinite(source->x[0]) || !std::isfinite(source->x[1])) {
+      if (!warnedOfNoDirection) {
+        warnedOfNoDirection = true;
+        std::cerr << describe(getName()) << ", frame " << count << ": warning: an estimate has no direction (x = "
+                  << source->x[0] << ", " << source->x[1] << "); it is left out, as are later ones (not reported)"
+                  << std::endl;
+      }
+      continue;
+    }
+    estimates.push_back({azimuth, std::isfinite(source->power) ? source->power : 0.0f});
+  }
+}
+
+void SourceTracker::calculate(int, int count, KOLV::Buffer &out) {
+  readEstimates(count);
+  tracks.update(estimates);
+  KOLV::RCPtr<KOLV::Vector<KOLV::ObjectRef>> tracked(new KOLV::Vector<KOLV::ObjectRef>);
+  for (const TrackedTalker &talker : tracks.reported()) tracked->push_back(trackedSource(talker));
+  out[count] = tracked;
+}

@@ -1,0 +1,168 @@
+#include "TalkerTracks.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace localization {
+
+namespace {
+
+constexpr float kLowestAzimuth = -90.0f;
+constexpr float kHighestAzimuth = 90.0f;
+// deg/s: tracks that meet with rates further apart than this are crossing.
+constexpr float kMergeRateDifference = 10.0f;
+
+}  // namespace
+
+TalkerTracks::TalkerTracks(const TrackSettings &settings) : settings_(settings) {}
+
+// Constant velocity: the azimuth moves by rate * dt, and the rate changes by a
+// white acceleration (the discrete Wiener process model).
+void TalkerTracks::predict(Track &t) const {
+  const float dt = settings_.frameSeconds;
+  if (t.stage == Stage::Resting) return;  // a resting talker is not moving
+  t.azimuth = std::clamp(t.azimuth + t.rate * dt, kLowestAzimuth, kHighestAzimuth);
+  const float q = settings_.acceleration * settings_.acceleration;
+  const float p00 = t.p00 + dt * (2.0f * t.p01 + dt * t.p11) + q * dt * dt * dt * dt / 4.0f;
+  const float p01 = t.p01 + dt * t.p11 + q * dt * dt * dt / 2.0f;
+  const float p11 = t.p11 + q * dt * dt;
+  t.p00 = p00;
+  t.p01 = p01;
+  t.p11 = p11;
+}
+
+void TalkerTracks::correct(Track &t, const Estimate &e, float relativePower) const {
+  const float r = settings_.measurementSpread * settings_.measurementSpread;
+  const float s = t.p00 + r;
+  const float k0 = t.p00 / s, k1 = t.p01 / s;
+  const float innovation = e.azimuth - t.azimuth;
+  t.azimuth = std::clamp(t.azimuth + k0 * innovation, kLowestAzimuth, kHighestAzimuth);
+  t.rate = std::clamp(t.rate + k1 * innovation, -settings_.maxRate, settings_.maxRate);
+  const float p00 = (1.0f - k0) * t.p00, p01 = (1.0f - k0) * t.p01, p11 = t.p11 - k1 * t.p01;
+  t.p00 = p00;
+  t.p01 = p01;
+  t.p11 = p11;
+  t.power = e.power;
+  t.support += relativePower;
+  t.silentFrames = 0;
+}
+
+// Each track takes at most one estimate and each estimate goes to at most one
+// track: reported tracks choose first, nearest pairs first, then tracks on
+// probation. Resting tracks take none (a talker resuming is confirmed anew).
+void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
+  taken_.assign(estimates.size(), false);
+  for (Stage stage : {Stage::Reported, Stage::Probation}) {
+    for (;;) {
+      float best = settings_.gate;
+      Track *bestTrack = nullptr;
+      size_t bestEstimate = 0;
+      for (Track &t : tracks_) {
+        if (t.stage != stage || t.silentFrames == 0) continue;
+        for (size_t i = 0; i < estimates.size(); ++i) {
+          const float distance = std::fabs(estimates[i].azimuth - t.azimuth);
+          if (!taken_[i] && distance <= best) {
+            best = distance;
+            bestTrack = &t;
+            bestEstimate = i;
+          }
+        }
+      }
+      if (!bestTrack) break;
+      correct(*bestTrack, estimates[bestEstimate], relativePower(estimates[bestEstimate]));
+      taken_[bestEstimate] = true;
+    }
+  }
+}
+
+float TalkerTracks::relativePower(const Estimate &e) const {
+  return strongest_ > 0.0f ? std::max(0.0f, e.power) / strongest_ : 1.0f;
+}
+
+// A second estimate near a track already followed is a ghost of the same
+// talker (a reflection, a broad peak), not a new one.
+bool TalkerTracks::nearActiveTrack(float azimuth) const {
+  for (const Track &t : tracks_)
+    if (t.stage != Stage::Resting && std::fabs(t.azimuth - azimuth) <= settings_.gate) return true;
+  return false;
+}
+
+void TalkerTracks::startTrack(const Estimate &e, float relativePower) {
+  const float spread = settings_.measurementSpread * settings_.measurementSpread;
+  const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
+  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, relativePower, 0});
+}
+
+// A confirmed track takes the id of the nearest resting track within reach,
+// so that a talker who pauses keeps their id; otherwise a new one.
+void TalkerTracks::confirm(Track &t) {
+  Track *resumed = nullptr;
+  for (Track &other : tracks_)
+    if (other.stage == Stage::Resting && std::fabs(other.azimuth - t.azimuth) <= settings_.resumeGate &&
+        (!resumed || std::fabs(other.azimuth - t.azimuth) < std::fabs(resumed->azimuth - t.azimuth)))
+      resumed = &other;
+  if (resumed) {
+    t.id = resumed->id;
+    resumed->silentFrames = settings_.forgetFrames;  // retired below
+  } else {
+    t.id = nextId_++;
+  }
+  t.stage = Stage::Reported;
+}
+
+void TalkerTracks::retire() {
+  for (Track &t : tracks_) {
+    if (t.stage == Stage::Probation && t.support >= settings_.confirmSupport) confirm(t);
+    if (t.stage == Stage::Reported && t.silentFrames > settings_.holdFrames) t.stage = Stage::Resting;
+  }
+  tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
+                               [&](const Track &t) {
+                                 if (t.stage == Stage::Probation) return t.age >= settings_.probationFrames;
+                                 return t.silentFrames >= settings_.forgetFrames;
+                               }),
+                tracks_.end());
+}
+
+// Two reported tracks that meet moving alike follow one talker (split by a
+// broad or doubled peak): the older id stays. Tracks that meet moving apart
+// are talkers crossing and stay two.
+void TalkerTracks::mergeDuplicates() {
+  for (Track &a : tracks_)
+    for (Track &b : tracks_)
+      if (&a != &b && a.stage == Stage::Reported && b.stage == Stage::Reported && a.id < b.id &&
+          std::fabs(a.azimuth - b.azimuth) <= settings_.mergeDistance &&
+          std::fabs(a.rate - b.rate) <= kMergeRateDifference) {
+        if (b.silentFrames < a.silentFrames) {
+          a.azimuth = b.azimuth;
+          a.silentFrames = b.silentFrames;
+        }
+        b.stage = Stage::Resting;
+        b.silentFrames = settings_.forgetFrames;
+      }
+}
+
+void TalkerTracks::collectReported() {
+  reported_.clear();
+  for (const Track &t : tracks_)
+    if (t.stage == Stage::Reported) reported_.push_back({t.id, t.azimuth, t.power});
+  std::sort(reported_.begin(), reported_.end(),
+            [](const TrackedTalker &a, const TrackedTalker &b) { return a.id < b.id; });
+}
+
+void TalkerTracks::update(const std::vector<Estimate> &estimates) {
+  for (Track &t : tracks_) {
+    predict(t);
+    ++t.age;
+    ++t.silentFrames;
+  }
+  strongest_ = 0.0f;
+  for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
+  associate(estimates);
+  for (size_t i = 0; i < estimates.size(); ++i)
+    if (!taken_[i] && !nearActiveTrack(estimates[i].azimuth)) startTrack(estimates[i], relativePower(estimates[i]));
+  mergeDuplicates();
+  retire();
+  collectReported();
+}
+
+}  // namespace localization

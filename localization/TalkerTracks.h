@@ -1,0 +1,89 @@
+// Tracks of talkers from per-frame direction estimates: each track follows
+// its talker with a constant-velocity Kalman filter over azimuth and azimuth
+// rate. A track is born on probation from estimates that keep agreeing, is
+// reported while its estimates keep coming, rests unreported through pauses
+// and is forgotten after a longer silence; a talker who resumes near a
+// resting track gets its id back. Ids are never reused.
+#ifndef KOLV_LOCALIZATION_TALKER_TRACKS_H
+#define KOLV_LOCALIZATION_TALKER_TRACKS_H
+
+#include <vector>
+
+namespace localization {
+
+struct TrackSettings {
+  float frameSeconds = 0.01f;      // s between frames
+  float measurementSpread = 2.0f;  // deg, standard deviation of one estimate
+  float acceleration = 60.0f;      // deg/s^2, standard deviation of the talker's changes of rate
+  float maxRate = 60.0f;           // deg/s, the fastest a talker is followed
+  float gate = 8.0f;               // deg, farthest an estimate may lie from a track's prediction
+  int probationFrames = 12;        // a new track must be confirmed within this many frames
+  // Support that confirms it: each estimate taken adds its power relative to
+  // the strongest estimate of its frame (1 for the frame's strongest), so
+  // that weaker secondary peaks, often reflections, need more frames.
+  float confirmSupport = 6.0f;
+  float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
+  int holdFrames = 30;             // a track is reported until this many frames without an estimate
+  int forgetFrames = 400;          // and forgotten after this many
+  float resumeGate = 10.0f;        // deg, how near a resting track a new one takes its id
+};
+
+struct TrackedTalker {
+  int id;
+  float azimuth;  // degrees
+  float power;    // the last estimate's
+};
+
+struct Estimate {
+  float azimuth;  // degrees, finite
+  float power;
+};
+
+class TalkerTracks {
+ public:
+  TalkerTracks() = default;
+  explicit TalkerTracks(const TrackSettings &settings);
+
+  // Advances by one frame with that frame's estimates; the tracks to report
+  // are then in reported(), in increasing id.
+  void update(const std::vector<Estimate> &estimates);
+  const std::vector<TrackedTalker> &reported() const { return reported_; }
+
+  int liveTracks() const { return static_cast<int>(tracks_.size()); }
+
+ private:
+  enum class Stage { Probation, Reported, Resting };
+  struct Track {
+    Stage stage;
+    int id;              // -1 on probation
+    float azimuth;       // deg
+    float rate;          // deg/s
+    float p00, p01, p11;  // covariance of (azimuth, rate)
+    float power;
+    int age;             // frames since birth
+    float support;       // sum of the relative powers of the estimates taken
+    int silentFrames;    // frames since the last estimate
+  };
+
+  void predict(Track &t) const;
+  void correct(Track &t, const Estimate &e, float relativePower) const;
+  void mergeDuplicates();
+  void associate(const std::vector<Estimate> &estimates);
+  bool nearActiveTrack(float azimuth) const;
+  float relativePower(const Estimate &e) const;
+  void startTrack(const Estimate &e, float relativePower);
+  void confirm(Track &t);
+  void retire();
+  void collectReported();
+
+  TrackSettings settings_;
+  std::vector<Track> tracks_;
+  std::vector<TrackedTalker> reported_;
+  std::vector<bool> taken_;  // per estimate of the frame
+  float strongest_ = 0.0f;   // the frame's strongest estimate's power
+  int nextId_ = 0;
+};
+
+}  // namespace localization
+
+#endif

@@ -1,0 +1,229 @@
+// The talker tracker: births on probation, deaths after the hold, ids through
+// pauses and crossings, noise that never makes a lasting track; and the node
+// around it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Directions.h"
+#include "Source.h"
+#include "SourceTracker.h"
+#include "TalkerTracks.h"
+#include "TestNetwork.h"
+
+using namespace localization;
+
+namespace {
+
+// The tracker's defaults at 10 ms frames, as the node sets them up.
+TrackSettings defaults() { return TrackSettings{}; }
+
+struct TrackRun {
+  TalkerTracks tracks{defaults()};
+  // Per frame, what was reported.
+  std::vector<std::vector<TrackedTalker>> reported;
+  void frame(const std::vector<Estimate> &estimates) {
+    tracks.update(estimates);
+    reported.push_back(tracks.reported());
+  }
+  void frames(int count, const std::vector<float> &azimuths) {
+    for (int f = 0; f < count; ++f) {
+      std::vector<Estimate> e;
+      for (float a : azimuths) e.push_back({a, 0.5f});
+      frame(e);
+    }
+  }
+  const std::vector<TrackedTalker> &last() const { return reported.back(); }
+};
+
+// The id reported nearest `azimuth` in a frame's output, or -1.
+int idNear(const std::vector<TrackedTalker> &frame, float azimuth, float within = 5.0f) {
+  for (const TrackedTalker &t : frame)
+    if (std::fabs(t.azimuth - azimuth) <= within) return t.id;
+  return -1;
+}
+
+}  // namespace
+
+TEST(TalkerTracks, BornAfterProbationAndEndedAfterTheHold) {
+  TrackRun run;
+  run.frames(20, {20.0f});
+  int firstReported = -1;
+  for (size_t f = 0; f < run.reported.size(); ++f)
+    if (!run.reported[f].empty() && firstReported < 0) firstReported = static_cast<int>(f);
+  // Six estimates of full relative power confirm it: frame 5.
+  EXPECT_EQ(firstReported, 5);
+  ASSERT_EQ(run.last().size(), 1u);
+  EXPECT_EQ(run.last()[0].id, 0);
+  EXPECT_NEAR(run.last()[0].azimuth, 20.0f, 1e-3f);
+  EXPECT_EQ(run.last()[0].power, 0.5f);
+
+  const int hold = defaults().holdFrames;
+  run.frames(hold, {});
+  EXPECT_EQ(run.last().size(), 1u) << "still held " << hold << " frames after the last estimate";
+  run.frames(1, {});
+  EXPECT_TRUE(run.last().empty());
+}
+
+TEST(TalkerTracks, ShortBurstsNeverOutliveProbation) {
+  TrackRun run;
+  for (int burst = 0; burst < 20; ++burst) {
+    run.frames(4, {-50.0f});  // fewer estimates than confirm a track
+    run.frames(30, {});
+  }
+  for (const auto &frame : run.reported) EXPECT_TRUE(frame.empty());
+}
+
+// Scattered estimates, as the localizer's peaks in noise alone: in one frame
+// of five, one or two anywhere in the half-plane. No track is ever reported.
+TEST(TalkerTracks, ScatteredNoiseEstimatesGiveNoTrack) {
+  TrackRun run;
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> anywhere(-90.0f, 90.0f), uniform(0.0f, 1.0f);
+  for (int f = 0; f < 3000; ++f) {
+    const float draw = uniform(rng);
+    if (draw < 0.1f)
+      run.frame({{anywhere(rng), 0.2f}, {anywhere(rng), 0.15f}});
+    else if (draw < 0.2f)
+      run.frame({{anywhere(rng), 0.2f}});
+    else
+      run.frame({});
+  }
+  int reportedFrames = 0;
+  for (const auto &frame : run.reported) reportedFrames += frame.empty() ? 0 : 1;
+  EXPECT_EQ(reportedFrames, 0);
+}
+
+// Secondary peaks much weaker than their frame's strongest (reflections)
+// need more frames to be confirmed than a talker of their own.
+TEST(TalkerTracks, WeakSecondaryPeaksNeedMoreSupport) {
+  TrackRun run;
+  for (int f = 0; f < 10; ++f) run.frame({{-30.0f, 1.0f}, {40.0f, 0.25f}});
+  EXPECT_NE(idNear(run.last(), -30.0f), -1);
+  EXPECT_EQ(idNear(run.last(), 40.0f), -1);
+}
+
+TEST(TalkerTracks, ATalkerWhoResumesInPlaceKeepsTheIdAndOthersGetNewOnes) {
+  TrackRun run;
+  run.frames(50, {20.0f});
+  const int id = idNear(run.last(), 20.0f);
+  ASSERT_EQ(id, 0);
+  run.frames(200, {});  // a 2 s pause
+  EXPECT_TRUE(run.last().empty());
+  run.frames(30, {22.0f});
+  EXPECT_EQ(idNear(run.last(), 22.0f), id);
+
+  run.frames(30, {-40.0f});  // elsewhere: a new talker
+  EXPECT_EQ(idNear(run.last(), -40.0f), 1);
+
+  // After a silence longer than FORGET the old talker is forgotten: a talker
+  // in the same place gets a new id, never a used one.
+  run.frames(defaults().forgetFrames + 1, {});
+  run.frames(30, {22.0f});
+  EXPECT_EQ(idNear(run.last(), 22.0f), 2);
+}
+
+// A talker walking 40 degrees in 8 s is followed within 5 degrees under one
+// id, with estimates scattered by a degree or two.
+TEST(TalkerTracks, FollowsAWalkingTalkerUnderOneId) {
+  TrackRun run;
+  std::mt19937 rng(5);
+  std::normal_distribution<float> scatter(0.0f, 1.5f);
+  std::set<int> ids;
+  for (int f = 0; f < 800; ++f) {
+    const float truth = -20.0f + 40.0f * f / 800.0f;
+    run.frame({{truth + scatter(rng), 0.6f}});
+    if (f < 20) continue;
+    ASSERT_EQ(run.last().size(), 1u) << f;
+    EXPECT_NEAR(run.last()[0].azimuth, truth, 5.0f) << f;
+    ids.insert(run.last()[0].id);
+  }
+  EXPECT_EQ(ids.size(), 1u);
+}
+
+// Two talkers walking past each other, from -30 and +30 degrees to the other
+// side in 4 s: each keeps its id after the crossing.
+TEST(TalkerTracks, TwoTalkersCrossingKeepTheirIds) {
+  TrackRun run;
+  std::mt19937 rng(9);
+  std::normal_distribution<float> scatter(0.0f, 1.0f);
+  auto positions = [](int f) {
+    const float t = std::min(1.0f, std::max(0.0f, (f - 100) / 400.0f));
+    return std::pair<float, float>(-30.0f + 60.0f * t, 30.0f - 60.0f * t);
+  };
+  int idA = -1, idB = -1;
+  for (int f = 0; f < 700; ++f) {
+    const auto [a, b] = positions(f);
+    // Near the crossing the localizer sees one merged peak half the time.
+    std::vector<Estimate> e = {{a + scatter(rng), 0.8f}, {b + scatter(rng), 0.7f}};
+    if (std::fabs(a - b) < 4.0f && f % 2) e = {{0.5f * (a + b), 0.8f}};
+    run.frame(e);
+    if (f == 90) {
+      idA = idNear(run.last(), a);
+      idB = idNear(run.last(), b);
+    }
+  }
+  const auto [a, b] = positions(699);
+  ASSERT_NE(idA, -1);
+  ASSERT_NE(idB, -1);
+  EXPECT_EQ(idNear(run.last(), a), idA);
+  EXPECT_EQ(idNear(run.last(), b), idB);
+}
+
+namespace {
+
+KOLV::ObjectRef estimatesAt(const std::vector<double> &azimuths) {
+  KOLV::RCPtr<kolvtest::SourceVector> v(new kolvtest::SourceVector);
+  for (size_t i = 0; i < azimuths.size(); ++i)
+    v->push_back(kolvtest::sourceAt(azimuths[i], 0.7f, static_cast<int>(i)));
+  return v;
+}
+
+}  // namespace
+
+// The node reads Source records as either localizer writes them and writes
+// the tracks as the first toolbox's tracker does (unit vectors, id, power);
+// an estimate without a direction is left out.
+TEST(SourceTracker, TracksSourceRecordsAndLeavesOutEstimatesWithoutDirection) {
+  std::vector<KOLV::ObjectRef> frames;
+  for (int f = 0; f < 40; ++f) {
+    KOLV::RCPtr<kolvtest::SourceVector> v = estimatesAt({-35.0});
+    if (f % 5 == 0) {
+      auto *broken = new KOLV::Source;
+      broken->x[0] = std::nanf("");
+      v->push_back(KOLV::ObjectRef(broken));
+    }
+    frames.push_back(v);
+  }
+  kolvtest::FrameFeeder feeder(frames);
+  SourceTracker node("track", KOLV::ParameterSet());
+  kolvtest::wire(node, "ESTIMATED_DOA", feeder);
+  for (int f = 0; f < 40; ++f) {
+    KOLV::RCPtr<kolvtest::SourceVector> out = node.getOutput(0, f);
+    if (f < 5) {
+      EXPECT_TRUE(out->empty()) << f;
+      continue;
+    }
+    ASSERT_EQ(out->size(), 1u) << f;
+    KOLV::RCPtr<KOLV::Source> s = (*out)[0];
+    EXPECT_NEAR(std::atan2(s->x[1], s->x[0]) * kDegreesPerRadian, -35.0, 1e-3);
+    EXPECT_EQ(s->x[2], 0.0f);
+    EXPECT_EQ(s->id, 0);
+    EXPECT_EQ(s->power, 0.7f);
+  }
+}
+
+TEST(SourceTracker, RefusesValuesOutOfRange) {
+  for (const char *name : {"GATE", "PROBATION", "FORGET"}) {
+    SCOPED_TRACE(name);
+    const std::string text = kolvtest::thrownText(
+        [&] { SourceTracker node("track", kolvtest::makeParams({{name, kolvtest::floatValue(-1.0f)}})); });
+    EXPECT_NE(text.find("SourceTracker 'track'"), std::string::npos) << text;
+    EXPECT_NE(text.find(name), std::string::npos) << text;
+  }
+}
