@@ -120,6 +120,32 @@ std::vector<std::string> separationOutputs(const fs::path &folder) {
   return names;
 }
 
+// The directions a tracked table holds and how near each talker they lie.
+void printDirections(std::ostream &out, const std::string &label,
+                     const std::vector<TrackedDirection> &directions,
+                     const std::vector<TruthTalker> &talkers) {
+  out << "  " << label << ":";
+  if (directions.empty()) out << " none";
+  for (const TrackedDirection &d : directions)
+    out << "  " << signedDegrees(d.azimuth) << " (" << std::setprecision(0) << 100.0 * d.share
+        << " % of the frames)";
+  out << '\n';
+  for (const TruthTalker &talker : talkers) {
+    out << "    talker at " << signedDegrees(talker.azimuth) << " (speaks "
+        << std::setprecision(1) << talker.activeSeconds << " s): ";
+    auto nearest = std::min_element(directions.begin(), directions.end(),
+                                    [&](const TrackedDirection &a, const TrackedDirection &b) {
+                                      return std::abs(a.azimuth - talker.azimuth) <
+                                             std::abs(b.azimuth - talker.azimuth);
+                                    });
+    if (nearest == directions.end())
+      out << "not tracked\n";
+    else
+      out << "tracked at " << signedDegrees(nearest->azimuth) << ", " << std::setprecision(0)
+          << std::abs(nearest->azimuth - talker.azimuth) << " deg off\n";
+  }
+}
+
 }  // namespace
 
 int TalkerOnOutputs::outputChanges() const {
@@ -208,38 +234,18 @@ double speechShare(const fs::path &speechTable) {
 void printDemoSummary(std::ostream &out, const fs::path &outputFolder, const fs::path &truthFile,
                       int frames, double seconds) {
   const fs::path tracked = outputFolder / "tracked.csv";
+  const fs::path robustTracked = outputFolder / "robust-tracked.csv";
   const fs::path speech = outputFolder / "speech.csv";
   const fs::path adaptiveSpeech = outputFolder / "speech-adaptive.csv";
   out << "\nSummary of " << std::fixed << std::setprecision(1) << seconds
       << " s of audio:\n";
-  std::vector<TrackedDirection> directions;
-  if (fs::exists(tracked)) {
-    directions = dominantDirections(tracked, frames);
-    out << "  tracked directions:";
-    if (directions.empty()) out << " none";
-    for (const TrackedDirection &d : directions)
-      out << "  " << signedDegrees(d.azimuth) << " (" << std::setprecision(0) << 100.0 * d.share
-          << " % of the frames)";
-    out << '\n';
-  }
   double truthSpeech = 0.0, duration = 0.0;
   std::vector<TruthTalker> talkers;
   if (!truthFile.empty() && fs::exists(truthFile))
     talkers = truthTalkers(truthFile, truthSpeech, duration);
-  for (const TruthTalker &talker : talkers) {
-    out << "  talker at " << signedDegrees(talker.azimuth) << " (speaks "
-        << std::setprecision(1) << talker.activeSeconds << " s): ";
-    auto nearest = std::min_element(directions.begin(), directions.end(),
-                                    [&](const TrackedDirection &a, const TrackedDirection &b) {
-                                      return std::abs(a.azimuth - talker.azimuth) <
-                                             std::abs(b.azimuth - talker.azimuth);
-                                    });
-    if (nearest == directions.end())
-      out << "not tracked\n";
-    else
-      out << "tracked at " << signedDegrees(nearest->azimuth) << ", "
-          << std::setprecision(0) << std::abs(nearest->azimuth - talker.azimuth)
-          << " deg off\n";
+  for (const auto &[table, label] : {std::pair{tracked, "tracked directions"},
+                                     std::pair{robustTracked, "robust-tracked directions"}}) {
+    if (fs::exists(table)) printDirections(out, label, dominantDirections(table, frames), talkers);
   }
   std::vector<fs::path> images;
   std::vector<std::vector<std::pair<double, double>>> active;

@@ -65,8 +65,8 @@ YAML::Node robustTracks(const SceneLayout &layout, const std::string &run, const
   std::vector<std::string> sets = {"source.FILE=" + scene + "/scene.wav",
                                    "directions.FILE=" + out + "/directions.csv",
                                    "tracked.FILE=" + out + "/tracked.csv",
-                                   "robustDirections.FILE=" + out + "/robust-directions.csv",
-                                   "robustTracked.FILE=" + out + "/robust-tracked.csv"};
+                                   "robust-directions.FILE=" + out + "/robust-directions.csv",
+                                   "robust-tracked.FILE=" + out + "/robust-tracked.csv"};
   sets.insert(sets.end(), extraSets.begin(), extraSets.end());
   quality::runKolv(quality::exampleNetwork("localize.yaml"), sets, out);
   return quality::evaluate(scene, {"--sources", out + "/robust-tracked.csv"}, out);
@@ -136,7 +136,7 @@ TEST(RobustRoom, OnsetWeightingFindsTheTalkersWhereEveryBinAlikeDoesNot) {
   const SceneLayout room = twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6});
   const double withOnsets = robustTracks(room, "onsets", {})["coverage"]["recall"].as<double>();
   const double everyBin =
-      robustTracks(room, "every-bin", {"robustLocalization.ONSET_FLOOR=1.0"})["coverage"]["recall"].as<double>();
+      robustTracks(room, "every-bin", {"robust-localization.ONSET_FLOOR=1.0"})["coverage"]["recall"].as<double>();
   EXPECT_GE(withOnsets, everyBin + 0.2) << "every bin alike: " << everyBin;
 }
 
@@ -153,7 +153,7 @@ TEST(RobustSides, MeasuredHeadSteeringHasNoSideBiasWhereTheSphereHasOne) {
     };
     const double measured = outwards(robustTracks(scene, "measured-" + side, {}));
     const double sphere =
-        outwards(robustTracks(scene, "sphere-" + side, {"robustLocalization.STEERING=SPHERICAL_HEAD"}));
+        outwards(robustTracks(scene, "sphere-" + side, {"robust-localization.STEERING=SPHERICAL_HEAD"}));
     EXPECT_LE(std::fabs(measured), kMeasuredSideBias);
     EXPECT_GE(sphere, kSphereSideBias);
   }
