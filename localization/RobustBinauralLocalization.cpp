@@ -40,14 +40,10 @@ struct Parameters : KOLV::ParameterTable {
               .above(0.0)
               .byDefault(18.8f));
   const KOLV::ParameterInfo &advance =
-      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::Advance)
+      add(KOLV::advanceParameter("frame shift")
               .byDefault(160));
   const KOLV::ParameterInfo &samplingRate =
-      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::SamplingRate)
+      add(KOLV::samplingRateParameter("sampling rate")
               .byDefault(16000));
   const KOLV::ParameterInfo &frequencyLow =
       add(KOLV::floatParameter("FREQUENCY_LOW", "Hz", "lower edge of the analysed band")

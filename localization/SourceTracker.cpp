@@ -16,14 +16,10 @@ namespace {
 // One declaration per parameter, in the order the constructor reads them.
 struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &advance =
-      add(KOLV::intParameter("ADVANCE", "samples", "frame shift")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::Advance)
+      add(KOLV::advanceParameter("frame shift")
               .byDefault(160));
   const KOLV::ParameterInfo &samplingRate =
-      add(KOLV::intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-              .above(0)
-              .fromStream(KOLV::StreamProperty::SamplingRate)
+      add(KOLV::samplingRateParameter("sampling rate")
               .byDefault(16000));
   const KOLV::ParameterInfo &measurementSpread =
       add(KOLV::floatParameter("MEASUREMENT_SPREAD", "deg", "standard deviation of one estimate's azimuth")

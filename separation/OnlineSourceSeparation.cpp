@@ -65,12 +65,8 @@ struct Parameters : KOLV::ParameterTable {
                           "Laplacian)")
               .oneOf({"GAUSS", "LAPLACE"})
               .byDefault("GAUSS"));
-  const ParameterInfo &advance =
-      add(intParameter("ADVANCE", "samples", "frame shift").above(0).fromStream(StreamProperty::Advance).byDefault(160));
-  const ParameterInfo &samplingRate = add(intParameter("SAMPLING_RATE", "Hz", "sampling rate")
-                                              .above(0)
-                                              .fromStream(StreamProperty::SamplingRate)
-                                              .byDefault(16000));
+  const ParameterInfo &advance = add(KOLV::advanceParameter("frame shift").byDefault(160));
+  const ParameterInfo &samplingRate = add(KOLV::samplingRateParameter("sampling rate").byDefault(16000));
 };
 
 const Parameters &declared() {
