@@ -1,7 +1,7 @@
 // The adaptive noise tracker, enhancer and voice activity detector: noise
 // that steps and ramps, recordings that start with speech or with digital
 // silence, pauses the detector holds through, damaged input; and the
-// specified nodes' warning when their learning stretch is not noise alone.
+// first-toolbox nodes' warning when their learning stretch is not noise alone.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -330,10 +330,10 @@ TEST(AdaptiveNodes, RefuseWhatTheyCannotUse) {
   }
 }
 
-// The specified nodes learn their noise once; a learning stretch that holds
+// The first toolbox's nodes learn their noise once; a learning stretch that holds
 // a rising level or digital silence is reported once, and the output stays
 // what the kernel gives.
-TEST(SpecifiedNodes, WarnOnceWhenTheLearningStretchIsNotNoiseAlone) {
+TEST(FirstToolboxNodes, WarnOnceWhenTheLearningStretchIsNotNoiseAlone) {
   struct Case {
     const char *name;
     std::vector<std::vector<float>> audio;
@@ -355,7 +355,7 @@ TEST(SpecifiedNodes, WarnOnceWhenTheLearningStretchIsNotNoiseAlone) {
                                     {"NOISE_PERIOD", floatValue(1.0f)},
                                     {"ADVANCE", intValue(kAdvance)},
                                     {"SAMPLING_RATE", intValue(kRate)}});
-    SpeechEnhancement node("specified", params);
+    SpeechEnhancement node("first-toolbox", params);
     FrameFeeder feeder(frames);
     wire(node, "NOISY_SPEECH_SPECTRUM", feeder);
     enhancement::SpeechEnhancer kernel(enhancement::GainRule::MinimumMeanSquareError, true,
@@ -370,7 +370,7 @@ TEST(SpecifiedNodes, WarnOnceWhenTheLearningStretchIsNotNoiseAlone) {
     }
     const std::string enhancementText = testing::internal::GetCapturedStderr();
 
-    VoiceActivityDetection vad("specifiedVad",
+    VoiceActivityDetection vad("firstToolboxVad",
                                makeParams({{"ADVANCE", intValue(kAdvance)},
                                            {"SAMPLING_RATE", intValue(kRate)},
                                            {"VAD_NOISE_DURATION", floatValue(1.0f)},
@@ -382,8 +382,8 @@ TEST(SpecifiedNodes, WarnOnceWhenTheLearningStretchIsNotNoiseAlone) {
     const std::string detectionText = testing::internal::GetCapturedStderr();
 
     for (const auto &[text, expected, name] :
-         {std::tuple{enhancementText, c.enhancementWarning, "SpeechEnhancement node 'specified'"},
-          std::tuple{detectionText, c.detectionWarning, "VoiceActivityDetection node 'specifiedVad'"}}) {
+         {std::tuple{enhancementText, c.enhancementWarning, "SpeechEnhancement node 'first-toolbox'"},
+          std::tuple{detectionText, c.detectionWarning, "VoiceActivityDetection node 'firstToolboxVad'"}}) {
       if (!expected) {
         EXPECT_EQ(text, "");
         continue;

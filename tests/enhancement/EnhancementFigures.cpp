@@ -26,8 +26,8 @@ using namespace noisyspeech;
 
 namespace {
 
-constexpr int kLearningFrames = 100;  // the specified nodes' 1 s noise period
-constexpr float kSpecifiedThreshold = 2.0f;
+constexpr int kLearningFrames = 100;  // the first toolbox's nodes' 1 s noise period
+constexpr float kFirstToolboxThreshold = 2.0f;
 constexpr double kStepAt = 8.6;            // s, in a pause
 constexpr double kRecoveryTime = 2.0;      // s after the step from which suppression is judged
 constexpr double kBeforeStepWindow = 7.6;  // s before the step compared with (after the first second)
@@ -64,7 +64,7 @@ enhancement::AdaptiveDetectorSettings detectorSettings() {
   return s;
 }
 
-Frames runSpecified(const Scene &scene) {
+Frames runFirstToolbox(const Scene &scene) {
   enhancement::SpeechEnhancer e(enhancement::GainRule::MinimumMeanSquareError, true, kLearningFrames);
   e.start(kRows, kCols - 1);
   Frames out;
@@ -88,9 +88,9 @@ Frames runAdaptive(const Scene &scene, bool regenerate) {
   return out;
 }
 
-std::vector<bool> decideSpecified(const Scene &scene) {
+std::vector<bool> decideFirstToolbox(const Scene &scene) {
   const auto band = enhancement::SpeechBand::of(kRate, kCols);
-  enhancement::VoiceActivityDetector d(kLearningFrames, kSpecifiedThreshold);
+  enhancement::VoiceActivityDetector d(kLearningFrames, kFirstToolboxThreshold);
   d.start(kCols - 1);
   std::vector<bool> out;
   for (size_t t = 0; t < scene.noisyFrames.size(); ++t)
@@ -147,7 +147,7 @@ int main(int argc, char **argv) {
         const int frames = static_cast<int>(scene.noisyFrames.size());
         const int from = c == Condition::NoLeadIn ? 0 : frameAt(1.0);
         const bool vadOnly = option("vadonly", 0) != 0;
-        const Frames outs[3] = {vadOnly ? Frames() : runSpecified(scene), vadOnly ? Frames() : runAdaptive(scene, false),
+        const Frames outs[3] = {vadOnly ? Frames() : runFirstToolbox(scene), vadOnly ? Frames() : runAdaptive(scene, false),
                                 vadOnly ? Frames() : runAdaptive(scene, true)};
         for (int e = 0; e < 3 && !vadOnly; ++e) {
           EnhancementFigures f = measureEnhancement(scene, outs[e], from, frames);
@@ -165,7 +165,7 @@ int main(int argc, char **argv) {
                         f.segSnrImprovementDb, f.speechLevelDb, before, after);
         }
         const std::vector<bool> truth = speechFrames(scene);
-        const std::vector<bool> decisions[2] = {decideSpecified(scene), decideAdaptive(scene)};
+        const std::vector<bool> decisions[2] = {decideFirstToolbox(scene), decideAdaptive(scene)};
         const int vadFrom = c == Condition::Step ? frameAt(kStepAt + kRecoveryTime) : from;
         for (int d = 0; d < 2; ++d) {
           const DetectionFigures f = measureDetection(truth, decisions[d], vadFrom, frames);

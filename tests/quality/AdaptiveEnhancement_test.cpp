@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(QualityAdaptive, MixedSpeech,
                          mixName);
 
 // The example networks on a rendered scene: the adaptive nodes beside the
-// specified ones, one talker reading two sentences in diffuse noise.
+// first-toolbox ones, one talker reading two sentences in diffuse noise.
 const std::string kReadSpeech = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
 constexpr double kSceneSnrDb = 5.0;
 constexpr double kSceneDuration = 9.0;
