@@ -6,9 +6,12 @@
 
 #include <armadillo>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -23,13 +26,30 @@ std::atomic<bool> countAllocations{false};
 std::atomic<long> allocations{0};
 }  // namespace
 
-void *operator new(std::size_t size) {
+// Every form of the global allocation functions is replaced, so that what
+// one form allocates another may release (as libraries do) without a
+// mismatch between the replacement and the standard library.
+namespace {
+void *countedAllocation(std::size_t size) noexcept {
   if (countAllocations) ++allocations;
-  if (void *p = std::malloc(size == 0 ? 1 : size)) return p;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void *countedAllocationOrThrow(std::size_t size) {
+  if (void *p = countedAllocation(size)) return p;
   throw std::bad_alloc();
 }
+}  // namespace
+
+void *operator new(std::size_t size) { return countedAllocationOrThrow(size); }
+void *operator new[](std::size_t size) { return countedAllocationOrThrow(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return countedAllocation(size); }
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return countedAllocation(size); }
 void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
 void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
 
 namespace {
 
