@@ -50,8 +50,13 @@ struct TruthTalker {
   fs::path image;                                 // at both ears
 };
 
-// The channels of a WAV file, or none when it cannot be read.
-std::vector<std::vector<float>> readChannels(const fs::path &file) {
+struct Sound {
+  int rate = 0;                              // Hz; 0 when the file cannot be read
+  std::vector<std::vector<float>> channels;  // [channel][sample]
+};
+
+// The channels of a WAV file and its rate.
+Sound readSound(const fs::path &file) {
   SF_INFO info{};
   SNDFILE *in = sf_open(file.string().c_str(), SFM_READ, &info);
   if (!in) return {};
@@ -62,7 +67,7 @@ std::vector<std::vector<float>> readChannels(const fs::path &file) {
                                            std::vector<float>(static_cast<size_t>(info.frames)));
   for (size_t n = 0; n < static_cast<size_t>(info.frames); ++n)
     for (int c = 0; c < info.channels; ++c) channels[c][n] = interleaved[n * info.channels + c];
-  return channels;
+  return {info.samplerate, std::move(channels)};
 }
 
 // The energy of `image` in `output` over [from, to): the squared projection.
@@ -164,18 +169,14 @@ std::vector<TalkerOnOutputs> talkersOnOutputs(
   std::vector<std::vector<float>> separated;
   int rate = 0;
   for (const fs::path &file : outputs) {
-    SF_INFO info{};
-    if (SNDFILE *in = sf_open(file.string().c_str(), SFM_READ, &info)) {
-      sf_close(in);
-      rate = info.samplerate;
-    }
-    auto channels = readChannels(file);
-    if (channels.empty()) return {};
-    separated.push_back(channels[0]);
+    Sound output = readSound(file);
+    if (output.channels.empty()) return {};
+    rate = output.rate;
+    separated.push_back(std::move(output.channels[0]));
   }
   std::vector<TalkerOnOutputs> result;
   for (size_t t = 0; t < images.size(); ++t) {
-    const auto image = readChannels(images[t]);
+    const auto image = readSound(images[t]).channels;
     if (image.size() < outputs.size() || rate == 0) return {};
     TalkerOnOutputs talker{azimuths[t], {}};
     const size_t window = static_cast<size_t>(kWindow * rate);

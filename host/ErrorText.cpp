@@ -4,6 +4,10 @@ namespace KOLV::host {
 
 namespace {
 
+// How far into a message the node may be named for it to be the opening
+// ("SpeechEnhancement node 'x'", "BinauralMultisourceLocalization 'x'").
+constexpr size_t kOpeningLength = 64;
+
 // The innermost error's own words.
 std::string plainText(BaseException *e) {
   if (auto *general = dynamic_cast<GeneralException *>(e)) return general->message();
@@ -17,7 +21,7 @@ std::string withoutNodePrefix(const std::string &message, const std::string &nod
   const std::string quoted = "'" + nodeName + "'";
   const size_t at = message.find(quoted);
   // Only an opening: the name within the first words, followed by ": ".
-  if (at == std::string::npos || at > 64) return message;
+  if (at == std::string::npos || at > kOpeningLength) return message;
   const size_t colon = message.find(": ", at + quoted.size());
   if (colon == std::string::npos || message.find('\n') < colon) return message;
   return message.substr(colon + 2);
