@@ -437,8 +437,8 @@ void Network::check(const Entry &entry) {
     if (!refusal.empty()) throw NetworkError(where(entry.line, entry) + ": " + refusal);
     const std::string warning = info->warning(value);
     if (!warning.empty())
-      warnings_.push_back(where(entry.line, entry) + ": " + warning + "; the node treats it as " +
-                          "none of them");
+      warnings_.push_back(where(entry.line, entry) + ": " + warning +
+                          "; the node treats it as none of them");
   }
 }
 
