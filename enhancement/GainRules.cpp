@@ -11,6 +11,10 @@ namespace {
 // (x / 3.75)^2; above it, in 3.75 / x times exp(x) / sqrt(x).
 constexpr double kBesselBreak = 3.75;
 
+// Bins the MMSE rule takes at a time: the block's intermediate values stay
+// in the first-level cache.
+constexpr int kBlock = 64;
+
 // 9.8.1: I0(x) for |x| < 3.75, with y = (x / 3.75)^2.
 double i0Small(double y) {
   return 1.0 + y * (3.5156229 + y * (3.0899424 + y * (1.2067492 + y * (0.2659732 +
@@ -51,13 +55,42 @@ void ruleOverBins(Rule rule, int bins, const float *__restrict noisyPower,
   }
 }
 
+// mmseBessel over n bins: both polynomials of every bin first, in loops that
+// run several bins at once and take no branch that the data decides, then
+// the exponential scale where the large-argument forms hold. Each bin's result
+// is that of besselI0I1, operation for operation.
+void mmseBesselOverBins(int n, const float *__restrict v, double *__restrict i0,
+                        double *__restrict i1) {
+  double x[kBlock], small0[kBlock], small1[kBlock], large0[kBlock], large1[kBlock];
+  for (int j = 0; j < n; ++j) {
+    x[j] = std::fabs(static_cast<double>(v[j] * 0.5f));
+    double y = x[j] / kBesselBreak;
+    y *= y;
+    small0[j] = i0Small(y);
+    small1[j] = x[j] * i1OverXSmall(y);
+    const double inverse = kBesselBreak / x[j];
+    large0[j] = i0ScaledLarge(inverse);
+    large1[j] = i1ScaledLarge(inverse);
+  }
+  for (int j = 0; j < n; ++j) {
+    if (x[j] < kBesselBreak) {
+      i0[j] = small0[j];
+      i1[j] = small1[j];
+    } else {
+      const double scale = std::exp(x[j]) / std::sqrt(x[j]);
+      i0[j] = scale * large0[j];
+      i1[j] = large1[j] * scale;
+    }
+    if (v[j] < 0.0f) i1[j] = -i1[j];
+  }
+}
+
 // The MMSE rule over a row, a block of bins at a time: its first and last
 // steps run several bins at once, the exponentials between them one by one.
 void mmseOverBins(int bins, const float *__restrict noisyPower,
                   const float *__restrict noisePower, const float *__restrict prevCleanPower,
                   float *__restrict amplitude, float *__restrict gain,
                   float *__restrict cleanPower) {
-  constexpr int kBlock = 64;
   float wiener[kBlock], v[kBlock], scale[kBlock], decay[kBlock];
   double i0[kBlock], i1[kBlock];
   for (int start = 0; start < bins; start += kBlock) {
@@ -69,12 +102,8 @@ void mmseOverBins(int bins, const float *__restrict noisyPower,
       v[j] = m.v;
       scale[j] = m.scale;
     }
-    for (int j = 0; j < n; ++j) {
-      decay[j] = mmseDecay(v[j]);
-      const BesselPair bessel = mmseBessel(v[j]);
-      i0[j] = bessel.i0;
-      i1[j] = bessel.i1;
-    }
+    for (int j = 0; j < n; ++j) decay[j] = mmseDecay(v[j]);
+    mmseBesselOverBins(n, v, i0, i1);
     for (int j = 0; j < n; ++j) {
       const BinGain bin = mmseFinish(p[j], {wiener[j], v[j], scale[j]}, decay[j], {i0[j], i1[j]});
       amplitude[start + j] = bin.amplitude;

@@ -40,6 +40,16 @@ Complex differenceTimes(Complex p, Complex q, Complex w) {
   return Complex(dr * w.real() - di * w.imag(), dr * w.imag() + di * w.real());
 }
 
+// The two halves of a block never overlap, which lets the compiler run
+// several butterflies at a time.
+void butterflies(Complex *__restrict p, Complex *__restrict q, int halfBlock, Complex w) {
+  for (int j = 0; j < halfBlock; ++j) {
+    Complex sum(p[j].real() + q[j].real(), p[j].imag() + q[j].imag());
+    q[j] = differenceTimes(p[j], q[j], w);
+    p[j] = sum;
+  }
+}
+
 }  // namespace
 
 bool RealTransform::isValidHalfLength(int halfLength) {
@@ -48,35 +58,34 @@ bool RealTransform::isValidHalfLength(int halfLength) {
 
 RealTransform::RealTransform(int halfLength)
     : half_(halfLength),
-      halfTwiddles_(twiddleTable(halfLength)),
       fullTwiddles_(twiddleTable(2 * halfLength)),
-      bitReversed_(halfLength),
-      blockTwiddle_(halfLength / 2),
+      blockTwiddles_(halfLength / 2),
+      inverseBlockTwiddles_(halfLength / 2),
       work_(halfLength) {
-  int bits = log2Exact(half_);
-  for (int i = 0; i < half_; ++i) bitReversed_[i] = reverseBits(i, bits);
+  const int bits = log2Exact(half_);
+  for (int i = 0; i < half_; ++i) {
+    const int j = reverseBits(i, bits);
+    if (i < j) swaps_.emplace_back(i, j);
+  }
   // Blocks of a stage take their twiddles in bit-reversed order, with K/4 as
   // the top bit: 0, K/4, K/8, 3K/8, ...
-  for (int b = 0; b < half_ / 2; ++b) blockTwiddle_[b] = reverseBits(b, bits - 1);
+  const std::vector<Complex> halfTwiddles = twiddleTable(half_);
+  for (int b = 0; b < half_ / 2; ++b) {
+    blockTwiddles_[b] = halfTwiddles[reverseBits(b, bits - 1)];
+    inverseBlockTwiddles_[b] = std::conj(blockTwiddles_[b]);
+  }
 }
 
 void RealTransform::complexTransform(Complex *data, bool inverseDirection) const {
-  for (int i = 0; i < half_; ++i) {
-    int j = bitReversed_[i];
-    if (i < j) std::swap(data[i], data[j]);
-  }
-  for (int block = 2; block <= half_; block *= 2) {
-    int halfBlock = block / 2;
+  for (const auto &[i, j] : swaps_) std::swap(data[i], data[j]);
+  const Complex *twiddles = inverseDirection ? inverseBlockTwiddles_.data() : blockTwiddles_.data();
+  // The first stage, blocks of one butterfly each, in one loop over the blocks.
+  for (int b = 0; b < half_ / 2; ++b) butterflies(data + 2 * b, data + 2 * b + 1, 1, twiddles[b]);
+  for (int block = 4; block <= half_; block *= 2) {
+    const int halfBlock = block / 2;
     for (int b = 0; b * block < half_; ++b) {
-      Complex w = halfTwiddles_[blockTwiddle_[b]];
-      if (inverseDirection) w = std::conj(w);
       Complex *p = data + b * block;
-      Complex *q = p + halfBlock;
-      for (int j = 0; j < halfBlock; ++j) {
-        Complex sum(p[j].real() + q[j].real(), p[j].imag() + q[j].imag());
-        q[j] = differenceTimes(p[j], q[j], w);
-        p[j] = sum;
-      }
+      butterflies(p, p + halfBlock, halfBlock, twiddles[b]);
     }
   }
 }

@@ -5,6 +5,7 @@
 #define KOLV_ENHANCEMENT_REAL_TRANSFORM_H
 
 #include <complex>
+#include <utility>
 #include <vector>
 
 namespace enhancement {
@@ -36,10 +37,11 @@ class RealTransform {
 
  private:
   int half_;
-  std::vector<Complex> halfTwiddles_;  // W_K^m, m = 0 .. K - 1
   std::vector<Complex> fullTwiddles_;  // W_N^m, m = 0 .. N - 1
-  std::vector<int> bitReversed_;       // input permutation of the K-point transform
-  std::vector<int> blockTwiddle_;      // twiddle index of butterfly block b
+  std::vector<std::pair<int, int>> swaps_;  // the input permutation of the K-point transform
+  // The twiddle of butterfly block b, forward and conjugated for the inverse.
+  std::vector<Complex> blockTwiddles_;
+  std::vector<Complex> inverseBlockTwiddles_;
   std::vector<Complex> work_;          // K entries
 };
 

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <random>
+#include <vector>
 
 #include "GainRules.h"
 
@@ -179,5 +182,40 @@ TEST(GainRules, MmseBinBelowTheNoiseAfterSpeechStaysBelowTheNoise) {
     ASSERT_TRUE(std::isfinite(g.cleanPower));
     EXPECT_LT(g.amplitude, std::sqrt(n));
     prev = g.cleanPower;
+  }
+}
+
+// A row runs its bins several at a time; each bin must still get exactly what
+// the rule gives it alone: powers from far below to far above the noise (both
+// forms of the Bessel functions, the Wiener fallback), bins without noise and
+// damaged ones.
+TEST(GainRules, RowGivesEveryBinWhatTheRuleGivesItAlone) {
+  constexpr int kBins = 257;  // more than one block of bins, and a partial one
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<float> decibels(-40.0f, 60.0f);
+  std::vector<float> noisy(kBins), noise(kBins), prev(kBins);
+  for (int k = 0; k < kBins; ++k) {
+    noise[k] = std::pow(10.0f, decibels(gen) / 10.0f);
+    noisy[k] = noise[k] * std::pow(10.0f, decibels(gen) / 10.0f);
+    prev[k] = noise[k] * std::pow(10.0f, decibels(gen) / 10.0f);
+  }
+  noise[3] = 0.0f;
+  noisy[5] = NAN;
+  noisy[6] = 0.0f;
+  const GainRule rules[] = {GainRule::WienerFiltering, GainRule::TwoStepWienerFiltering,
+                            GainRule::MinimumMeanSquareError};
+  for (size_t i = 0; i < std::size(rules); ++i) {
+    const NamedRule &r = kWienerTypeRules[i];
+    std::vector<float> prevRow = prev, amplitude(kBins), gain(kBins), clean(kBins);
+    std::vector<unsigned char> unbounded(kBins);
+    applyGainRuleToRow(rules[i], {kBins, noisy.data(), noise.data(), prevRow.data(), amplitude.data(),
+                                gain.data(), clean.data(), unbounded.data()});
+    for (int k = 0; k < kBins; ++k) {
+      if (unbounded[k]) continue;
+      const BinGain alone = r.apply(noisy[k], noise[k], prev[k]);
+      EXPECT_EQ(bitsOf(amplitude[k]), bitsOf(alone.amplitude)) << r.name << " bin " << k;
+      EXPECT_EQ(bitsOf(gain[k]), bitsOf(alone.gain)) << r.name << " bin " << k;
+      EXPECT_EQ(bitsOf(prevRow[k]), bitsOf(alone.cleanPower)) << r.name << " bin " << k;
+    }
   }
 }

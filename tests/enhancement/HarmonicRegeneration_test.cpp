@@ -207,3 +207,53 @@ TEST(HarmonicRegeneration, SubtractionGainAboveOneGivesTheFloor) {
     EXPECT_EQ(fixture.enhanced[i], Complex(kGainFloor * 3.0f, 0.0f)) << i;
   }
 }
+
+namespace {
+
+// The radix-2 transform written plainly: bit-reversed input, then stages of
+// butterflies whose block b takes the twiddle W_K^(bit-reversed b). The fast
+// transform must give these numbers bit for bit.
+std::vector<Complex> literalTransform(std::vector<Complex> data, bool inverse) {
+  const int n = static_cast<int>(data.size());
+  int bits = 0;
+  while ((1 << bits) < n) ++bits;
+  auto reversed = [](int value, int width) {
+    int r = 0;
+    for (int i = 0; i < width; ++i, value >>= 1) r = (r << 1) | (value & 1);
+    return r;
+  };
+  for (int i = 0; i < n; ++i)
+    if (i < reversed(i, bits)) std::swap(data[i], data[reversed(i, bits)]);
+  for (int block = 2; block <= n; block *= 2) {
+    for (int b = 0; b * block < n; ++b) {
+      const double angle = reversed(b, bits - 1) * (2.0 * kPi) / n;
+      Complex w(static_cast<float>(std::cos(angle)), static_cast<float>(-std::sin(angle)));
+      if (inverse) w = std::conj(w);
+      for (int j = 0; j < block / 2; ++j) {
+        Complex &p = data[b * block + j];
+        Complex &q = data[b * block + j + block / 2];
+        const float dr = p.real() - q.real(), di = p.imag() - q.imag();
+        const Complex sum(p.real() + q.real(), p.imag() + q.imag());
+        q = Complex(dr * w.real() - di * w.imag(), dr * w.imag() + di * w.real());
+        p = sum;
+      }
+    }
+  }
+  return data;
+}
+
+}  // namespace
+
+TEST(RealTransform, ComplexTransformsGiveThePlainRadixTwoNumbersBitForBit) {
+  for (int n : {2, 4, 8, 64, 256, 512}) {
+    for (bool inverse : {false, true}) {
+      const std::vector<Complex> input = randomComplex(n, 11 + n);
+      std::vector<Complex> fast = input;
+      RealTransform(n).complexTransform(fast.data(), inverse);
+      const std::vector<Complex> plain = literalTransform(input, inverse);
+      for (int k = 0; k < n; ++k)
+        ASSERT_TRUE(fast[k].real() == plain[k].real() && fast[k].imag() == plain[k].imag())
+            << "n " << n << (inverse ? " inverse" : " forward") << " bin " << k;
+    }
+  }
+}

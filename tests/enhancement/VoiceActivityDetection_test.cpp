@@ -282,10 +282,11 @@ TEST(VoiceActivityDetection, DamagedFramesSpoilOnlyThemselves) {
   std::cerr.rdbuf(saved);
   for (int f = 0; f < static_cast<int>(speech.size()); ++f) {
     SCOPED_TRACE("frame " + std::to_string(f));
-    if (f < rec.speechStartFrame || f == speechFrame || f == speechFrame + 5)
+    if (f < rec.speechStartFrame || f == speechFrame || f == speechFrame + 5) {
       EXPECT_FALSE(speech[f]);
-    else if (f >= rec.speechStartFrame + 3)
+    } else if (f >= rec.speechStartFrame + 3) {
       EXPECT_TRUE(speech[f]);
+    }
   }
   const std::string warnings = captured.str();
   EXPECT_NE(warnings.find("'vad', frame " + std::to_string(learning) + ": warning"),
