@@ -34,9 +34,10 @@ const char *kUsage =
     "  --speech FILE     speech decisions (SpeechTable CSV)\n"
     "  --enhanced FILE   enhanced audio: levels of the noise-only lead-in and of speech\n"
     "  --separated FILES separated audio: SIR and SDR against the mixture's, per block\n"
-    "                    and over the whole file, and whether each talker stays on\n"
-    "                    one output; one file with a channel per source, or one\n"
-    "                    file per source, comma-separated\n"
+    "                    and over the whole file (against both ears' images and\n"
+    "                    against the left ear's alone), and whether each talker\n"
+    "                    stays on one output; one file with a channel per source,\n"
+    "                    or one file per source, comma-separated\n"
     "  --advance N       samples per frame of the tables (160)\n"
     "  --delay N         samples by which the audio outputs trail the input\n"
     "                    (default: estimated by cross-correlation)\n"
@@ -360,6 +361,14 @@ bool talkersReport(const std::vector<evaluate::TalkerOnOutput> &talkers, std::os
   return kept;
 }
 
+evaluate::Channels firstChannel(const evaluate::Channels &channels) { return {channels.at(0)}; }
+
+std::vector<evaluate::Channels> firstChannels(const std::vector<evaluate::Channels> &images) {
+  std::vector<evaluate::Channels> first;
+  for (const evaluate::Channels &image : images) first.push_back(firstChannel(image));
+  return first;
+}
+
 void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const scenekit::Audio &mixture,
                         Report &report) {
   scenekit::Audio separated;
@@ -377,6 +386,10 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
       output, mixture.channels, images, static_cast<size_t>(std::llround(o.block * truth.samplingRate)),
       truth.samplingRate);
   const auto whole = evaluate::measureSeparation(output, mixture.channels, images, 0, truth.samplingRate);
+  // The same, each output scored against the sources' images at the first
+  // (left) microphone alone and the mixture at that microphone.
+  const auto wholeFirstEar = evaluate::measureSeparation(output, firstChannel(mixture.channels),
+                                                         firstChannels(images), 0, truth.samplingRate);
   const auto talkers = evaluate::checkOutputsKeepTalkers(output, images, active, truth.samplingRate);
 
   std::ostringstream json, text;
@@ -396,13 +409,16 @@ void evaluateSeparation(const Options &o, const scenekit::Truth &truth, const sc
     std::snprintf(label, sizeof label, "%.2f-%.2f s", blocks[i].start, blocks[i].end);
     text << blockText(blocks[i], label);
   }
-  json << "], \"whole_file\": " << (whole.empty() ? "null" : blockJson(whole[0])) << ", \"talkers\": ";
+  json << "], \"whole_file\": " << (whole.empty() ? "null" : blockJson(whole[0]))
+       << ", \"whole_file_left_ear\": " << (wholeFirstEar.empty() ? "null" : blockJson(wholeFirstEar[0]))
+       << ", \"talkers\": ";
   if (blocks.empty())
     text << "  no block in which every source is present\n";
   else
     text << "  mean improvement over " << blocks.size() << " block(s): SIR " << jsonNumber(mean) << " dB, SDR "
          << jsonNumber(meanSdr) << " dB\n";
   if (!whole.empty()) text << blockText(whole[0], "whole file, one permutation");
+  if (!wholeFirstEar.empty()) text << blockText(wholeFirstEar[0], "whole file at the left ear");
   const bool kept = talkersReport(talkers, json, text);
   json << ", \"talkers_kept\": " << (kept ? "true" : "false") << "}";
   text << (kept ? "  every talker stayed on one output\n" : "  some talker changed outputs\n");
