@@ -1,6 +1,6 @@
-// The talker tracker: births on probation, deaths after the hold, ids through
-// pauses and crossings, noise that never makes a lasting track; and the node
-// around it.
+// The talker tracker: births on probation, reports ending after the hold,
+// tracks followed through pauses, ids through pauses and crossings, noise
+// that never makes a lasting track; and the node around it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,12 +100,54 @@ TEST(TalkerTracks, ScatteredNoiseEstimatesGiveNoTrack) {
 }
 
 // Secondary peaks much weaker than their frame's strongest (reflections)
-// need more frames to be confirmed than a talker of their own.
+// need more frames to be confirmed than a talker of their own; a quieter
+// talker at a third of the power is still confirmed within the probation.
 TEST(TalkerTracks, WeakSecondaryPeaksNeedMoreSupport) {
+  struct Case {
+    float relativePower;
+    int frames;
+    bool confirmed;
+  };
+  for (const Case &c : {Case{0.25f, 10, false}, Case{0.1f, 40, false}, Case{0.3f, 12, true}}) {
+    SCOPED_TRACE(c.relativePower);
+    TrackRun run;
+    for (int f = 0; f < c.frames; ++f) run.frame({{-30.0f, 1.0f}, {40.0f, c.relativePower}});
+    EXPECT_NE(idNear(run.last(), -30.0f), -1);
+    EXPECT_EQ(idNear(run.last(), 40.0f) != -1, c.confirmed);
+  }
+}
+
+// After the hold a track pauses: not reported, but still followed, so its
+// talker's return is reported at once under the old id, without a new
+// probation; a single stray estimate near it is not enough.
+TEST(TalkerTracks, APausedTrackIsReportedAgainWhenItsTalkerResumes) {
   TrackRun run;
-  for (int f = 0; f < 10; ++f) run.frame({{-30.0f, 1.0f}, {40.0f, 0.25f}});
-  EXPECT_NE(idNear(run.last(), -30.0f), -1);
-  EXPECT_EQ(idNear(run.last(), 40.0f), -1);
+  run.frames(30, {20.0f});
+  ASSERT_EQ(idNear(run.last(), 20.0f), 0);
+  run.frames(defaults().holdFrames + 10, {});
+  EXPECT_TRUE(run.last().empty());
+
+  run.frames(1, {21.0f});
+  run.frames(defaults().holdFrames + 5, {});
+  for (size_t f = run.reported.size() - defaults().holdFrames - 6; f < run.reported.size(); ++f)
+    EXPECT_TRUE(run.reported[f].empty()) << "a stray estimate, frame " << f;
+
+  run.frames(1, {21.0f});
+  EXPECT_TRUE(run.last().empty());
+  run.frames(1, {21.0f});
+  EXPECT_EQ(idNear(run.last(), 21.0f), 0) << "reported again at the second estimate";
+}
+
+// A talker who walks, then stops and falls silent: the track does not carry
+// their rate through the pause (it dies away), so when they speak again a
+// few degrees on, the track is still theirs.
+TEST(TalkerTracks, ASilentTrackStopsMoving) {
+  TrackRun run;
+  for (int f = 0; f <= 100; ++f) run.frame({{-30.0f + 0.3f * f, 0.6f}});  // 30 deg/s for 1 s
+  ASSERT_EQ(idNear(run.last(), 0.0f), 0);
+  run.frames(100, {});
+  run.frames(5, {3.0f});
+  EXPECT_EQ(idNear(run.last(), 3.0f), 0);
 }
 
 TEST(TalkerTracks, ATalkerWhoResumesInPlaceKeepsTheIdAndOthersGetNewOnes) {
