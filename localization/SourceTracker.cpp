@@ -52,7 +52,7 @@ struct Parameters : KOLV::ParameterTable {
                                "a track is reported until this long without an estimate, then pauses (followed, "
                                "not reported)")
               .atLeast(0.0)
-              .byDefault(0.15f));
+              .byDefault(0.2f));
   const KOLV::ParameterInfo &forget =
       add(KOLV::floatParameter("FORGET", "s", "a track without an estimate for this long is forgotten with its id")
               .above(0.0)

@@ -26,7 +26,7 @@ struct TrackSettings {
   // as many, not five times.
   float confirmSupport = 6.0f;
   float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
-  int holdFrames = 15;             // a track is reported until this many frames without an estimate
+  int holdFrames = 20;             // a track is reported until this many frames without an estimate
   int resumeEstimates = 2;         // a paused track is reported again after this many estimates
   int forgetFrames = 400;          // and forgotten after this many frames without one
   float resumeGate = 15.0f;        // deg, how near a paused track a new one takes its id
