@@ -40,7 +40,7 @@ struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &probation =
       add(KOLV::floatParameter("PROBATION", "s", "a new track must be confirmed within this time or is dropped")
               .above(0.0)
-              .byDefault(0.12f));
+              .byDefault(0.25f));
   const KOLV::ParameterInfo &confirmSupport =
       add(KOLV::floatParameter("CONFIRM_SUPPORT", "frames",
                                "estimates that confirm a track, each counted by the square root of its power over its "

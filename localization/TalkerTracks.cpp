@@ -72,8 +72,8 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float relativePower) con
 // tracks (a talker resuming keeps their track), then tracks on probation.
 void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
   taken_.assign(estimates.size(), false);
-  std::vector<int> rank(tracks_.size());
-  for (size_t n = 0; n < tracks_.size(); ++n) rank[n] = associationRank(tracks_[n]);
+  rank_.resize(tracks_.size());
+  for (size_t n = 0; n < tracks_.size(); ++n) rank_[n] = associationRank(tracks_[n]);
   for (int r = 0; r < kRanks; ++r) {
     for (;;) {
       float best = settings_.gate;
@@ -81,7 +81,7 @@ void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
       size_t bestEstimate = 0;
       for (size_t n = 0; n < tracks_.size(); ++n) {
         Track &t = tracks_[n];
-        if (rank[n] != r || t.silentFrames == 0) continue;
+        if (rank_[n] != r || t.silentFrames == 0) continue;
         for (size_t i = 0; i < estimates.size(); ++i) {
           const float distance = std::fabs(estimates[i].azimuth - t.azimuth);
           if (!taken_[i] && distance <= best) {

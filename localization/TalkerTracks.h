@@ -18,7 +18,7 @@ struct TrackSettings {
   float acceleration = 60.0f;      // deg/s^2, standard deviation of the talker's changes of rate
   float maxRate = 60.0f;           // deg/s, the fastest a talker is followed
   float gate = 12.0f;              // deg, farthest an estimate may lie from a track's prediction
-  int probationFrames = 12;        // a new track must be confirmed within this many frames
+  int probationFrames = 25;        // a new track must be confirmed within this many frames
   // Support that confirms it: each estimate taken adds the square root of its
   // power relative to the strongest estimate of its frame (1 for the frame's
   // strongest), so that weaker secondary peaks, often reflections, need more
@@ -90,6 +90,7 @@ class TalkerTracks {
   std::vector<Track> tracks_;
   std::vector<TrackedTalker> reported_;
   std::vector<bool> taken_;  // per estimate of the frame
+  std::vector<int> rank_;    // per track, its association rank this frame
   float strongest_ = 0.0f;   // the frame's strongest estimate's power
   int nextId_ = 0;
 };
