@@ -108,7 +108,7 @@ TEST(TalkerTracks, WeakSecondaryPeaksNeedMoreSupport) {
     int frames;
     bool confirmed;
   };
-  for (const Case &c : {Case{0.25f, 10, false}, Case{0.1f, 40, false}, Case{0.3f, 12, true}}) {
+  for (const Case &c : {Case{0.25f, 10, false}, Case{0.05f, 60, false}, Case{0.3f, 12, true}}) {
     SCOPED_TRACE(c.relativePower);
     TrackRun run;
     for (int f = 0; f < c.frames; ++f) run.frame({{-30.0f, 1.0f}, {40.0f, c.relativePower}});
