@@ -170,6 +170,24 @@ TEST(TalkerTracks, ATalkerWhoResumesInPlaceKeepsTheIdAndOthersGetNewOnes) {
   EXPECT_EQ(idNear(run.last(), 22.0f), 2);
 }
 
+// A doubled peak drifting onto its talker's track is merged into the older
+// id, and that id is not given out again: the next talker gets a new one.
+TEST(TalkerTracks, MergedTracksIdsAreNeverReused) {
+  TrackRun run;
+  run.frames(50, {20.0f, 34.0f});
+  ASSERT_EQ(idNear(run.last(), 20.0f), 0);
+  ASSERT_EQ(idNear(run.last(), 34.0f), 1);
+  for (int f = 0; f < 200; ++f) run.frame({{20.0f, 0.5f}, {34.0f - 14.0f * f / 200.0f, 0.4f}});
+  ASSERT_EQ(run.last().size(), 1u) << "merged while both still had estimates";
+  EXPECT_EQ(run.last()[0].id, 0);
+  run.frames(30, {20.0f, -40.0f});
+  EXPECT_EQ(idNear(run.last(), -40.0f), 2);
+  std::set<int> ids;
+  for (const auto &frame : run.reported)
+    for (const TrackedTalker &t : frame) ids.insert(t.id);
+  EXPECT_EQ(ids, (std::set<int>{0, 1, 2}));
+}
+
 // A talker walking 40 degrees in 8 s is followed within 5 degrees under one
 // id, with estimates scattered by a degree or two.
 TEST(TalkerTracks, FollowsAWalkingTalkerUnderOneId) {
