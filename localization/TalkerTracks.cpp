@@ -19,7 +19,7 @@ constexpr int kRanks = 3;
 
 TalkerTracks::TalkerTracks(const TrackSettings &settings)
     : settings_(settings),
-      silentRateFactor_(settings.pausedRateTime > 0.0f ? std::exp(-settings.frameSeconds / settings.pausedRateTime)
+      silentRateFactor_(settings.silentRateTime > 0.0f ? std::exp(-settings.frameSeconds / settings.silentRateTime)
                                                        : 0.0f) {}
 
 bool TalkerTracks::isReported(const Track &t) const {
@@ -50,7 +50,7 @@ void TalkerTracks::predict(Track &t) const {
   t.p11 = p11;
 }
 
-void TalkerTracks::correct(Track &t, const Estimate &e, float relativePower) const {
+void TalkerTracks::correct(Track &t, const Estimate &e, float support) const {
   const float r = settings_.measurementSpread * settings_.measurementSpread;
   const float s = t.p00 + r;
   const float k0 = t.p00 / s, k1 = t.p01 / s;
@@ -62,7 +62,7 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float relativePower) con
   t.p01 = p01;
   t.p11 = p11;
   t.power = e.power;
-  t.support += relativePower;
+  t.support += support;
   t.silentFrames = 0;
   ++t.streak;
 }
@@ -92,13 +92,13 @@ void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
         }
       }
       if (!bestTrack) break;
-      correct(*bestTrack, estimates[bestEstimate], relativePower(estimates[bestEstimate]));
+      correct(*bestTrack, estimates[bestEstimate], supportOf(estimates[bestEstimate]));
       taken_[bestEstimate] = true;
     }
   }
 }
 
-float TalkerTracks::relativePower(const Estimate &e) const {
+float TalkerTracks::supportOf(const Estimate &e) const {
   return strongest_ > 0.0f ? std::sqrt(std::max(0.0f, e.power) / strongest_) : 1.0f;
 }
 
@@ -110,11 +110,11 @@ bool TalkerTracks::nearLiveTrack(float azimuth) const {
   return false;
 }
 
-void TalkerTracks::startTrack(const Estimate &e, float relativePower) {
+void TalkerTracks::startTrack(const Estimate &e, float support) {
   const float spread = settings_.measurementSpread * settings_.measurementSpread;
   const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
   tracks_.push_back(
-      Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, relativePower, 0, 1});
+      Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 1});
 }
 
 // A confirmed track takes the id of the nearest paused track within reach,
@@ -184,7 +184,7 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
   for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
   associate(estimates);
   for (size_t i = 0; i < estimates.size(); ++i)
-    if (!taken_[i] && !nearLiveTrack(estimates[i].azimuth)) startTrack(estimates[i], relativePower(estimates[i]));
+    if (!taken_[i] && !nearLiveTrack(estimates[i].azimuth)) startTrack(estimates[i], supportOf(estimates[i]));
   mergeDuplicates();
   retire();
   collectReported();

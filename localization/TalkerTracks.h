@@ -30,7 +30,7 @@ struct TrackSettings {
   int resumeEstimates = 2;         // a paused track is reported again after this many estimates
   int forgetFrames = 400;          // and forgotten after this many frames without one
   float resumeGate = 15.0f;        // deg, how near a paused track a new one takes its id
-  float pausedRateTime = 0.3f;     // s, time constant in which a silent track's rate dies away
+  float silentRateTime = 0.3f;     // s, time constant in which a silent track's rate dies away
 };
 
 struct TrackedTalker {
@@ -66,7 +66,7 @@ class TalkerTracks {
     float p00, p01, p11;  // covariance of (azimuth, rate)
     float power;
     int age;             // frames since birth
-    float support;       // sum of the relative powers of the estimates taken
+    float support;       // sum of the supports of the estimates taken (see confirmSupport)
     int silentFrames;    // frames since the last estimate
     int streak;          // estimates taken since the track last paused
   };
@@ -75,12 +75,12 @@ class TalkerTracks {
   bool isPaused(const Track &t) const;
   int associationRank(const Track &t) const;
   void predict(Track &t) const;
-  void correct(Track &t, const Estimate &e, float relativePower) const;
+  void correct(Track &t, const Estimate &e, float support) const;
   void mergeDuplicates();
   void associate(const std::vector<Estimate> &estimates);
   bool nearLiveTrack(float azimuth) const;
-  float relativePower(const Estimate &e) const;
-  void startTrack(const Estimate &e, float relativePower);
+  float supportOf(const Estimate &e) const;
+  void startTrack(const Estimate &e, float support);
   void confirm(Track &t);
   void retire();
   void collectReported();
