@@ -197,7 +197,8 @@ void DirectSoundLocalizer::selectPeaks(PeakList &peaks) const {
   for (int i = 0; i < candidates.count; ++i) residual[i] = candidates.peaks[i].value;
   while (peaks.count < settings_.maxPeaks) {
     int best = -1;
-    float bestValue = settings_.threshold;
+    float bestValue =
+        peaks.count == 0 ? settings_.threshold : std::max(settings_.threshold, settings_.secondThreshold);
     for (int i = 0; i < candidates.count; ++i)
       if (!chosen[i] && residual[i] > bestValue) {
         bestValue = residual[i];

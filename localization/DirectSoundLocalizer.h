@@ -28,6 +28,9 @@ struct LocalizerSettings {
   // this share of bins x frames: little trusted evidence makes low peaks.
   float minEvidence = 0.05f;
   float threshold = 0.1f;        // a peak of the spatial spectrum (-1..1) must exceed this
+  // A peak after the highest must also exceed this (0: the threshold alone):
+  // in rooms most weak secondary peaks are reflections.
+  float secondThreshold = 0.0f;
   int maxPeaks = 2;              // at most this many peaks per frame, the highest
 };
 

@@ -109,6 +109,13 @@ struct Parameters : KOLV::ParameterTable {
               .atLeast(0.0)
               .below(1.0)
               .byDefault(0.1f));
+  const KOLV::ParameterInfo &secondThreshold =
+      add(KOLV::floatParameter("SECOND_THRESHOLD", "",
+                               "a peak after the highest must also exceed this (0: THRESHOLD alone); raise it "
+                               "in rooms, where weak secondary peaks are mostly reflections")
+              .atLeast(0.0)
+              .below(1.0)
+              .byDefault(0.0f));
   const KOLV::ParameterInfo &maxPeaks =
       add(KOLV::intParameter("MAX_PEAKS", "", "at most this many sources per frame, the strongest")
               .atLeast(1)
@@ -160,6 +167,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   settings.sharpness = p.sharpness.readInt(parameters);
   settings.minEvidence = p.minEvidence.readFloat(parameters);
   settings.threshold = p.threshold.readFloat(parameters);
+  settings.secondThreshold = p.secondThreshold.readFloat(parameters);
   settings.maxPeaks = p.maxPeaks.readInt(parameters);
   p.validate(parameters, describe(getName()));
 

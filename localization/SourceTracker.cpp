@@ -36,30 +36,32 @@ struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &gate =
       add(KOLV::floatParameter("GATE", "deg", "farthest an estimate may lie from a track's prediction to feed it")
               .above(0.0)
-              .byDefault(8.0f));
+              .byDefault(12.0f));
   const KOLV::ParameterInfo &probation =
       add(KOLV::floatParameter("PROBATION", "s", "a new track must be confirmed within this time or is dropped")
               .above(0.0)
-              .byDefault(0.12f));
+              .byDefault(0.25f));
   const KOLV::ParameterInfo &confirmSupport =
       add(KOLV::floatParameter("CONFIRM_SUPPORT", "frames",
-                               "estimates that confirm a track, each counted by its power over its frame's "
-                               "strongest estimate's")
+                               "estimates that confirm a track, each counted by the square root of its power over its "
+                               "frame's strongest estimate's")
               .above(0.0)
               .byDefault(6.0f));
   const KOLV::ParameterInfo &hold =
-      add(KOLV::floatParameter("HOLD", "s", "a track is reported until this long without an estimate, then rests")
+      add(KOLV::floatParameter("HOLD", "s",
+                               "a track is reported until this long without an estimate, then pauses (followed, "
+                               "not reported)")
               .atLeast(0.0)
-              .byDefault(0.3f));
+              .byDefault(0.2f));
   const KOLV::ParameterInfo &forget =
       add(KOLV::floatParameter("FORGET", "s", "a track without an estimate for this long is forgotten with its id")
               .above(0.0)
               .byDefault(4.0f));
   const KOLV::ParameterInfo &resumeGate =
       add(KOLV::floatParameter("RESUME_GATE", "deg",
-                               "a new track this near a resting one takes the resting one's id")
+                               "a new track this near a paused one takes the paused one's id")
               .atLeast(0.0)
-              .byDefault(10.0f));
+              .byDefault(15.0f));
   const KOLV::ParameterInfo &mergeDistance =
       add(KOLV::floatParameter("MERGE_DISTANCE", "deg", "two reported tracks this near are one talker (older id kept)")
               .atLeast(0.0)
@@ -91,7 +93,7 @@ KOLV::ObjectRef trackedSource(const TrackedTalker &talker) {
 const KOLV::NodeDescription &SourceTracker::description() {
   static const KOLV::NodeDescription table{
       "Talker tracks with lasting ids from per-frame estimates: Kalman filters over azimuth and rate, "
-      "born on probation, resting through pauses; causal",
+      "born on probation, followed unreported through pauses; causal",
       {{"ESTIMATED_DOA", "Vector<ObjectRef>", "per-frame Source estimates (direction in x, power)"}},
       {{"TRACKED_DOA", "Vector<ObjectRef>",
         "one Source per reported track: its filtered direction, the track's id, its last estimate's power"}},

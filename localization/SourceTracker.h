@@ -1,7 +1,7 @@
 // Talker tracks with lasting ids from per-frame direction estimates, causal:
 // each track follows its talker with a Kalman filter over azimuth and rate,
-// is born on probation, rests through pauses and keeps its id when its talker
-// resumes. A drop-in for BinauralMultisourceTracker.
+// is born on probation, is followed unreported through pauses and keeps its
+// id when its talker resumes. A drop-in for BinauralMultisourceTracker.
 #ifndef KOLV_SOURCE_TRACKER_H
 #define KOLV_SOURCE_TRACKER_H
 

@@ -11,16 +11,35 @@ constexpr float kLowestAzimuth = -90.0f;
 constexpr float kHighestAzimuth = 90.0f;
 // deg/s: tracks that meet with rates further apart than this are crossing.
 constexpr float kMergeRateDifference = 10.0f;
+// Association order: tracks being reported choose first, then paused ones,
+// then those on probation.
+constexpr int kRanks = 3;
 
 }  // namespace
 
-TalkerTracks::TalkerTracks(const TrackSettings &settings) : settings_(settings) {}
+TalkerTracks::TalkerTracks(const TrackSettings &settings)
+    : settings_(settings),
+      silentRateFactor_(settings.silentRateTime > 0.0f ? std::exp(-settings.frameSeconds / settings.silentRateTime)
+                                                       : 0.0f) {}
+
+bool TalkerTracks::isReported(const Track &t) const {
+  return t.stage == Stage::Confirmed && t.silentFrames <= settings_.holdFrames && t.streak >= settings_.resumeEstimates;
+}
+
+bool TalkerTracks::isPaused(const Track &t) const { return t.stage == Stage::Confirmed && !isReported(t); }
+
+int TalkerTracks::associationRank(const Track &t) const {
+  if (t.stage == Stage::Probation) return 2;
+  return isReported(t) ? 0 : 1;
+}
 
 // Constant velocity: the azimuth moves by rate * dt, and the rate changes by a
-// white acceleration (the discrete Wiener process model).
+// white acceleration (the discrete Wiener process model). Without estimates
+// the rate dies away: a silent talker is not seen to move, and carrying a
+// rate through a long pause would take the track away from them.
 void TalkerTracks::predict(Track &t) const {
   const float dt = settings_.frameSeconds;
-  if (t.stage == Stage::Resting) return;  // a resting talker is not moving
+  if (t.silentFrames > 0) t.rate *= silentRateFactor_;
   t.azimuth = std::clamp(t.azimuth + t.rate * dt, kLowestAzimuth, kHighestAzimuth);
   const float q = settings_.acceleration * settings_.acceleration;
   const float p00 = t.p00 + dt * (2.0f * t.p01 + dt * t.p11) + q * dt * dt * dt * dt / 4.0f;
@@ -31,7 +50,7 @@ void TalkerTracks::predict(Track &t) const {
   t.p11 = p11;
 }
 
-void TalkerTracks::correct(Track &t, const Estimate &e, float relativePower) const {
+void TalkerTracks::correct(Track &t, const Estimate &e, float support) const {
   const float r = settings_.measurementSpread * settings_.measurementSpread;
   const float s = t.p00 + r;
   const float k0 = t.p00 / s, k1 = t.p01 / s;
@@ -43,22 +62,26 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float relativePower) con
   t.p01 = p01;
   t.p11 = p11;
   t.power = e.power;
-  t.support += relativePower;
+  t.support += support;
   t.silentFrames = 0;
+  ++t.streak;
 }
 
 // Each track takes at most one estimate and each estimate goes to at most one
-// track: reported tracks choose first, nearest pairs first, then tracks on
-// probation. Resting tracks take none (a talker resuming is confirmed anew).
+// track: reported tracks choose first, nearest pairs first, then paused
+// tracks (a talker resuming keeps their track), then tracks on probation.
 void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
   taken_.assign(estimates.size(), false);
-  for (Stage stage : {Stage::Reported, Stage::Probation}) {
+  rank_.resize(tracks_.size());
+  for (size_t n = 0; n < tracks_.size(); ++n) rank_[n] = associationRank(tracks_[n]);
+  for (int r = 0; r < kRanks; ++r) {
     for (;;) {
       float best = settings_.gate;
       Track *bestTrack = nullptr;
       size_t bestEstimate = 0;
-      for (Track &t : tracks_) {
-        if (t.stage != stage || t.silentFrames == 0) continue;
+      for (size_t n = 0; n < tracks_.size(); ++n) {
+        Track &t = tracks_[n];
+        if (rank_[n] != r || t.silentFrames == 0) continue;
         for (size_t i = 0; i < estimates.size(); ++i) {
           const float distance = std::fabs(estimates[i].azimuth - t.azimuth);
           if (!taken_[i] && distance <= best) {
@@ -69,36 +92,38 @@ void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
         }
       }
       if (!bestTrack) break;
-      correct(*bestTrack, estimates[bestEstimate], relativePower(estimates[bestEstimate]));
+      correct(*bestTrack, estimates[bestEstimate], supportOf(estimates[bestEstimate]));
       taken_[bestEstimate] = true;
     }
   }
 }
 
-float TalkerTracks::relativePower(const Estimate &e) const {
-  return strongest_ > 0.0f ? std::max(0.0f, e.power) / strongest_ : 1.0f;
+float TalkerTracks::supportOf(const Estimate &e) const {
+  return strongest_ > 0.0f ? std::sqrt(std::max(0.0f, e.power) / strongest_) : 1.0f;
 }
 
 // A second estimate near a track already followed is a ghost of the same
 // talker (a reflection, a broad peak), not a new one.
-bool TalkerTracks::nearActiveTrack(float azimuth) const {
+bool TalkerTracks::nearLiveTrack(float azimuth) const {
   for (const Track &t : tracks_)
-    if (t.stage != Stage::Resting && std::fabs(t.azimuth - azimuth) <= settings_.gate) return true;
+    if (std::fabs(t.azimuth - azimuth) <= settings_.gate) return true;
   return false;
 }
 
-void TalkerTracks::startTrack(const Estimate &e, float relativePower) {
+void TalkerTracks::startTrack(const Estimate &e, float support) {
   const float spread = settings_.measurementSpread * settings_.measurementSpread;
   const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
-  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, relativePower, 0});
+  tracks_.push_back(
+      Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 1});
 }
 
-// A confirmed track takes the id of the nearest resting track within reach,
-// so that a talker who pauses keeps their id; otherwise a new one.
+// A confirmed track takes the id of the nearest paused track within reach,
+// so that a talker who resumes a little away from where they stopped keeps
+// their id; otherwise a new one.
 void TalkerTracks::confirm(Track &t) {
   Track *resumed = nullptr;
   for (Track &other : tracks_)
-    if (other.stage == Stage::Resting && std::fabs(other.azimuth - t.azimuth) <= settings_.resumeGate &&
+    if (isPaused(other) && std::fabs(other.azimuth - t.azimuth) <= settings_.resumeGate &&
         (!resumed || std::fabs(other.azimuth - t.azimuth) < std::fabs(resumed->azimuth - t.azimuth)))
       resumed = &other;
   if (resumed) {
@@ -107,14 +132,13 @@ void TalkerTracks::confirm(Track &t) {
   } else {
     t.id = nextId_++;
   }
-  t.stage = Stage::Reported;
+  t.stage = Stage::Confirmed;
+  t.streak = std::max(t.streak, settings_.resumeEstimates);
 }
 
 void TalkerTracks::retire() {
-  for (Track &t : tracks_) {
+  for (Track &t : tracks_)
     if (t.stage == Stage::Probation && t.support >= settings_.confirmSupport) confirm(t);
-    if (t.stage == Stage::Reported && t.silentFrames > settings_.holdFrames) t.stage = Stage::Resting;
-  }
   tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
                                [&](const Track &t) {
                                  if (t.stage == Stage::Probation) return t.age >= settings_.probationFrames;
@@ -129,22 +153,21 @@ void TalkerTracks::retire() {
 void TalkerTracks::mergeDuplicates() {
   for (Track &a : tracks_)
     for (Track &b : tracks_)
-      if (&a != &b && a.stage == Stage::Reported && b.stage == Stage::Reported && a.id < b.id &&
+      if (&a != &b && isReported(a) && isReported(b) && a.id < b.id &&
           std::fabs(a.azimuth - b.azimuth) <= settings_.mergeDistance &&
           std::fabs(a.rate - b.rate) <= kMergeRateDifference) {
         if (b.silentFrames < a.silentFrames) {
           a.azimuth = b.azimuth;
           a.silentFrames = b.silentFrames;
         }
-        b.stage = Stage::Resting;
-        b.silentFrames = settings_.forgetFrames;
+        b.silentFrames = settings_.forgetFrames;  // retired below
       }
 }
 
 void TalkerTracks::collectReported() {
   reported_.clear();
   for (const Track &t : tracks_)
-    if (t.stage == Stage::Reported) reported_.push_back({t.id, t.azimuth, t.power});
+    if (isReported(t)) reported_.push_back({t.id, t.azimuth, t.power});
   std::sort(reported_.begin(), reported_.end(),
             [](const TrackedTalker &a, const TrackedTalker &b) { return a.id < b.id; });
 }
@@ -153,13 +176,15 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
   for (Track &t : tracks_) {
     predict(t);
     ++t.age;
-    ++t.silentFrames;
+    // A track that has gone unfed for longer than the hold pauses: it must
+    // take new estimates again before it is reported.
+    if (++t.silentFrames == settings_.holdFrames + 1) t.streak = 0;
   }
   strongest_ = 0.0f;
   for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
   associate(estimates);
   for (size_t i = 0; i < estimates.size(); ++i)
-    if (!taken_[i] && !nearActiveTrack(estimates[i].azimuth)) startTrack(estimates[i], relativePower(estimates[i]));
+    if (!taken_[i] && !nearLiveTrack(estimates[i].azimuth)) startTrack(estimates[i], supportOf(estimates[i]));
   mergeDuplicates();
   retire();
   collectReported();

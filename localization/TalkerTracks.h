@@ -1,9 +1,10 @@
 // Tracks of talkers from per-frame direction estimates: each track follows
 // its talker with a constant-velocity Kalman filter over azimuth and azimuth
 // rate. A track is born on probation from estimates that keep agreeing, is
-// reported while its estimates keep coming, rests unreported through pauses
-// and is forgotten after a longer silence; a talker who resumes near a
-// resting track gets its id back. Ids are never reused.
+// reported while its estimates keep coming, pauses unreported (still taking
+// estimates, so its talker resumes under the same id) and is forgotten after
+// a longer silence; a talker who resumes near a paused track gets its id
+// back. Ids are never reused.
 #ifndef KOLV_LOCALIZATION_TALKER_TRACKS_H
 #define KOLV_LOCALIZATION_TALKER_TRACKS_H
 
@@ -16,16 +17,20 @@ struct TrackSettings {
   float measurementSpread = 2.0f;  // deg, standard deviation of one estimate
   float acceleration = 60.0f;      // deg/s^2, standard deviation of the talker's changes of rate
   float maxRate = 60.0f;           // deg/s, the fastest a talker is followed
-  float gate = 8.0f;               // deg, farthest an estimate may lie from a track's prediction
-  int probationFrames = 12;        // a new track must be confirmed within this many frames
-  // Support that confirms it: each estimate taken adds its power relative to
-  // the strongest estimate of its frame (1 for the frame's strongest), so
-  // that weaker secondary peaks, often reflections, need more frames.
+  float gate = 12.0f;              // deg, farthest an estimate may lie from a track's prediction
+  int probationFrames = 25;        // a new track must be confirmed within this many frames
+  // Support that confirms it: each estimate taken adds the square root of its
+  // power relative to the strongest estimate of its frame (1 for the frame's
+  // strongest), so that weaker secondary peaks, often reflections, need more
+  // frames, while a quieter talker (a fifth of the power) needs about twice
+  // as many, not five times.
   float confirmSupport = 6.0f;
   float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
-  int holdFrames = 30;             // a track is reported until this many frames without an estimate
-  int forgetFrames = 400;          // and forgotten after this many
-  float resumeGate = 10.0f;        // deg, how near a resting track a new one takes its id
+  int holdFrames = 20;             // a track is reported until this many frames without an estimate
+  int resumeEstimates = 2;         // a paused track is reported again after this many estimates
+  int forgetFrames = 400;          // and forgotten after this many frames without one
+  float resumeGate = 15.0f;        // deg, how near a paused track a new one takes its id
+  float silentRateTime = 0.3f;     // s, time constant in which a silent track's rate dies away
 };
 
 struct TrackedTalker {
@@ -52,7 +57,7 @@ class TalkerTracks {
   int liveTracks() const { return static_cast<int>(tracks_.size()); }
 
  private:
-  enum class Stage { Probation, Reported, Resting };
+  enum class Stage { Probation, Confirmed };
   struct Track {
     Stage stage;
     int id;              // -1 on probation
@@ -61,25 +66,31 @@ class TalkerTracks {
     float p00, p01, p11;  // covariance of (azimuth, rate)
     float power;
     int age;             // frames since birth
-    float support;       // sum of the relative powers of the estimates taken
+    float support;       // sum of the supports of the estimates taken (see confirmSupport)
     int silentFrames;    // frames since the last estimate
+    int streak;          // estimates taken since the track last paused
   };
 
+  bool isReported(const Track &t) const;
+  bool isPaused(const Track &t) const;
+  int associationRank(const Track &t) const;
   void predict(Track &t) const;
-  void correct(Track &t, const Estimate &e, float relativePower) const;
+  void correct(Track &t, const Estimate &e, float support) const;
   void mergeDuplicates();
   void associate(const std::vector<Estimate> &estimates);
-  bool nearActiveTrack(float azimuth) const;
-  float relativePower(const Estimate &e) const;
-  void startTrack(const Estimate &e, float relativePower);
+  bool nearLiveTrack(float azimuth) const;
+  float supportOf(const Estimate &e) const;
+  void startTrack(const Estimate &e, float support);
   void confirm(Track &t);
   void retire();
   void collectReported();
 
   TrackSettings settings_;
+  float silentRateFactor_ = 1.0f;  // per frame, applied to a silent track's rate
   std::vector<Track> tracks_;
   std::vector<TrackedTalker> reported_;
   std::vector<bool> taken_;  // per estimate of the frame
+  std::vector<int> rank_;    // per track, its association rank this frame
   float strongest_ = 0.0f;   // the frame's strongest estimate's power
   int nextId_ = 0;
 };

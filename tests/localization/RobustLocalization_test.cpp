@@ -147,11 +147,13 @@ TEST(DirectSoundLocalizer, FindsASourceThroughTheMeasuredHeadWithoutSideBias) {
   }
 }
 
-// Two talkers at once, the second 6 dB weaker and holding half as many
-// bins, give two peaks.
-TEST(DirectSoundLocalizer, FindsAWeakerSecondSource) {
+namespace {
+
+// The peaks after 40 frames of two talkers at once, the second 6 dB weaker
+// and holding half as many bins.
+PeakList twoTalkersPeaks(const LocalizerSettings &settings) {
   Scene scene;
-  DirectSoundLocalizer localizer(LocalizerSettings{}, kemarSteering());
+  DirectSoundLocalizer localizer(settings, kemarSteering());
   PeakList peaks;
   std::vector<bool> first(kCols), second(kCols);
   for (int j = 0; j < kCols; ++j) {
@@ -164,11 +166,36 @@ TEST(DirectSoundLocalizer, FindsAWeakerSecondSource) {
     scene.addNoise(frame.left, frame.right, 0.05);
     if (f >= 10) scene.add(frame.left, frame.right, -35, 1.0, first);
     if (f >= 10) scene.add(frame.left, frame.right, 45, 0.5, second);
-    ASSERT_TRUE(localizer.locate(frame.left.data(), frame.right.data(), peaks));
+    EXPECT_TRUE(localizer.locate(frame.left.data(), frame.right.data(), peaks));
   }
+  return peaks;
+}
+
+}  // namespace
+
+TEST(DirectSoundLocalizer, FindsAWeakerSecondSource) {
+  const PeakList peaks = twoTalkersPeaks(LocalizerSettings{});
   ASSERT_EQ(peaks.count, 2);
   EXPECT_NEAR(azimuthOfDirection(peaks.peaks[0].direction), -35, 2);
   EXPECT_NEAR(azimuthOfDirection(peaks.peaks[1].direction), 45, 2);
+}
+
+// The second threshold applies to the peaks after the highest only: just
+// below the louder talker's peak it leaves that peak alone and holds back the
+// weaker talker's; at the threshold's level it keeps both.
+TEST(DirectSoundLocalizer, SecondThresholdHoldsBackOnlyTheLaterPeaks) {
+  const PeakList both = twoTalkersPeaks(LocalizerSettings{});
+  ASSERT_EQ(both.count, 2);
+  const float louder = std::max(both.peaks[0].value, both.peaks[1].value);
+  const float threshold = LocalizerSettings{}.threshold;
+  for (const auto &[secondThreshold, count] : {std::pair<float, int>{louder - 0.01f, 1}, {threshold, 2}}) {
+    SCOPED_TRACE(secondThreshold);
+    LocalizerSettings settings;
+    settings.secondThreshold = secondThreshold;
+    const PeakList peaks = twoTalkersPeaks(settings);
+    ASSERT_EQ(peaks.count, count);
+    EXPECT_NEAR(azimuthOfDirection(peaks.peaks[0].direction), -35, 2);
+  }
 }
 
 // Steady noise alone, whatever its level, is learnt as noise: no peaks once
@@ -270,6 +297,7 @@ TEST(RobustBinauralLocalization, RefusesValuesOutOfRange) {
   for (auto bad : std::vector<std::pair<std::string, KOLV::ObjectRef>>{{"MAX_PEAKS", intValue(0)},
                                                                        {"SHARPNESS", intValue(5)},
                                                                        {"THRESHOLD", floatValue(1.0f)},
+                                                                       {"SECOND_THRESHOLD", floatValue(-0.1f)},
                                                                        {"STEERING", stringValue("FREE")}}) {
     SCOPED_TRACE(bad.first);
     const std::string text =

@@ -1,6 +1,6 @@
-// The talker tracker: births on probation, deaths after the hold, ids through
-// pauses and crossings, noise that never makes a lasting track; and the node
-// around it.
+// The talker tracker: births on probation, reports ending after the hold,
+// tracks followed through pauses, ids through pauses and crossings, noise
+// that never makes a lasting track; and the node around it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,12 +100,54 @@ TEST(TalkerTracks, ScatteredNoiseEstimatesGiveNoTrack) {
 }
 
 // Secondary peaks much weaker than their frame's strongest (reflections)
-// need more frames to be confirmed than a talker of their own.
+// need more frames to be confirmed than a talker of their own; a quieter
+// talker at a third of the power is still confirmed within the probation.
 TEST(TalkerTracks, WeakSecondaryPeaksNeedMoreSupport) {
+  struct Case {
+    float relativePower;
+    int frames;
+    bool confirmed;
+  };
+  for (const Case &c : {Case{0.25f, 10, false}, Case{0.05f, 60, false}, Case{0.3f, 12, true}}) {
+    SCOPED_TRACE(c.relativePower);
+    TrackRun run;
+    for (int f = 0; f < c.frames; ++f) run.frame({{-30.0f, 1.0f}, {40.0f, c.relativePower}});
+    EXPECT_NE(idNear(run.last(), -30.0f), -1);
+    EXPECT_EQ(idNear(run.last(), 40.0f) != -1, c.confirmed);
+  }
+}
+
+// After the hold a track pauses: not reported, but still followed, so its
+// talker's return is reported at once under the old id, without a new
+// probation; a single stray estimate near it is not enough.
+TEST(TalkerTracks, APausedTrackIsReportedAgainWhenItsTalkerResumes) {
   TrackRun run;
-  for (int f = 0; f < 10; ++f) run.frame({{-30.0f, 1.0f}, {40.0f, 0.25f}});
-  EXPECT_NE(idNear(run.last(), -30.0f), -1);
-  EXPECT_EQ(idNear(run.last(), 40.0f), -1);
+  run.frames(30, {20.0f});
+  ASSERT_EQ(idNear(run.last(), 20.0f), 0);
+  run.frames(defaults().holdFrames + 10, {});
+  EXPECT_TRUE(run.last().empty());
+
+  run.frames(1, {21.0f});
+  run.frames(defaults().holdFrames + 5, {});
+  for (size_t f = run.reported.size() - defaults().holdFrames - 6; f < run.reported.size(); ++f)
+    EXPECT_TRUE(run.reported[f].empty()) << "a stray estimate, frame " << f;
+
+  run.frames(1, {21.0f});
+  EXPECT_TRUE(run.last().empty());
+  run.frames(1, {21.0f});
+  EXPECT_EQ(idNear(run.last(), 21.0f), 0) << "reported again at the second estimate";
+}
+
+// A talker who walks, then stops and falls silent: the track does not carry
+// their rate through the pause (it dies away), so when they speak again a
+// few degrees on, the track is still theirs.
+TEST(TalkerTracks, ASilentTrackStopsMoving) {
+  TrackRun run;
+  for (int f = 0; f <= 100; ++f) run.frame({{-30.0f + 0.3f * f, 0.6f}});  // 30 deg/s for 1 s
+  ASSERT_EQ(idNear(run.last(), 0.0f), 0);
+  run.frames(100, {});
+  run.frames(5, {3.0f});
+  EXPECT_EQ(idNear(run.last(), 3.0f), 0);
 }
 
 TEST(TalkerTracks, ATalkerWhoResumesInPlaceKeepsTheIdAndOthersGetNewOnes) {
@@ -126,6 +168,24 @@ TEST(TalkerTracks, ATalkerWhoResumesInPlaceKeepsTheIdAndOthersGetNewOnes) {
   run.frames(defaults().forgetFrames + 1, {});
   run.frames(30, {22.0f});
   EXPECT_EQ(idNear(run.last(), 22.0f), 2);
+}
+
+// A doubled peak drifting onto its talker's track is merged into the older
+// id, and that id is not given out again: the next talker gets a new one.
+TEST(TalkerTracks, MergedTracksIdsAreNeverReused) {
+  TrackRun run;
+  run.frames(50, {20.0f, 34.0f});
+  ASSERT_EQ(idNear(run.last(), 20.0f), 0);
+  ASSERT_EQ(idNear(run.last(), 34.0f), 1);
+  for (int f = 0; f < 200; ++f) run.frame({{20.0f, 0.5f}, {34.0f - 14.0f * f / 200.0f, 0.4f}});
+  ASSERT_EQ(run.last().size(), 1u) << "merged while both still had estimates";
+  EXPECT_EQ(run.last()[0].id, 0);
+  run.frames(30, {20.0f, -40.0f});
+  EXPECT_EQ(idNear(run.last(), -40.0f), 2);
+  std::set<int> ids;
+  for (const auto &frame : run.reported)
+    for (const TrackedTalker &t : frame) ids.insert(t.id);
+  EXPECT_EQ(ids, (std::set<int>{0, 1, 2}));
 }
 
 // A talker walking 40 degrees in 8 s is followed within 5 degrees under one
