@@ -24,7 +24,7 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("GAIN_FLOOR", "dB", "gain of a bin where speech is absent")
               .atLeast(-60.0)
               .atMost(0.0)
-              .byDefault(-25.0f));
+              .byDefault(-30.0f));
   const KOLV::ParameterInfo &sharedGain =
       add(KOLV::stringParameter("SHARED_GAIN", "",
                                 "USE: one noise track and one gain for all channels (keeps the "

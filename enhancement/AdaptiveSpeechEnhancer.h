@@ -19,7 +19,7 @@ namespace enhancement {
 
 struct AdaptiveEnhancerSettings {
   NoiseTrackerSettings tracker;
-  float gainFloor = 0.056234f;   // gain where speech is absent (-25 dB)
+  float gainFloor = 0.031623f;   // gain where speech is absent (-30 dB)
   bool sharedGain = true;        // one noise track and gain for all channels
   bool regenerateHarmonics = false;
 };

@@ -41,36 +41,30 @@ void smoothAcrossFrequency(const float *in, float *out, int bins) {
 // The a-posteriori speech-presence probability with a prior of one half and
 // a fixed SNR of speech, capped where it has stayed near 1 for long (as
 // after a rise of the noise), then the expected noise power given the bin's
-// power, and the fast estimate's recursive average of it.
-void trackOverBins(int bins, const NoiseTrackerSettings &settings, const float *__restrict power,
-                   float *__restrict fast, float *__restrict expected,
+// power, and its recursive average with weight `alpha`.
+void trackOverBins(int bins, const NoiseTrackerSettings &settings, float alpha,
+                   const float *__restrict power, float *__restrict noise,
                    float *__restrict smoothedPresence, float *__restrict presence) {
   const float xi = settings.speechSnr;
   const float exponent = xi / (1.0f + xi);
   const float beta = settings.presenceSmoothing;
-  const float alpha = settings.noiseSmoothing;
   const float stuck = settings.stuckPresence;
   for (int k = 0; k < bins; ++k) {
-    const float gamma = atMost(power[k] / fast[k], kMaxPosteriorSnr);
+    const float gamma = atMost(power[k] / noise[k], kMaxPosteriorSnr);
     const float p = 1.0f / (1.0f + (1.0f + xi) * fastExp(-gamma * exponent));
     smoothedPresence[k] = beta * smoothedPresence[k] + (1.0f - beta) * p;
     const float capped = selectBits(smoothedPresence[k] > stuck, atMost(p, stuck), p);
     presence[k] = capped;
-    expected[k] = (1.0f - capped) * power[k] + capped * fast[k];
-    fast[k] = atLeast(alpha * fast[k] + (1.0f - alpha) * expected[k], NoiseTracker::kPowerFloor);
+    const float expected = (1.0f - capped) * power[k] + capped * noise[k];
+    noise[k] = atLeast(alpha * noise[k] + (1.0f - alpha) * expected, NoiseTracker::kPowerFloor);
   }
 }
 
-// The steady estimate's recursive average; returns the band mean of
-// ln(fast / steady).
-float steadyOverBins(int bins, float alpha, const float *__restrict expected,
-                     const float *__restrict fast, float *__restrict steady) {
-  float drift = 0.0f;
-  for (int k = 0; k < bins; ++k) {
-    steady[k] = atLeast(alpha * steady[k] + (1.0f - alpha) * expected[k], NoiseTracker::kPowerFloor);
-    drift += fastLog(fast[k] / steady[k]);
-  }
-  return drift / static_cast<float>(bins);
+// The band mean of ln(a / b).
+float meanLogRatio(int bins, const float *__restrict a, const float *__restrict b) {
+  float sum = 0.0f;
+  for (int k = 0; k < bins; ++k) sum += fastLog(a[k] / b[k]);
+  return sum / static_cast<float>(bins);
 }
 
 void gainAndPriorOverBins(int bins, float alpha, float floor, const float *__restrict power,
@@ -112,8 +106,8 @@ NoiseTracker::NoiseTracker(const NoiseTrackerSettings &settings) : settings_(set
 void NoiseTracker::start(int bins) {
   bins_ = bins;
   started_ = false;
-  for (auto *v : {&power_, &fast_, &expected_, &smoothedPresence_, &noise_, &posterior_, &prior_,
-                  &speechGain_, &previousEstimate_, &presence_})
+  for (auto *v : {&power_, &fast_, &fastPresence_, &noise_, &steadyPresence_, &steadyScratch_,
+                  &posterior_, &prior_, &speechGain_, &previousEstimate_, &presence_})
     v->assign(bins, 0.0f);
 }
 
@@ -134,7 +128,6 @@ void NoiseTracker::update(const float *power) {
     power_[k] = audible(power[k]) ? power[k] : (started_ ? fast_[k] : kPowerFloor);
   if (!started_) startStream();
   trackNoise();
-  followDrift();
   speechGainAndPrior();
 }
 
@@ -157,17 +150,15 @@ void NoiseTracker::startStream() {
   started_ = true;
 }
 
+// Both estimates follow the frame; once the fast one has moved away from
+// the steady one over the band (the noise has grown, fallen or swings), the
+// steady one takes its values.
 void NoiseTracker::trackNoise() {
-  trackOverBins(bins_, settings_, power_.data(), fast_.data(), expected_.data(),
-                smoothedPresence_.data(), presence_.data());
-}
-
-// The steady estimate averages the same expected noise power more slowly;
-// once the fast one has moved away from it over the band (the noise has
-// grown, fallen or swings) it takes the fast one's values.
-void NoiseTracker::followDrift() {
-  const float drift = steadyOverBins(bins_, settings_.steadySmoothing, expected_.data(),
-                                     fast_.data(), noise_.data());
+  trackOverBins(bins_, settings_, settings_.noiseSmoothing, power_.data(), fast_.data(),
+                fastPresence_.data(), presence_.data());
+  trackOverBins(bins_, settings_, settings_.steadySmoothing, power_.data(), noise_.data(),
+                steadyPresence_.data(), steadyScratch_.data());
+  const float drift = meanLogRatio(bins_, fast_.data(), noise_.data());
   if (std::fabs(drift) * kDbPerNeper > settings_.driftLimitDb)
     std::copy(fast_.begin(), fast_.end(), noise_.begin());
 }

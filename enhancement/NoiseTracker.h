@@ -4,10 +4,11 @@
 // speech-presence probability, from a fixed prior and a fixed SNR of speech,
 // weighs the bin's power against the previous estimate; the result is
 // averaged over time. No minimum search: rising noise is followed within a
-// few hundred milliseconds. A steadier copy of the estimate, averaged over a
-// few seconds, serves the gain while the fast one stays within a decibel of
-// it over the band, so that steady noise is not judged against a wavering
-// estimate.
+// few hundred milliseconds. Two such estimates run side by side, a fast one
+// and a steady one averaged over about a third of a second; the steady one
+// serves, and takes the fast one's values whenever the two part by more than
+// a limit over the band, so that steady noise is not judged against a
+// wavering estimate and changing noise is still followed at once.
 #ifndef KOLV_ENHANCEMENT_NOISE_TRACKER_H
 #define KOLV_ENHANCEMENT_NOISE_TRACKER_H
 
@@ -26,8 +27,8 @@ struct NoiseTrackerSettings {
   float noiseSmoothing = 0.8f;       // time smoothing of the fast estimate, per frame
   float presenceSmoothing = 0.9f;    // time smoothing of the presence probability...
   float stuckPresence = 0.99f;       // ...above which the presence is capped, so the noise cannot freeze
-  float steadySmoothing = 0.99f;     // time smoothing of the steady estimate, per frame
-  float driftLimitDb = 1.0f;         // band mean of fast over steady (either way) that resets the steady one
+  float steadySmoothing = 0.97f;     // time smoothing of the steady estimate, per frame
+  float driftLimitDb = 1.5f;         // band mean of fast over steady (either way) that resets the steady one
   float priorSnrSmoothing = 0.92f;   // decision-directed weight of the previous frame
   float priorSnrFloor = 0.0031623f;  // -25 dB
 };
@@ -65,17 +66,17 @@ class NoiseTracker {
   void silentFrame();
   void startStream();
   void trackNoise();
-  void followDrift();
   void speechGainAndPrior();
 
   NoiseTrackerSettings settings_;
   int bins_ = 0;
   bool started_ = false;             // an audible frame has set the estimates
   std::vector<float> power_;         // this frame's usable power per bin
-  std::vector<float> fast_;          // the estimator's own noise power
-  std::vector<float> expected_;      // this frame's expected noise power given its power
-  std::vector<float> smoothedPresence_;  // presence averaged over time, to spot a frozen bin
-  std::vector<float> noise_;         // steady noise power, used for this frame
+  std::vector<float> fast_;          // fast estimate of the noise power
+  std::vector<float> fastPresence_;  // its presence averaged over time, to spot a frozen bin
+  std::vector<float> noise_;         // steady estimate, used for this frame
+  std::vector<float> steadyPresence_;  // its presence averaged over time
+  std::vector<float> steadyScratch_;   // its presence in this frame (not used)
   std::vector<float> posterior_;
   std::vector<float> prior_;
   std::vector<float> speechGain_;
