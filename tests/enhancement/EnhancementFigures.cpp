@@ -53,6 +53,8 @@ void trackerOptions(enhancement::NoiseTrackerSettings &t) {
   t.noiseSmoothing = static_cast<float>(option("noisealpha", t.noiseSmoothing));
   t.steadySmoothing = static_cast<float>(option("steady", t.steadySmoothing));
   t.driftLimitDb = static_cast<float>(option("drift", t.driftLimitDb));
+  t.stuckPresence = static_cast<float>(option("stuck", t.stuckPresence));
+  t.presenceSmoothing = static_cast<float>(option("psmooth", t.presenceSmoothing));
 }
 
 enhancement::AdaptiveEnhancerSettings enhancerSettings(bool regenerate) {
