@@ -1,7 +1,8 @@
 // Measures the enhancement nodes' kernels on noisy two-channel speech
 // (NoisySpeechScenes.h): white, pink, diffuse and modulated noise at -5 to
 // 20 dB SNR, with a 1 s noise-only lead-in, without one, and with a 6 dB
-// noise step. Prints the figures docs/enhancement.md quotes.
+// noise step. Prints the figures docs/enhancement.md quotes, with STOI
+// computed on the 16 kHz spectra (ShortTimeIntelligibility.h).
 //
 //   build/enhancement_figures [--detail] [name=value ...]
 //
@@ -24,6 +25,7 @@
 #include "AdaptiveVoiceActivityDetector.h"
 #include "GainRules.h"
 #include "NoisySpeechFigures.h"
+#include "ShortTimeIntelligibility.h"
 #include "SpeechEnhancer.h"
 #include "VoiceActivityDetector.h"
 
@@ -119,11 +121,11 @@ std::vector<bool> decideAdaptive(const Scene &scene) {
 }
 
 struct Sums {
-  double snr = 0, seg = 0, level = 0, before = 0, after = 0, accuracy = 0, alarms = 0;
+  double snr = 0, seg = 0, level = 0, before = 0, after = 0, accuracy = 0, alarms = 0, stoiIn = 0, stoiOut = 0;
   int count = 0;
-  void add(const EnhancementFigures &f, double attBefore, double attAfter) {
+  void add(const EnhancementFigures &f, double attBefore, double attAfter, double stoiNoisy, double stoiEnhanced) {
     snr += f.snrImprovementDb; seg += f.segSnrImprovementDb; level += f.speechLevelDb;
-    before += attBefore; after += attAfter; ++count;
+    before += attBefore; after += attAfter; stoiIn += stoiNoisy; stoiOut += stoiEnhanced; ++count;
   }
   void addDetection(const DetectionFigures &f) {
     accuracy += f.accuracy; alarms += f.falseAlarms; ++count;
@@ -169,8 +171,10 @@ int main(int argc, char **argv) {
         const Frames outs[3] = {wanted(0) ? runFirstToolbox(scene) : Frames(),
                                 wanted(1) ? runAdaptive(scene, false) : Frames(),
                                 wanted(2) ? runAdaptive(scene, true) : Frames()};
+        const double stoiIn = vadOnly ? 0.0 : shortTimeIntelligibility(scene.cleanFrames, scene.noisyFrames, from, frames);
         for (int e = 0; e < 3; ++e) {
           if (!wanted(e)) continue;
+          const double stoi = shortTimeIntelligibility(scene.cleanFrames, outs[e], from, frames);
           EnhancementFigures f = measureEnhancement(scene, outs[e], from, frames);
           // Speech level from the first second on.
           f.speechLevelDb = measureEnhancement(scene, outs[e], frameAt(1.0), frames).speechLevelDb;
@@ -179,12 +183,12 @@ int main(int argc, char **argv) {
             before = measureEnhancement(scene, outs[e], frameAt(kStepAt - kBeforeStepWindow), frameAt(kStepAt)).noiseAttenuationDb;
             after = measureEnhancement(scene, outs[e], frameAt(kStepAt + kRecoveryTime), frames).noiseAttenuationDb;
           }
-          enh[0][e].add(f, before, after);
-          enh[1 + n][e].add(f, before, after);
+          enh[0][e].add(f, before, after, stoiIn, stoi);
+          enh[1 + n][e].add(f, before, after, stoiIn, stoi);
           if (detail)
-            std::printf("  %-10s %-9s %5.0f dB %-26s snr %+6.2f seg %+6.2f level %+6.2f att %6.1f/%6.1f\n",
+            std::printf("  %-10s %-9s %5.0f dB %-26s snr %+6.2f seg %+6.2f level %+6.2f stoi %.3f->%.3f att %6.1f/%6.1f\n",
                         conditionName(c), noiseName(noise).c_str(), snr, enhancers[e], f.snrImprovementDb,
-                        f.segSnrImprovementDb, f.speechLevelDb, before, after);
+                        f.segSnrImprovementDb, f.speechLevelDb, stoiIn, stoi, before, after);
         }
         const std::vector<bool> truth = speechFrames(scene);
         const std::vector<bool> decisions[2] = {decideFirstToolbox(scene), decideAdaptive(scene)};
@@ -207,8 +211,9 @@ int main(int argc, char **argv) {
       for (int e = 0; e < 3; ++e) {
         const Sums &s = enh[i][e];
         if (!s.count) continue;
-        std::printf("  %-26s SNR impr %6.2f dB  segSNR impr %6.2f dB  speech level %+6.2f dB", enhancers[e],
-                    s.snr / s.count, s.seg / s.count, s.level / s.count);
+        std::printf("  %-26s SNR impr %6.2f dB  segSNR impr %6.2f dB  speech level %+6.2f dB  STOI %.3f -> %.3f",
+                    enhancers[e], s.snr / s.count, s.seg / s.count, s.level / s.count, s.stoiIn / s.count,
+                    s.stoiOut / s.count);
         if (c == Condition::Step)
           std::printf("  noise att. before step %6.1f dB, from 2 s after %6.1f dB", s.before / s.count, s.after / s.count);
         std::printf("\n");
