@@ -60,10 +60,13 @@ void trackOverBins(int bins, const NoiseTrackerSettings &settings, float alpha,
   }
 }
 
-// The band mean of ln(a / b).
-float meanLogRatio(int bins, const float *__restrict a, const float *__restrict b) {
+// The band mean of ln(a / b); the logarithms go to `logs` first, so that
+// they run several bins at a time before the sum, which keeps its order.
+float meanLogRatio(int bins, const float *__restrict a, const float *__restrict b,
+                   float *__restrict logs) {
+  for (int k = 0; k < bins; ++k) logs[k] = fastLog(a[k] / b[k]);
   float sum = 0.0f;
-  for (int k = 0; k < bins; ++k) sum += fastLog(a[k] / b[k]);
+  for (int k = 0; k < bins; ++k) sum += logs[k];
   return sum / static_cast<float>(bins);
 }
 
@@ -158,7 +161,7 @@ void NoiseTracker::trackNoise() {
                 fastPresence_.data(), presence_.data());
   trackOverBins(bins_, settings_, settings_.steadySmoothing, power_.data(), noise_.data(),
                 steadyPresence_.data(), steadyScratch_.data());
-  const float drift = meanLogRatio(bins_, fast_.data(), noise_.data());
+  const float drift = meanLogRatio(bins_, fast_.data(), noise_.data(), steadyScratch_.data());
   if (std::fabs(drift) * kDbPerNeper > settings_.driftLimitDb)
     std::copy(fast_.begin(), fast_.end(), noise_.begin());
 }

@@ -76,7 +76,7 @@ class NoiseTracker {
   std::vector<float> fastPresence_;  // its presence averaged over time, to spot a frozen bin
   std::vector<float> noise_;         // steady estimate, used for this frame
   std::vector<float> steadyPresence_;  // its presence averaged over time
-  std::vector<float> steadyScratch_;   // its presence in this frame (not used)
+  std::vector<float> steadyScratch_;   // per bin: its presence (not used), then ln(fast / steady)
   std::vector<float> posterior_;
   std::vector<float> prior_;
   std::vector<float> speechGain_;
