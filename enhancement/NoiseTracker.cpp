@@ -88,6 +88,27 @@ void gainAndPriorOverBins(int bins, float alpha, float floor, const float *__res
   }
 }
 
+// Every bin times `factor`, kept within the audible powers.
+void scaleOverBins(int bins, float factor, float *__restrict power) {
+  for (int k = 0; k < bins; ++k)
+    power[k] = atMost(atLeast(power[k] * factor, NoiseTracker::kPowerFloor), NoiseTracker::kPowerCeiling);
+}
+
+// Per bin, the log ratio of fast over steady beyond the band's (`logs`
+// less `drift`), averaged over time; where it has sunk below -limit the
+// steady estimate stands far above the noise in that bin alone (it started
+// on speech or on damage), and the bin takes the fast estimate's value.
+void healOverBins(int bins, float smoothing, float limit, float drift, const float *__restrict logs,
+                  const float *__restrict fast, float *__restrict binDrift,
+                  float *__restrict steady) {
+  for (int k = 0; k < bins; ++k) {
+    const float d = smoothing * binDrift[k] + (1.0f - smoothing) * (logs[k] - drift);
+    const bool heal = d < -limit;
+    steady[k] = selectBits(heal, fast[k], steady[k]);
+    binDrift[k] = selectBits(heal, 0.0f, d);
+  }
+}
+
 // A per-frame smoothing weight for frames `ratio` times the reference shift.
 float rescaled(float weight, double ratio) {
   return static_cast<float>(std::pow(static_cast<double>(weight), ratio));
@@ -101,6 +122,7 @@ NoiseTrackerSettings NoiseTrackerSettings::forFrameShift(double seconds) const {
   s.noiseSmoothing = rescaled(noiseSmoothing, ratio);
   s.presenceSmoothing = rescaled(presenceSmoothing, ratio);
   s.steadySmoothing = rescaled(steadySmoothing, ratio);
+  s.healSmoothing = rescaled(healSmoothing, ratio);
   return s;
 }
 
@@ -110,7 +132,7 @@ void NoiseTracker::start(int bins) {
   bins_ = bins;
   started_ = false;
   for (auto *v : {&power_, &fast_, &fastPresence_, &noise_, &steadyPresence_, &steadyScratch_,
-                  &posterior_, &prior_, &speechGain_, &previousEstimate_, &presence_})
+                  &binDrift_, &posterior_, &prior_, &speechGain_, &previousEstimate_, &presence_})
     v->assign(bins, 0.0f);
 }
 
@@ -130,6 +152,10 @@ void NoiseTracker::update(const float *power) {
   for (int k = 0; k < bins_; ++k)
     power_[k] = audible(power[k]) ? power[k] : (started_ ? fast_[k] : kPowerFloor);
   if (!started_) startStream();
+  // A bin that has had no audible power yet (its estimates still at the
+  // floor) starts from its first.
+  for (int k = 0; k < bins_; ++k)
+    if (fast_[k] <= kPowerFloor && audible(power[k])) fast_[k] = noise_[k] = power[k];
   trackNoise();
   speechGainAndPrior();
 }
@@ -155,15 +181,20 @@ void NoiseTracker::startStream() {
 
 // Both estimates follow the frame; once the fast one has moved away from
 // the steady one over the band (the noise has grown, fallen or swings), the
-// steady one takes its values.
+// steady one moves by the same amount in every bin. It keeps its own shape
+// across the band (the fast one's is rougher and, in the bins that carry
+// speech, raised by it), except in a bin where it has stayed far above the
+// fast one.
 void NoiseTracker::trackNoise() {
   trackOverBins(bins_, settings_, settings_.noiseSmoothing, power_.data(), fast_.data(),
                 fastPresence_.data(), presence_.data());
   trackOverBins(bins_, settings_, settings_.steadySmoothing, power_.data(), noise_.data(),
                 steadyPresence_.data(), steadyScratch_.data());
   const float drift = meanLogRatio(bins_, fast_.data(), noise_.data(), steadyScratch_.data());
+  healOverBins(bins_, settings_.healSmoothing, settings_.healLimitDb / kDbPerNeper, drift,
+               steadyScratch_.data(), fast_.data(), binDrift_.data(), noise_.data());
   if (std::fabs(drift) * kDbPerNeper > settings_.driftLimitDb)
-    std::copy(fast_.begin(), fast_.end(), noise_.begin());
+    scaleOverBins(bins_, fastExp(drift), noise_.data());
 }
 
 // Decision-directed a-priori SNR and the log-spectral amplitude gain under

@@ -5,10 +5,12 @@
 // weighs the bin's power against the previous estimate; the result is
 // averaged over time. No minimum search: rising noise is followed within a
 // few hundred milliseconds. Two such estimates run side by side, a fast one
-// and a steady one averaged over about a third of a second; the steady one
-// serves, and takes the fast one's values whenever the two part by more than
-// a limit over the band, so that steady noise is not judged against a
-// wavering estimate and changing noise is still followed at once.
+// and a steady one averaged over about a second; the steady one serves, and
+// is moved by the band's mean log ratio of the two whenever that exceeds a
+// limit, so that steady noise is judged against a steady estimate, free of
+// the speech the fast one takes up, and changing noise is still followed
+// at once. A bin where the steady estimate stays far above the fast one
+// (it started on speech or on damage) takes the fast one's value.
 #ifndef KOLV_ENHANCEMENT_NOISE_TRACKER_H
 #define KOLV_ENHANCEMENT_NOISE_TRACKER_H
 
@@ -27,8 +29,10 @@ struct NoiseTrackerSettings {
   float noiseSmoothing = 0.8f;       // time smoothing of the fast estimate, per frame
   float presenceSmoothing = 0.9f;    // time smoothing of the presence probability...
   float stuckPresence = 0.99f;       // ...above which the presence is capped, so the noise cannot freeze
-  float steadySmoothing = 0.97f;     // time smoothing of the steady estimate, per frame
-  float driftLimitDb = 1.5f;         // band mean of fast over steady (either way) that resets the steady one
+  float steadySmoothing = 0.99f;     // time smoothing of the steady estimate, per frame
+  float driftLimitDb = 0.5f;         // band mean of fast over steady (either way) that moves the steady one
+  float healSmoothing = 0.9f;        // time smoothing of each bin's fast over steady, per frame...
+  float healLimitDb = 10.0f;         // ...below which the bin takes the fast estimate
   float priorSnrSmoothing = 0.92f;   // decision-directed weight of the previous frame
   float priorSnrFloor = 0.0031623f;  // -25 dB
 };
@@ -77,6 +81,7 @@ class NoiseTracker {
   std::vector<float> noise_;         // steady estimate, used for this frame
   std::vector<float> steadyPresence_;  // its presence averaged over time
   std::vector<float> steadyScratch_;   // per bin: its presence (not used), then ln(fast / steady)
+  std::vector<float> binDrift_;        // per bin: ln(fast / steady) beyond the band's, smoothed
   std::vector<float> posterior_;
   std::vector<float> prior_;
   std::vector<float> speechGain_;
