@@ -147,8 +147,8 @@ void NoiseTracker::update(const float *power) {
     silentFrame();
     return;
   }
-  // A bin without information takes the fast estimate, which leaves its
-  // noise as it was; before the first audible frame there is none.
+  // A bin without information takes the fast estimate, which leaves that
+  // estimate as it was; before the first audible frame there is none.
   for (int k = 0; k < bins_; ++k)
     power_[k] = audible(power[k]) ? power[k] : (started_ ? fast_[k] : kPowerFloor);
   if (!started_) startStream();

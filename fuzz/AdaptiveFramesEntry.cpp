@@ -1,9 +1,11 @@
 // Arbitrary bytes as spectra through the adaptive enhancer and voice activity
 // detector, whose noise estimates carry state from frame to frame: every
 // enhanced bin must be a finite number whatever came before it.
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
