@@ -24,14 +24,7 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("GAIN_FLOOR", "dB", "gain of a bin where speech is absent")
               .atLeast(-60.0)
               .atMost(0.0)
-              .byDefault(-25.0f));
-  const KOLV::ParameterInfo &searchWindow =
-      add(KOLV::floatParameter("NOISE_SEARCH_WINDOW", "s",
-                               "span over which the noise floor is sought: longer is steadier, "
-                               "shorter follows rising noise sooner")
-              .atLeast(0.08)
-              .atMost(10.0)
-              .byDefault(0.64f));
+              .byDefault(-30.0f));
   const KOLV::ParameterInfo &sharedGain =
       add(KOLV::stringParameter("SHARED_GAIN", "",
                                 "USE: one noise track and one gain for all channels (keeps the "
@@ -54,26 +47,18 @@ const Parameters &declared() {
   return table;
 }
 
-// Frames in `seconds` at one frame per `advance` samples, rounded, at least
-// one per sub-window of the minimum search.
-int searchFrames(float seconds, int advance, int samplingRate, int subwindows) {
-  const double frames = std::round(static_cast<double>(seconds) * samplingRate / advance);
-  return static_cast<int>(std::max<double>(subwindows, std::min<double>(frames, 1 << 20)));
-}
-
 enhancement::AdaptiveEnhancerSettings settingsFrom(const KOLV::ParameterSet &parameters,
                                                    const std::string &who) {
   const Parameters &p = declared();
   enhancement::AdaptiveEnhancerSettings s;
   const float floorDb = p.gainFloor.readFloat(parameters);
-  const float window = p.searchWindow.readFloat(parameters);
   s.sharedGain = p.sharedGain.readString(parameters) == kOn;
   s.regenerateHarmonics = p.regeneration.readString(parameters) == kOn;
   const int advance = p.advance.readInt(parameters);
   const int samplingRate = p.samplingRate.readInt(parameters);
   p.validate(parameters, who);
   s.gainFloor = std::pow(10.0f, floorDb / 20.0f);
-  s.tracker.minimumWindowFrames = searchFrames(window, advance, samplingRate, s.tracker.subwindows);
+  s.tracker = s.tracker.forFrameShift(static_cast<double>(advance) / samplingRate);
   return s;
 }
 

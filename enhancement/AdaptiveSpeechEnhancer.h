@@ -18,8 +18,15 @@
 namespace enhancement {
 
 struct AdaptiveEnhancerSettings {
+  // The gain's a-priori SNR weighs the previous frame less than the
+  // detector's (0.92): it follows speech onsets sooner, which keeps more of
+  // the speech's level and intelligibility for a little less noise removed.
+  static constexpr float kPriorSnrSmoothing = 0.88f;
+
+  AdaptiveEnhancerSettings() { tracker.priorSnrSmoothing = kPriorSnrSmoothing; }
+
   NoiseTrackerSettings tracker;
-  float gainFloor = 0.056234f;   // gain where speech is absent (-25 dB)
+  float gainFloor = 0.031623f;   // gain where speech is absent (-30 dB)
   bool sharedGain = true;        // one noise track and gain for all channels
   bool regenerateHarmonics = false;
 };

@@ -18,20 +18,13 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("LIKELIHOOD_THRESHOLD", "",
                                "a frame is speech when the log of its smoothed likelihood ratio "
                                "exceeds this; higher gives fewer false alarms")
-              .byDefault(2.0f));
+              .byDefault(1.7f));
   const KOLV::ParameterInfo &hangover =
       add(KOLV::floatParameter("HANGOVER", "s", "how long a speech decision is held after the "
                                                 "evidence for speech ends")
               .atLeast(0.0)
               .atMost(10.0)
               .byDefault(0.15f));
-  const KOLV::ParameterInfo &searchWindow =
-      add(KOLV::floatParameter("NOISE_SEARCH_WINDOW", "s",
-                               "span over which the noise floor is sought: longer is steadier, "
-                               "shorter follows rising noise sooner")
-              .atLeast(0.08)
-              .atMost(10.0)
-              .byDefault(0.64f));
   const KOLV::ParameterInfo &advance =
       add(KOLV::advanceParameter("frame shift").byDefault(160));
   const KOLV::ParameterInfo &samplingRate =
@@ -54,13 +47,11 @@ enhancement::AdaptiveDetectorSettings settingsFrom(const KOLV::ParameterSet &par
   enhancement::AdaptiveDetectorSettings s;
   s.threshold = p.threshold.readFloat(parameters);
   const float hangover = p.hangover.readFloat(parameters);
-  const float window = p.searchWindow.readFloat(parameters);
   const int advance = p.advance.readInt(parameters);
   const int samplingRate = p.samplingRate.readInt(parameters);
   p.validate(parameters, who);
   s.hangoverFrames = framesIn(hangover, advance, samplingRate);
-  s.tracker.minimumWindowFrames =
-      std::max(s.tracker.subwindows, framesIn(window, advance, samplingRate));
+  s.tracker = s.tracker.forFrameShift(static_cast<double>(advance) / samplingRate);
   return s;
 }
 

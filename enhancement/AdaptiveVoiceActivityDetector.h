@@ -16,7 +16,7 @@ namespace enhancement {
 
 struct AdaptiveDetectorSettings {
   NoiseTrackerSettings tracker;
-  float threshold = 2.0f;            // natural log of the smoothed likelihood ratio deciding speech
+  float threshold = 1.7f;            // natural log of the smoothed likelihood ratio deciding speech
   float speechStartProbability = 0.2f;  // Markov chain: a pause turns to speech
   float speechEndProbability = 0.1f;    // Markov chain: speech turns to a pause
   int hangoverFrames = 15;           // frames a decision for speech is held

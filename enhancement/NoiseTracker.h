@@ -1,9 +1,16 @@
-// Noise tracking without a noise-only stretch: improved minima-controlled
-// recursive averaging (Cohen, "Noise spectrum estimation in adverse
-// environments", IEEE TSAP 2003). Two passes of minimum statistics over a
-// smoothed periodogram give each bin a prior probability of speech absence;
-// with the decision-directed a-priori SNR it becomes a speech-presence
-// probability, which sets how fast the bin's noise power follows its power.
+// Noise tracking without a noise-only stretch: the noise power estimator of
+// Gerkmann and Hendriks ("Unbiased MMSE-based noise power estimation with
+// low complexity and low tracking delay", IEEE TASLP 2012). Each bin's
+// speech-presence probability, from a fixed prior and a fixed SNR of speech,
+// weighs the bin's power against the previous estimate; the result is
+// averaged over time. No minimum search: rising noise is followed within a
+// few hundred milliseconds. Two such estimates run side by side, a fast one
+// and a steady one averaged over about a second; the steady one serves, and
+// is moved by the band's mean log ratio of the two whenever that exceeds a
+// limit, so that steady noise is judged against a steady estimate, free of
+// the speech the fast one takes up, and changing noise is still followed
+// at once. A bin where the steady estimate stays far above the fast one
+// (it started on speech or on damage) takes the fast one's value.
 #ifndef KOLV_ENHANCEMENT_NOISE_TRACKER_H
 #define KOLV_ENHANCEMENT_NOISE_TRACKER_H
 
@@ -11,18 +18,23 @@
 
 namespace enhancement {
 
+// Smoothing constants are per frame of kReferenceFrameShift seconds.
 struct NoiseTrackerSettings {
-  int minimumWindowFrames = 64;    // frames of the minimum search (0.64 s at 10 ms)
-  int subwindows = 8;              // the search window is kept as this many sub-minima
-  float periodogramSmoothing = 0.9f;  // time smoothing of the periodogram, per frame
-  float noiseSmoothing = 0.85f;       // noise smoothing where speech is surely absent
-  float priorSnrSmoothing = 0.92f;    // decision-directed weight of the previous frame
-  float priorSnrFloor = 0.0031623f;   // -25 dB
-  float minimumBias = 1.66f;          // expected power over its minimum in noise
-  float noiseBias = 1.47f;            // the recursive average's bias under speech
-  float rawThreshold = 4.6f;          // first pass: power over minimum that is surely speech
-  float smoothThreshold = 1.67f;      // smoothed power over minimum that is surely speech
-  float absenceThreshold = 3.0f;      // second pass: power over minimum up to which speech may be absent
+  static constexpr double kReferenceFrameShift = 0.01;
+
+  // The same time constants for frames `seconds` apart.
+  NoiseTrackerSettings forFrameShift(double seconds) const;
+
+  float speechSnr = 31.623f;         // SNR of a bin that holds speech (15 dB), for its presence
+  float noiseSmoothing = 0.8f;       // time smoothing of the fast estimate, per frame
+  float presenceSmoothing = 0.9f;    // time smoothing of the presence probability...
+  float stuckPresence = 0.99f;       // ...above which the presence is capped, so the noise cannot freeze
+  float steadySmoothing = 0.99f;     // time smoothing of the steady estimate, per frame
+  float driftLimitDb = 0.5f;         // band mean of fast over steady (either way) that moves the steady one
+  float healSmoothing = 0.9f;        // time smoothing of each bin's fast over steady, per frame...
+  float healLimitDb = 10.0f;         // ...below which the bin takes the fast estimate
+  float priorSnrSmoothing = 0.92f;   // decision-directed weight of the previous frame
+  float priorSnrFloor = 0.0031623f;  // -25 dB
 };
 
 // What one frame gave a bin, read after NoiseTracker::update.
@@ -55,43 +67,21 @@ class NoiseTracker {
   static constexpr float kPowerCeiling = 1.0e20f;
 
  private:
-  // Minimum statistics of one smoothed periodogram: a running minimum within
-  // the current sub-window and the sub-minima of the last few.
-  struct MinimumSearch {
-    std::vector<float> smoothed;   // smoothed periodogram per bin
-    std::vector<float> minimum;    // minimum over the search window
-    std::vector<float> current;    // minimum within the current sub-window
-    std::vector<float> stored;     // sub-window minima, subwindows x bins
-    void start(int bins, int subwindows);
-    void startFrom(const float *initial, int bins, int subwindows);
-    void track(int bins);
-    void closeSubwindow(int bins, int subwindows, int slot);
-  };
-
-  void startStream(const float *power);
   void silentFrame();
-  void trackFrame();
+  void startStream();
+  void trackNoise();
   void speechGainAndPrior();
-  void firstPass();
-  void secondPass();
-  void speechPresence();
-  void noiseUpdate();
 
   NoiseTrackerSettings settings_;
-  int subwindowFrames_;
   int bins_ = 0;
-  long frames_ = 0;          // frames seen since start
-  int slot_ = 0;             // sub-window slot the next closed sub-window fills
-  std::vector<float> power_;       // this frame's usable power per bin
-  std::vector<float> rawSmoothed_; // frequency-smoothed power of this frame
-  std::vector<float> indicator_;   // first pass: 1 where speech is surely absent
-  std::vector<float> gatedPower_;  // power where the indicator is 1, else 0
-  std::vector<float> gateWeight_;  // frequency-smoothed indicator
-  std::vector<float> gatedSmoothed_;  // frequency-smoothed gated power
-  MinimumSearch first_;
-  MinimumSearch second_;
-  std::vector<float> noiseAverage_;  // recursive average before the bias
-  std::vector<float> noise_;         // noise power used for this frame
+  bool started_ = false;             // an audible frame has set the estimates
+  std::vector<float> power_;         // this frame's usable power per bin
+  std::vector<float> fast_;          // fast estimate of the noise power
+  std::vector<float> fastPresence_;  // its presence averaged over time, to spot a frozen bin
+  std::vector<float> noise_;         // steady estimate, used for this frame
+  std::vector<float> steadyPresence_;  // its presence averaged over time
+  std::vector<float> steadyScratch_;   // per bin: its presence (not used), then ln(fast / steady)
+  std::vector<float> binDrift_;        // per bin: ln(fast / steady) beyond the band's, smoothed
   std::vector<float> posterior_;
   std::vector<float> prior_;
   std::vector<float> speechGain_;

@@ -21,6 +21,12 @@ void loadNetwork(const uint8_t *data, size_t size);
 // Reads the bytes as text-form objects, printing each and reading it back.
 void readTextForm(const uint8_t *data, size_t size);
 
+// Takes the bytes as a stream of spectra (the first two bytes choose the
+// rows, the width and the enhancer's options) through the adaptive enhancer
+// and voice activity detector; throws std::logic_error if an enhanced bin is
+// not a finite number.
+void enhanceFrames(const uint8_t *data, size_t size);
+
 }  // namespace kolvfuzz
 
 #endif

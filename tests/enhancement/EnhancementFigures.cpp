@@ -1,14 +1,20 @@
 // Measures the enhancement nodes' kernels on noisy two-channel speech
 // (NoisySpeechScenes.h): white, pink, diffuse and modulated noise at -5 to
 // 20 dB SNR, with a 1 s noise-only lead-in, without one, and with a 6 dB
-// noise step. Prints the figures docs/enhancement.md quotes.
+// noise step. Prints the figures docs/enhancement.md quotes, with STOI
+// computed on the 16 kHz spectra (ShortTimeIntelligibility.h).
 //
 //   build/enhancement_figures [--detail] [name=value ...]
 //
 // name=value sets a setting of the adaptive kernels, for measuring
-// candidates: window (frames), floor (dB), shared (0/1), regenerate (0/1),
-// alpha (decision-directed weight), noisebias, hangover (frames), threshold,
-// vadalpha; files (recordings joined, 1 to 5), vadonly (1: detectors only).
+// candidates: floor (dB), shared (0/1), regenerate (0/1), alpha
+// (decision-directed weight), speechsnr (dB), noisealpha, steady (steady
+// estimate's weight), drift (dB), hangover (frames), threshold, vadalpha;
+// files (recordings joined, 1 to 5), vadonly (1: detectors only), adaptive
+// (1: only the adaptive enhancer without regeneration). Means are printed
+// over all mixtures and per noise.
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -19,6 +25,7 @@
 #include "AdaptiveVoiceActivityDetector.h"
 #include "GainRules.h"
 #include "NoisySpeechFigures.h"
+#include "ShortTimeIntelligibility.h"
 #include "SpeechEnhancer.h"
 #include "VoiceActivityDetector.h"
 
@@ -43,23 +50,30 @@ double option(const std::string &name, double fallback) {
   return it == options.end() ? fallback : it->second;
 }
 
+void trackerOptions(enhancement::NoiseTrackerSettings &t) {
+  t.speechSnr = static_cast<float>(std::pow(10.0, option("speechsnr", 10 * std::log10(t.speechSnr)) / 10.0));
+  t.noiseSmoothing = static_cast<float>(option("noisealpha", t.noiseSmoothing));
+  t.steadySmoothing = static_cast<float>(option("steady", t.steadySmoothing));
+  t.driftLimitDb = static_cast<float>(option("drift", t.driftLimitDb));
+  t.stuckPresence = static_cast<float>(option("stuck", t.stuckPresence));
+  t.presenceSmoothing = static_cast<float>(option("psmooth", t.presenceSmoothing));
+}
+
 enhancement::AdaptiveEnhancerSettings enhancerSettings(bool regenerate) {
   enhancement::AdaptiveEnhancerSettings s;
-  s.tracker.minimumWindowFrames = static_cast<int>(option("window", s.tracker.minimumWindowFrames));
+  trackerOptions(s.tracker);
   s.gainFloor = static_cast<float>(std::pow(10.0, option("floor", 20 * std::log10(s.gainFloor)) / 20.0));
   s.sharedGain = option("shared", s.sharedGain) != 0;
   s.tracker.priorSnrSmoothing = static_cast<float>(option("alpha", s.tracker.priorSnrSmoothing));
-  s.tracker.noiseBias = static_cast<float>(option("noisebias", s.tracker.noiseBias));
   s.regenerateHarmonics = option("regenerate", regenerate) != 0;
   return s;
 }
 
 enhancement::AdaptiveDetectorSettings detectorSettings() {
   enhancement::AdaptiveDetectorSettings s;
-  s.tracker.minimumWindowFrames = static_cast<int>(option("window", s.tracker.minimumWindowFrames));
+  trackerOptions(s.tracker);
   s.hangoverFrames = static_cast<int>(option("hangover", s.hangoverFrames));
   s.tracker.priorSnrSmoothing = static_cast<float>(option("vadalpha", s.tracker.priorSnrSmoothing));
-  s.tracker.noiseBias = static_cast<float>(option("noisebias", s.tracker.noiseBias));
   s.threshold = static_cast<float>(option("threshold", s.threshold));
   return s;
 }
@@ -107,11 +121,14 @@ std::vector<bool> decideAdaptive(const Scene &scene) {
 }
 
 struct Sums {
-  double snr = 0, seg = 0, level = 0, before = 0, after = 0, accuracy = 0, alarms = 0;
+  double snr = 0, seg = 0, level = 0, before = 0, after = 0, accuracy = 0, alarms = 0, stoiIn = 0, stoiOut = 0;
   int count = 0;
-  void add(const EnhancementFigures &f, double attBefore, double attAfter) {
+  void add(const EnhancementFigures &f, double attBefore, double attAfter, double stoiNoisy, double stoiEnhanced) {
     snr += f.snrImprovementDb; seg += f.segSnrImprovementDb; level += f.speechLevelDb;
-    before += attBefore; after += attAfter; ++count;
+    before += attBefore; after += attAfter; stoiIn += stoiNoisy; stoiOut += stoiEnhanced; ++count;
+  }
+  void addDetection(const DetectionFigures &f) {
+    accuracy += f.accuracy; alarms += f.falseAlarms; ++count;
   }
 };
 
@@ -131,10 +148,15 @@ int main(int argc, char **argv) {
   const std::vector<double> snrs = {-5, 0, 5, 10, 15, 20};
   const char *enhancers[] = {"SpeechEnhancement MMSE+HR", "Adaptive", "Adaptive+HR"};
   const char *detectors[] = {"VoiceActivityDetection", "AdaptiveVAD"};
+  const bool vadOnly = option("vadonly", 0) != 0;
+  const bool adaptiveOnly = option("adaptive", 0) != 0;
+  auto wanted = [&](int e) { return !vadOnly && (!adaptiveOnly || e == 1); };
   for (Condition c : {Condition::LeadIn, Condition::NoLeadIn, Condition::Step}) {
-    Sums enh[3];
-    Sums vad[2];
-    for (Noise noise : noises) {
+    // Index 0: all noises; 1 + n: noise n alone.
+    std::vector<std::array<Sums, 3>> enh(noises.size() + 1);
+    std::vector<std::array<Sums, 2>> vad(noises.size() + 1);
+    for (size_t n = 0; n < noises.size(); ++n) {
+      const Noise noise = noises[n];
       for (double snr : snrs) {
         SceneRecipe recipe;
         recipe.noise = noise;
@@ -146,10 +168,13 @@ int main(int argc, char **argv) {
         const Scene scene = makeScene(recipe);
         const int frames = static_cast<int>(scene.noisyFrames.size());
         const int from = c == Condition::NoLeadIn ? 0 : frameAt(1.0);
-        const bool vadOnly = option("vadonly", 0) != 0;
-        const Frames outs[3] = {vadOnly ? Frames() : runFirstToolbox(scene), vadOnly ? Frames() : runAdaptive(scene, false),
-                                vadOnly ? Frames() : runAdaptive(scene, true)};
-        for (int e = 0; e < 3 && !vadOnly; ++e) {
+        const Frames outs[3] = {wanted(0) ? runFirstToolbox(scene) : Frames(),
+                                wanted(1) ? runAdaptive(scene, false) : Frames(),
+                                wanted(2) ? runAdaptive(scene, true) : Frames()};
+        const double stoiIn = vadOnly ? 0.0 : shortTimeIntelligibility(scene.cleanFrames, scene.noisyFrames, from, frames);
+        for (int e = 0; e < 3; ++e) {
+          if (!wanted(e)) continue;
+          const double stoi = shortTimeIntelligibility(scene.cleanFrames, outs[e], from, frames);
           EnhancementFigures f = measureEnhancement(scene, outs[e], from, frames);
           // Speech level from the first second on.
           f.speechLevelDb = measureEnhancement(scene, outs[e], frameAt(1.0), frames).speechLevelDb;
@@ -158,38 +183,45 @@ int main(int argc, char **argv) {
             before = measureEnhancement(scene, outs[e], frameAt(kStepAt - kBeforeStepWindow), frameAt(kStepAt)).noiseAttenuationDb;
             after = measureEnhancement(scene, outs[e], frameAt(kStepAt + kRecoveryTime), frames).noiseAttenuationDb;
           }
-          enh[e].add(f, before, after);
+          enh[0][e].add(f, before, after, stoiIn, stoi);
+          enh[1 + n][e].add(f, before, after, stoiIn, stoi);
           if (detail)
-            std::printf("  %-10s %-9s %5.0f dB %-26s snr %+6.2f seg %+6.2f level %+6.2f att %6.1f/%6.1f\n",
+            std::printf("  %-10s %-9s %5.0f dB %-26s snr %+6.2f seg %+6.2f level %+6.2f stoi %.3f->%.3f att %6.1f/%6.1f\n",
                         conditionName(c), noiseName(noise).c_str(), snr, enhancers[e], f.snrImprovementDb,
-                        f.segSnrImprovementDb, f.speechLevelDb, before, after);
+                        f.segSnrImprovementDb, f.speechLevelDb, stoiIn, stoi, before, after);
         }
         const std::vector<bool> truth = speechFrames(scene);
         const std::vector<bool> decisions[2] = {decideFirstToolbox(scene), decideAdaptive(scene)};
         const int vadFrom = c == Condition::Step ? frameAt(kStepAt + kRecoveryTime) : from;
         for (int d = 0; d < 2; ++d) {
           const DetectionFigures f = measureDetection(truth, decisions[d], vadFrom, frames);
-          vad[d].accuracy += f.accuracy;
-          vad[d].alarms += f.falseAlarms;
-          ++vad[d].count;
+          for (Sums *sums : {&vad[0][d], &vad[1 + n][d]}) sums->addDetection(f);
           if (detail)
             std::printf("  %-10s %-9s %5.0f dB %-26s accuracy %.3f false alarms %.3f\n", conditionName(c),
                         noiseName(noise).c_str(), snr, detectors[d], f.accuracy, f.falseAlarms);
         }
       }
     }
-    std::printf("%s (mean over %zu noises x %zu SNRs)\n", conditionName(c), noises.size(), snrs.size());
-    for (int e = 0; e < 3; ++e) {
-      const Sums &s = enh[e];
-      std::printf("  %-26s SNR impr %6.2f dB  segSNR impr %6.2f dB  speech level %+6.2f dB", enhancers[e],
-                  s.snr / s.count, s.seg / s.count, s.level / s.count);
-      if (c == Condition::Step)
-        std::printf("  noise att. before step %6.1f dB, from 2 s after %6.1f dB", s.before / s.count, s.after / s.count);
-      std::printf("\n");
+    for (size_t i = 0; i < enh.size(); ++i) {
+      if (i == 0)
+        std::printf("%s (mean over %zu noises x %zu SNRs)\n", conditionName(c), noises.size(), snrs.size());
+      else
+        std::printf("%s, %s noise (mean over %zu SNRs)\n", conditionName(c), noiseName(noises[i - 1]).c_str(),
+                    snrs.size());
+      for (int e = 0; e < 3; ++e) {
+        const Sums &s = enh[i][e];
+        if (!s.count) continue;
+        std::printf("  %-26s SNR impr %6.2f dB  segSNR impr %6.2f dB  speech level %+6.2f dB  STOI %.3f -> %.3f",
+                    enhancers[e], s.snr / s.count, s.seg / s.count, s.level / s.count, s.stoiIn / s.count,
+                    s.stoiOut / s.count);
+        if (c == Condition::Step)
+          std::printf("  noise att. before step %6.1f dB, from 2 s after %6.1f dB", s.before / s.count, s.after / s.count);
+        std::printf("\n");
+      }
+      for (int d = 0; d < 2; ++d)
+        std::printf("  %-26s accuracy %.3f  false alarms %.3f%s\n", detectors[d], vad[i][d].accuracy / vad[i][d].count,
+                    vad[i][d].alarms / vad[i][d].count, c == Condition::Step ? " (from 2 s after the step)" : "");
     }
-    for (int d = 0; d < 2; ++d)
-      std::printf("  %-26s accuracy %.3f  false alarms %.3f%s\n", detectors[d], vad[d].accuracy / vad[d].count,
-                  vad[d].alarms / vad[d].count, c == Condition::Step ? " (from 2 s after the step)" : "");
   }
   return 0;
 }

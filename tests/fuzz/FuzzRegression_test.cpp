@@ -29,6 +29,7 @@ const Target kTargets[] = {
     {"textform", &kolvfuzz::readTextForm},
     {"wave", &kolvfuzz::readWave},
     {"network", &kolvfuzz::loadNetwork},
+    {"adaptive", &kolvfuzz::enhanceFrames},
 };
 
 std::vector<fs::path> inputsOf(const std::string &target) {
