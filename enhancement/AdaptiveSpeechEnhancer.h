@@ -21,7 +21,7 @@ struct AdaptiveEnhancerSettings {
   // The gain's a-priori SNR weighs the previous frame less than the
   // detector's (0.92): it follows speech onsets sooner, which keeps more of
   // the speech's level and intelligibility for a little less noise removed.
-  static constexpr float kPriorSnrSmoothing = 0.88f;
+  static constexpr float kPriorSnrSmoothing = 0.87f;
 
   AdaptiveEnhancerSettings() { tracker.priorSnrSmoothing = kPriorSnrSmoothing; }
 
