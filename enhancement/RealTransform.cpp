@@ -33,21 +33,22 @@ int log2Exact(int powerOfTwo) {
   return bits;
 }
 
-// (p - q) w, written out so that the rounding is that of the four products.
-Complex differenceTimes(Complex p, Complex q, Complex w) {
-  float dr = p.real() - q.real();
-  float di = p.imag() - q.imag();
-  return Complex(dr * w.real() - di * w.imag(), dr * w.imag() + di * w.real());
+// One butterfly on the real and imaginary planes: p + q, and (p - q) w
+// written out so that the rounding is that of the four products.
+inline void butterfly(float &pr, float &pi, float &qr, float &qi, Complex w) {
+  const float dr = pr - qr;
+  const float di = pi - qi;
+  pr = pr + qr;
+  pi = pi + qi;
+  qr = dr * w.real() - di * w.imag();
+  qi = dr * w.imag() + di * w.real();
 }
 
-// The two halves of a block never overlap, which lets the compiler run
-// several butterflies at a time.
-void butterflies(Complex *__restrict p, Complex *__restrict q, int halfBlock, Complex w) {
-  for (int j = 0; j < halfBlock; ++j) {
-    Complex sum(p[j].real() + q[j].real(), p[j].imag() + q[j].imag());
-    q[j] = differenceTimes(p[j], q[j], w);
-    p[j] = sum;
-  }
+// The butterflies of one block. The two halves never overlap, which lets the
+// compiler run several at a time.
+void butterflies(float *__restrict pr, float *__restrict pi, float *__restrict qr,
+                 float *__restrict qi, int halfBlock, Complex w) {
+  for (int j = 0; j < halfBlock; ++j) butterfly(pr[j], pi[j], qr[j], qi[j], w);
 }
 
 }  // namespace
@@ -61,7 +62,8 @@ RealTransform::RealTransform(int halfLength)
       fullTwiddles_(twiddleTable(2 * halfLength)),
       blockTwiddles_(halfLength / 2),
       inverseBlockTwiddles_(halfLength / 2),
-      work_(halfLength) {
+      re_(halfLength),
+      im_(halfLength) {
   const int bits = log2Exact(half_);
   for (int i = 0; i < half_; ++i) {
     const int j = reverseBits(i, bits);
@@ -76,26 +78,41 @@ RealTransform::RealTransform(int halfLength)
   }
 }
 
-void RealTransform::complexTransform(Complex *data, bool inverseDirection) const {
-  for (const auto &[i, j] : swaps_) std::swap(data[i], data[j]);
+void RealTransform::complexTransform(Complex *data, bool inverseDirection) {
+  for (int m = 0; m < half_; ++m) {
+    re_[m] = data[m].real();
+    im_[m] = data[m].imag();
+  }
+  planarTransform(inverseDirection);
+  for (int m = 0; m < half_; ++m) data[m] = Complex(re_[m], im_[m]);
+}
+
+void RealTransform::planarTransform(bool inverseDirection) {
+  float *re = re_.data(), *im = im_.data();
+  for (const auto &[i, j] : swaps_) {
+    std::swap(re[i], re[j]);
+    std::swap(im[i], im[j]);
+  }
   const Complex *twiddles = inverseDirection ? inverseBlockTwiddles_.data() : blockTwiddles_.data();
-  // The first stage, blocks of one butterfly each, in one loop over the blocks.
-  for (int b = 0; b < half_ / 2; ++b) butterflies(data + 2 * b, data + 2 * b + 1, 1, twiddles[b]);
+  // The first stage's blocks hold one butterfly each: one loop over them.
+  for (int b = 0; b < half_ / 2; ++b)
+    butterfly(re[2 * b], im[2 * b], re[2 * b + 1], im[2 * b + 1], twiddles[b]);
   for (int block = 4; block <= half_; block *= 2) {
     const int halfBlock = block / 2;
     for (int b = 0; b * block < half_; ++b) {
-      Complex *p = data + b * block;
-      butterflies(p, p + halfBlock, halfBlock, twiddles[b]);
+      const int p = b * block, q = p + halfBlock;
+      butterflies(re + p, im + p, re + q, im + q, halfBlock, twiddles[b]);
     }
   }
 }
 
 void RealTransform::inverse(const Complex *spectrum, float *timeSignal) {
   const int k2 = half_ / 2;
-  Complex *z = work_.data();
-  z[0] = Complex((spectrum[0].real() + spectrum[half_].real()) * 0.5f,
-                 (spectrum[0].real() - spectrum[half_].real()) * 0.5f);
-  z[k2] = std::conj(spectrum[k2]);
+  float *re = re_.data(), *im = im_.data();
+  re[0] = (spectrum[0].real() + spectrum[half_].real()) * 0.5f;
+  im[0] = (spectrum[0].real() - spectrum[half_].real()) * 0.5f;
+  re[k2] = spectrum[k2].real();
+  im[k2] = -spectrum[k2].imag();
   for (int k = 1; k < k2; ++k) {
     Complex a = spectrum[k];
     Complex b = spectrum[half_ - k];
@@ -107,27 +124,32 @@ void RealTransform::inverse(const Complex *spectrum, float *timeSignal) {
     float sigma = a.imag() + b.imag();
     float u = alpha * d - beta * sigma;
     float w = alpha * sigma + beta * d;
-    z[k] = Complex(b.real() + u, w - b.imag());
-    z[half_ - k] = Complex(a.real() - u, w - a.imag());
+    re[k] = b.real() + u;
+    im[k] = w - b.imag();
+    re[half_ - k] = a.real() - u;
+    im[half_ - k] = w - a.imag();
   }
-  complexTransform(z, true);
+  planarTransform(true);
   for (int m = 0; m < half_; ++m) {
-    timeSignal[2 * m] = 2.0f * z[m].real();
-    timeSignal[2 * m + 1] = 2.0f * z[m].imag();
+    timeSignal[2 * m] = 2.0f * re[m];
+    timeSignal[2 * m + 1] = 2.0f * im[m];
   }
 }
 
 void RealTransform::forward(const float *timeSignal, Complex *spectrum) {
   const int k2 = half_ / 2;
-  Complex *z = work_.data();
-  for (int m = 0; m < half_; ++m) z[m] = Complex(timeSignal[2 * m], timeSignal[2 * m + 1]);
-  complexTransform(z, false);
-  spectrum[0] = Complex(z[0].real() + z[0].imag(), 0.0f);
-  spectrum[half_] = Complex(z[0].real() - z[0].imag(), 0.0f);
-  spectrum[k2] = std::conj(z[k2]);
+  float *re = re_.data(), *im = im_.data();
+  for (int m = 0; m < half_; ++m) {
+    re[m] = timeSignal[2 * m];
+    im[m] = timeSignal[2 * m + 1];
+  }
+  planarTransform(false);
+  spectrum[0] = Complex(re[0] + im[0], 0.0f);
+  spectrum[half_] = Complex(re[0] - im[0], 0.0f);
+  spectrum[k2] = Complex(re[k2], -im[k2]);
   for (int k = 1; k < k2; ++k) {
-    Complex d = z[k];
-    Complex r = z[half_ - k];
+    const Complex d(re[k], im[k]);
+    const Complex r(re[half_ - k], im[half_ - k]);
     float c = fullTwiddles_[k].real();
     float s = -fullTwiddles_[k].imag();
     float f = (1.0f + s) * 0.5f;

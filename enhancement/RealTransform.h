@@ -33,7 +33,7 @@ class RealTransform {
 
   // In-place unnormalised K-point complex transform: forward with twiddles
   // W_K^m = e^{-j 2 pi m / K}, inverse with their conjugates.
-  void complexTransform(Complex *data, bool inverseDirection) const;
+  void complexTransform(Complex *data, bool inverseDirection);
 
  private:
   int half_;
@@ -42,7 +42,10 @@ class RealTransform {
   // The twiddle of butterfly block b, forward and conjugated for the inverse.
   std::vector<Complex> blockTwiddles_;
   std::vector<Complex> inverseBlockTwiddles_;
-  std::vector<Complex> work_;          // K entries
+  // The K-point transform in place on re_, im_: its data in two planes, so
+  // that each stage's butterflies run several at a time.
+  void planarTransform(bool inverseDirection);
+  std::vector<float> re_, im_;  // K entries each
 };
 
 }  // namespace enhancement
