@@ -1,24 +1,12 @@
 #include "HeadSteering.h"
 
-#include <mysofa.h>
-
 #include <cmath>
-#include <fstream>
 
 #include "SteeringTables.h"
 
 namespace localization {
 
 namespace {
-
-// SOFA's frame: x ahead, y towards the left ear, z up; its azimuths grow
-// towards the left, ours towards channel 1 (the right ear).
-void sofaHorizontalDirection(double azimuthDegrees, float radius, float xyz[3]) {
-  const double phi = azimuthDegrees * kPi / 180.0;
-  xyz[0] = static_cast<float>(radius * std::cos(phi));
-  xyz[1] = static_cast<float>(-radius * std::sin(phi));
-  xyz[2] = 0.0f;
-}
 
 // Bins 0 .. cols-1 of the (cols-1)*2-point transform of an impulse response
 // delayed by `delay` seconds (a fractional delay, applied as a phase).
@@ -40,49 +28,15 @@ std::vector<std::complex<double>> transform(const std::vector<float> &impulse, d
 
 }  // namespace
 
-MeasuredHead::MeasuredHead(const std::string &path, int samplingRate) : samplingRate_(samplingRate) {
-  // libmysofa reports a missing file as a generic read error; say it plainly.
-  if (!std::ifstream(path).good()) throw std::runtime_error("cannot open SOFA file " + path);
-  int error = 0;
-  easy_ = mysofa_open(path.c_str(), static_cast<float>(samplingRate), &filterLength_, &error);
-  if (!easy_ || error != MYSOFA_OK)
-    throw std::runtime_error("cannot use SOFA file " + path + " (libmysofa error " + std::to_string(error) + ")");
-  const MYSOFA_HRTF *h = easy_->hrtf;
-  if (h->R != 2) {
-    mysofa_close(easy_);
-    throw std::runtime_error("SOFA file " + path + " has " + std::to_string(h->R) + " receivers, not two ears");
-  }
-  // mysofa_open leaves the source positions in cartesian coordinates.
-  double radiusSum = 0.0;
-  for (unsigned i = 0; i < h->M; ++i) {
-    const float *p = h->SourcePosition.values + 3 * i;
-    radiusSum += std::sqrt(double(p[0]) * p[0] + double(p[1]) * p[1] + double(p[2]) * p[2]);
-  }
-  radius_ = static_cast<float>(radiusSum / h->M);
-}
-
-MeasuredHead::~MeasuredHead() { mysofa_close(easy_); }
-
-MeasuredHead::Impulses MeasuredHead::impulses(double azimuthDegrees) const {
-  float xyz[3];
-  sofaHorizontalDirection(azimuthDegrees, radius_, xyz);
-  Impulses ir;
-  ir.left.resize(static_cast<size_t>(filterLength_));
-  ir.right.resize(static_cast<size_t>(filterLength_));
-  mysofa_getfilter_float(easy_, xyz[0], xyz[1], xyz[2], ir.left.data(), ir.right.data(), &ir.delayLeft,
-                         &ir.delayRight);
-  return ir;
-}
-
 EarResponses MeasuredHead::responses(double azimuthDegrees, int cols) const {
-  const Impulses ir = impulses(azimuthDegrees);
-  return {transform(ir.left, ir.delayLeft, samplingRate_, cols),
-          transform(ir.right, ir.delayRight, samplingRate_, cols)};
+  const HeadFilters ir = set_.filters(azimuthDegrees, 0.0);
+  return {transform(ir.left, ir.delayLeft, set_.samplingRate(), cols),
+          transform(ir.right, ir.delayRight, set_.samplingRate(), cols)};
 }
 
 double MeasuredHead::interauralDelay(double azimuthDegrees) const {
-  const Impulses ir = impulses(azimuthDegrees);
-  const int n = filterLength_;
+  const HeadFilters ir = set_.filters(azimuthDegrees, 0.0);
+  const int n = set_.filterLength();
   auto correlation = [&](int lag) {  // sum left[t] right[t - lag]
     double sum = 0.0;
     for (int t = 0; t < n; ++t)
@@ -96,7 +50,7 @@ double MeasuredHead::interauralDelay(double azimuthDegrees) const {
   const double curvature = before - 2.0 * at + after;
   const double offset = curvature < 0.0 ? 0.5 * (before - after) / curvature : 0.0;
   // The left ear lags by `lag` samples when channel 1 leads.
-  return (best + offset) / samplingRate_ + (ir.delayLeft - ir.delayRight);
+  return (best + offset) / set_.samplingRate() + (ir.delayLeft - ir.delayRight);
 }
 
 void InterauralSteering::allocate(int lowBin, int highBin) {

@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "Directions.h"
-
-struct MYSOFA_EASY;
+#include "SofaSet.h"
 
 namespace localization {
-
-constexpr const char *kDefaultSofaFile = "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa";
 
 // Whether a steering table compares the interaural phase only, or the phase
 // and the level difference together.
@@ -32,10 +29,7 @@ struct EarResponses {
 // missing or unusable.
 class MeasuredHead {
  public:
-  MeasuredHead(const std::string &path, int samplingRate);
-  ~MeasuredHead();
-  MeasuredHead(const MeasuredHead &) = delete;
-  MeasuredHead &operator=(const MeasuredHead &) = delete;
+  MeasuredHead(const std::string &path, int samplingRate) : set_(path, samplingRate) {}
 
   // The transfer functions at bins 0 .. cols-1 of a (cols-1)*2-point
   // transform for an azimuth on the horizontal plane (this project's sign:
@@ -48,16 +42,7 @@ class MeasuredHead {
   double interauralDelay(double azimuthDegrees) const;
 
  private:
-  struct Impulses {
-    std::vector<float> left, right;
-    float delayLeft = 0.0f, delayRight = 0.0f;  // s
-  };
-  Impulses impulses(double azimuthDegrees) const;
-
-  MYSOFA_EASY *easy_ = nullptr;
-  int samplingRate_ = 0;
-  int filterLength_ = 0;
-  float radius_ = 1.0f;  // m, of the measurement positions
+  SofaSet set_;
 };
 
 // Per analysed bin and direction the expected normalised cross-spectrum

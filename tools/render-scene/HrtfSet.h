@@ -7,29 +7,23 @@
 #include <string>
 #include <vector>
 
-struct MYSOFA_EASY;
+#include "SofaSet.h"
 
 namespace render {
 
-constexpr const char *kDefaultSofaFile = "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa";
+using localization::kDefaultSofaFile;
+using localization::sofaDirection;
 
 struct HrirPair {
   std::vector<float> left;   // channel 0
   std::vector<float> right;  // channel 1
 };
 
-// The unit vector of a direction in SOFA's frame (x ahead, y towards the
-// left ear, z up), whose azimuths grow counter-clockwise, to the left.
-void sofaDirection(double azimuthDeg, double elevationDeg, float xyz[3]);
-
 class HrtfSet {
  public:
   // Opens the set resampled to `samplingRate`; throws std::runtime_error
   // naming the file when it is missing or not a usable SOFA file.
   HrtfSet(const std::string &path, int samplingRate);
-  ~HrtfSet();
-  HrtfSet(const HrtfSet &) = delete;
-  HrtfSet &operator=(const HrtfSet &) = delete;
 
   // The responses for a direction, interpolated between the nearest
   // measurements, with the set's broadband delays applied as whole samples.
@@ -43,14 +37,11 @@ class HrtfSet {
   // outside what the set covers.
   double coarsestSpacing() const { return coarsestSpacing_; }
 
-  int filterLength() const { return filterLength_; }
-  int samplingRate() const { return samplingRate_; }
+  int filterLength() const { return set_.filterLength(); }
+  int samplingRate() const { return set_.samplingRate(); }
 
  private:
-  MYSOFA_EASY *easy_ = nullptr;
-  int filterLength_ = 0;
-  int samplingRate_ = 0;
-  float radius_ = 1.0f;                      // m, of the measurement positions
+  localization::SofaSet set_;
   std::vector<std::vector<double>> measured_;  // unit vectors of the measured directions
   double coarsestSpacing_ = 0.0;
 };

@@ -1,0 +1,58 @@
+// A SOFA set of head-related impulse responses, opened with libmysofa at a
+// given sampling rate: the one place that opens, checks and closes such a
+// file, for the localizer's steering from a measured head and for the scene
+// renderer.
+#ifndef KOLV_LOCALIZATION_SOFA_SET_H
+#define KOLV_LOCALIZATION_SOFA_SET_H
+
+#include <string>
+#include <vector>
+
+struct MYSOFA_EASY;
+
+namespace localization {
+
+constexpr const char *kDefaultSofaFile = "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa";
+
+// The unit vector of a direction in SOFA's frame (x ahead, y towards the
+// left ear, z up), whose azimuths grow counter-clockwise, to the left; this
+// project's azimuths grow towards channel 1 (the right ear).
+void sofaDirection(double azimuthDeg, double elevationDeg, float xyz[3]);
+
+// Both ears' impulse responses for one direction, with the set's broadband
+// delays apart.
+struct HeadFilters {
+  std::vector<float> left;   // channel 0
+  std::vector<float> right;  // channel 1
+  float delayLeft = 0.0f, delayRight = 0.0f;  // s
+};
+
+class SofaSet {
+ public:
+  // Throws std::runtime_error naming the file when it is missing, not a
+  // usable SOFA file, or not for two ears.
+  SofaSet(const std::string &path, int samplingRate);
+  ~SofaSet();
+  SofaSet(const SofaSet &) = delete;
+  SofaSet &operator=(const SofaSet &) = delete;
+
+  // The responses for a direction at the measurements' distance,
+  // interpolated between the nearest measurements by libmysofa.
+  HeadFilters filters(double azimuthDeg, double elevationDeg) const;
+
+  // Unit vectors of the measured directions, in SOFA's frame.
+  std::vector<std::vector<double>> measuredDirections() const;
+
+  int filterLength() const { return filterLength_; }
+  int samplingRate() const { return samplingRate_; }
+
+ private:
+  MYSOFA_EASY *easy_ = nullptr;
+  int filterLength_ = 0;
+  int samplingRate_ = 0;
+  float radius_ = 1.0f;  // m, the mean distance of the measurement positions
+};
+
+}  // namespace localization
+
+#endif
