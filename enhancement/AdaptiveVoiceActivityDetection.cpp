@@ -55,11 +55,6 @@ enhancement::AdaptiveDetectorSettings settingsFrom(const KOLV::ParameterSet &par
   return s;
 }
 
-std::string speechBandText() {
-  return "the speech band " + std::to_string(enhancement::SpeechBand::kLowHz) + "-" +
-         std::to_string(enhancement::SpeechBand::kHighHz) + " Hz";
-}
-
 }  // namespace
 
 const KOLV::NodeDescription &AdaptiveVoiceActivityDetection::description() {
@@ -98,15 +93,12 @@ enhancement::SpeechBand AdaptiveVoiceActivityDetection::checkedBand(int count, i
   if (count == 0) streamCols = cols;
   if (cols != streamCols)
     throw refuse("it had " + std::to_string(streamCols) + " columns at frame 0");
-  if (cols < 2) throw refuse("a spectrum needs at least two columns");
-  const std::string atRate = "at SAMPLING_RATE " + std::to_string(samplingRate) + " Hz ";
-  if (cols - 1 > samplingRate / 2)
-    throw refuse(atRate + "its bins are narrower than 1 Hz, so " + speechBandText() +
-                 " cannot be placed");
+  const std::string misfit = enhancement::speechBandMisfit(samplingRate, cols);
+  if (!misfit.empty()) throw refuse(misfit);
   const enhancement::SpeechBand band = enhancement::SpeechBand::of(samplingRate, cols);
-  if (band.highBin > cols - 1 || band.width() <= 0)
-    throw refuse(atRate + speechBandText() + " does not fit bins 0 .. " +
-                 std::to_string(cols - 2) + " below Nyquist");
+  if (band.width() <= 0)
+    throw refuse("at SAMPLING_RATE " + std::to_string(samplingRate) + " Hz " +
+                 enhancement::speechBandText() + " lies within one bin");
   return band;
 }
 

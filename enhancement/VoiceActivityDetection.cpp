@@ -15,11 +15,6 @@ using Spectrum = KOLV::Matrix<std::complex<float>>;
 
 constexpr int kChannels = 2;
 
-std::string speechBandText() {
-  return "the speech band " + std::to_string(enhancement::SpeechBand::kLowHz) + "-" +
-         std::to_string(enhancement::SpeechBand::kHighHz) + " Hz";
-}
-
 // One declaration per parameter, in the order the constructor reads them.
 struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &advance =
@@ -83,21 +78,13 @@ enhancement::SpeechBand VoiceActivityDetection::checkedBand(int count, int rows,
                                           "; " + reason,
                                       __FILE__, __LINE__);
   };
-  auto atRate = [&] { return "at SAMPLING_RATE " + std::to_string(samplingRate) + " Hz "; };
   if (rows < kChannels) throw refuse("it needs at least two rows (two channels)");
   if (count == 0) streamCols = cols;
   if (cols != streamCols)
     throw refuse("it had " + std::to_string(streamCols) + " columns at frame 0");
-  if (cols < 2) throw refuse("a spectrum needs at least two columns");
-  if (cols - 1 > samplingRate / 2)
-    throw refuse(atRate() + "its bins are narrower than 1 Hz, so " + speechBandText() +
-                 " cannot be placed");
-  const enhancement::SpeechBand speechBand = enhancement::SpeechBand::of(samplingRate, cols);
-  if (speechBand.highBin > cols - 1)
-    throw refuse(atRate() + speechBandText() + " reaches bin " +
-                 std::to_string(speechBand.highBin) + ", past the last bin " +
-                 std::to_string(cols - 2) + " below Nyquist");
-  return speechBand;
+  const std::string misfit = enhancement::speechBandMisfit(samplingRate, cols);
+  if (!misfit.empty()) throw refuse(misfit);
+  return enhancement::SpeechBand::of(samplingRate, cols);
 }
 
 void VoiceActivityDetection::warnOfFlatNoise(const enhancement::SpeechBand &band) const {
@@ -133,8 +120,8 @@ void VoiceActivityDetection::warnOfUnusableFrame(int count) {
   if (warned) return;
   warned = true;
   std::cerr << "VoiceActivityDetection node '" << getName() << "', frame " << count
-            << ": warning: the input holds non-finite or overflowing values in " << speechBandText()
-            << "; " << (learning ? "the frame is left out of the noise statistics" : "it is not speech")
+            << ": warning: the input holds non-finite or overflowing values in "
+            << enhancement::speechBandText() << "; " << (learning ? "the frame is left out of the noise statistics" : "it is not speech")
             << " (later such frames are not reported)\n";
 }
 

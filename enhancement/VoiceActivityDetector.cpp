@@ -24,6 +24,23 @@ SpeechBand SpeechBand::of(int samplingRate, int cols) {
   return band;
 }
 
+std::string speechBandText() {
+  return "the speech band " + std::to_string(SpeechBand::kLowHz) + "-" +
+         std::to_string(SpeechBand::kHighHz) + " Hz";
+}
+
+std::string speechBandMisfit(int samplingRate, int cols) {
+  if (cols < 2) return "a spectrum needs at least two columns";
+  const std::string atRate = "at SAMPLING_RATE " + std::to_string(samplingRate) + " Hz ";
+  if (cols - 1 > samplingRate / 2)
+    return atRate + "its bins are narrower than 1 Hz, so " + speechBandText() + " cannot be placed";
+  const SpeechBand band = SpeechBand::of(samplingRate, cols);
+  if (band.highBin > cols - 1)
+    return atRate + speechBandText() + " reaches bin " + std::to_string(band.highBin) +
+           ", past the last bin " + std::to_string(cols - 2) + " below Nyquist";
+  return "";
+}
+
 VoiceActivityDetector::VoiceActivityDetector(int noiseFrames, float threshold)
     : noiseFrames_(noiseFrames), threshold_(threshold) {}
 

@@ -6,6 +6,7 @@
 #define KOLV_ENHANCEMENT_VOICE_ACTIVITY_DETECTOR_H
 
 #include <complex>
+#include <string>
 #include <vector>
 
 namespace enhancement {
@@ -25,6 +26,13 @@ struct SpeechBand {
   // cols - 1 <= samplingRate / 2.
   static SpeechBand of(int samplingRate, int cols);
 };
+
+// "the speech band 300-3400 Hz", for messages.
+std::string speechBandText();
+
+// Why the speech band cannot be placed in a spectrum of `cols` columns at
+// `samplingRate` Hz, for a refusal; empty when it can.
+std::string speechBandMisfit(int samplingRate, int cols);
 
 class VoiceActivityDetector {
  public:
