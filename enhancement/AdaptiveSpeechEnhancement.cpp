@@ -5,18 +5,16 @@
 
 #include "Matrix.h"
 #include "NodeDescription.h"
-#include "RealTransform.h"
+#include "SpectrumShape.h"
 
 namespace {
 
 using Spectrum = KOLV::Matrix<std::complex<float>>;
 
+const char kInputPort[] = "NOISY_SPEECH_SPECTRUM";
+
 const char kOn[] = "USE";
 const char kOff[] = "NO";
-
-std::string sizeText(int rows, int cols) {
-  return std::to_string(rows) + " x " + std::to_string(cols);
-}
 
 // One declaration per parameter, in the order the constructor reads them.
 struct Parameters : KOLV::ParameterTable {
@@ -68,7 +66,7 @@ const KOLV::NodeDescription &AdaptiveSpeechEnhancement::description() {
   static const KOLV::NodeDescription d{
       "Removes background noise from a spectrum, tracking the noise in every frame (no "
       "noise-only lead-in needed)",
-      {{"NOISY_SPEECH_SPECTRUM", "Matrix<complex<float>>",
+      {{kInputPort, "Matrix<complex<float>>",
         "noisy spectrum: one row per channel, bins 0 .. N/2 of an N-point transform"}},
       {{"SPEECH_EHANCED_SPECTRUM", "Matrix<complex<float>>",
         "enhanced spectrum of the same size"}},
@@ -79,7 +77,7 @@ const KOLV::NodeDescription &AdaptiveSpeechEnhancement::description() {
 AdaptiveSpeechEnhancement::AdaptiveSpeechEnhancement(std::string nodeName,
                                                      KOLV::ParameterSet params)
     : BufferedNode(nodeName, params),
-      inputID(addInput("NOISY_SPEECH_SPECTRUM")),
+      inputID(addInput(kInputPort)),
       outputID(addOutput("SPEECH_EHANCED_SPECTRUM")),
       settings(settingsFrom(parameters, "AdaptiveSpeechEnhancement node '" + nodeName + "'")),
       enhancer(settings) {
@@ -93,20 +91,18 @@ void AdaptiveSpeechEnhancement::checkShape(int count, int rows, int cols) {
                                       __FILE__, __LINE__);
   };
   if (count > 0) {
-    if (rows != streamRows || cols != streamCols)
-      throw refuse("input NOISY_SPEECH_SPECTRUM changed size from " +
-                   sizeText(streamRows, streamCols) + " at frame 0 to " + sizeText(rows, cols));
+    const std::string change = enhancement::shapeChange(kInputPort, streamRows, streamCols, rows, cols);
+    if (!change.empty()) throw refuse(change);
     return;
   }
   if (rows < 1 || cols < 2)
-    throw refuse("input NOISY_SPEECH_SPECTRUM is " + sizeText(rows, cols) +
+    throw refuse("input " + std::string(kInputPort) + " is " + enhancement::shapeText(rows, cols) +
                  "; a spectrum needs at least one row and two columns");
   const int bins = cols - 1;
-  if (settings.regenerateHarmonics && !enhancement::RealTransform::isValidHalfLength(bins))
-    throw refuse("HARMONIC_REGENERATION needs a transform length that is a power of two (at "
-                 "least 4), but input NOISY_SPEECH_SPECTRUM has " +
-                 std::to_string(cols) + " columns (transform length " +
-                 std::to_string(2 * bins) + ")");
+  if (settings.regenerateHarmonics) {
+    const std::string misfit = enhancement::regenerationMisfit(kInputPort, cols);
+    if (!misfit.empty()) throw refuse(misfit);
+  }
   streamRows = rows;
   streamCols = cols;
   enhancer.start(rows, bins);

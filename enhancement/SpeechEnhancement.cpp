@@ -5,18 +5,16 @@
 
 #include "Matrix.h"
 #include "NoisePeriod.h"
-#include "RealTransform.h"
+#include "SpectrumShape.h"
 
 namespace {
 
 using Spectrum = KOLV::Matrix<std::complex<float>>;
 
+const char kInputPort[] = "NOISY_SPEECH_SPECTRUM";
+
 const char kRegenerationOn[] = "USE";
 const char kRegenerationOff[] = "NO";
-
-std::string sizeText(int rows, int cols) {
-  return std::to_string(rows) + " x " + std::to_string(cols);
-}
 
 
 // One declaration per parameter, in the order the constructor reads them.
@@ -54,7 +52,7 @@ const Parameters &declared() {
 const KOLV::NodeDescription &SpeechEnhancement::description() {
   static const KOLV::NodeDescription d{
       "Removes stationary background noise from a spectrum, learnt over the first frames",
-      {{"NOISY_SPEECH_SPECTRUM", "Matrix<complex<float>>",
+      {{kInputPort, "Matrix<complex<float>>",
         "noisy spectrum: one row per channel, bins 0 .. N/2 of an N-point transform"}},
       {{"SPEECH_EHANCED_SPECTRUM", "Matrix<complex<float>>",
         "enhanced spectrum of the same size; all zero during the noise period"}},
@@ -64,7 +62,7 @@ const KOLV::NodeDescription &SpeechEnhancement::description() {
 
 SpeechEnhancement::SpeechEnhancement(std::string nodeName, KOLV::ParameterSet params)
     : BufferedNode(nodeName, params),
-      inputID(addInput("NOISY_SPEECH_SPECTRUM")),
+      inputID(addInput(kInputPort)),
       outputID(addOutput("SPEECH_EHANCED_SPECTRUM")),
       noiseReductionMethod(declared().method.readString(parameters)),
       harmonicRegeneration(declared().regeneration.readString(parameters)),
@@ -84,21 +82,18 @@ void SpeechEnhancement::checkShape(int count, int rows, int cols) {
                                       __FILE__, __LINE__);
   };
   if (count > 0) {
-    if (rows != streamRows || cols != streamCols)
-      throw refuse("input NOISY_SPEECH_SPECTRUM changed size from " +
-                   sizeText(streamRows, streamCols) + " at frame 0 to " + sizeText(rows, cols));
+    const std::string change = enhancement::shapeChange(kInputPort, streamRows, streamCols, rows, cols);
+    if (!change.empty()) throw refuse(change);
     return;
   }
   if (cols < 1)
-    throw refuse("input NOISY_SPEECH_SPECTRUM is " + sizeText(rows, cols) +
+    throw refuse("input " + std::string(kInputPort) + " is " + enhancement::shapeText(rows, cols) +
                  "; a spectrum needs at least one column");
   const int bins = cols - 1;
-  if (harmonicRegeneration == kRegenerationOn &&
-      !enhancement::RealTransform::isValidHalfLength(bins))
-    throw refuse("HARMONIC_REGENERATION needs a transform length that is a power of two (at "
-                 "least 4), but input NOISY_SPEECH_SPECTRUM has " +
-                 std::to_string(cols) + " columns (transform length " +
-                 std::to_string(2 * bins) + ")");
+  if (harmonicRegeneration == kRegenerationOn) {
+    const std::string misfit = enhancement::regenerationMisfit(kInputPort, cols);
+    if (!misfit.empty()) throw refuse(misfit);
+  }
   streamRows = rows;
   streamCols = cols;
   enhancer.start(rows, bins);
