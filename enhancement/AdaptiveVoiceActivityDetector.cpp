@@ -15,6 +15,7 @@ void AdaptiveVoiceActivityDetector::start(const SpeechBand &band) {
   band_ = band;
   tracker_.start(band.width());
   power_.assign(band.width(), 0.0f);
+  logRatio_.assign(band.width(), 0.0f);
   smoothed_ = 0.0f;
   held_ = 0;
 }
@@ -33,17 +34,25 @@ bool AdaptiveVoiceActivityDetector::decide(const Complex *left, const Complex *r
   return held_ > 0;
 }
 
+namespace {
+
+void logLikelihoodOverBins(int bins, const float *__restrict prior,
+                           const float *__restrict posterior, float *__restrict logRatio) {
+  for (int k = 0; k < bins; ++k) {
+    const float xi = prior[k];
+    logRatio[k] = posterior[k] * xi / (1.0f + xi) - fastLog(1.0f + xi);
+  }
+}
+
+}  // namespace
+
 // Mean over the band of ln Lambda_k = gamma xi / (1 + xi) - ln(1 + xi).
-float AdaptiveVoiceActivityDetector::meanLogLikelihood() const {
+float AdaptiveVoiceActivityDetector::meanLogLikelihood() {
   const BinStatistics s = tracker_.statistics();
   const int width = band_.width();
   if (width <= 0) return 0.0f;
-  float sum = 0.0f;
-  for (int k = 0; k < width; ++k) {
-    const float xi = s.priorSnr[k];
-    sum += s.posteriorSnr[k] * xi / (1.0f + xi) - fastLog(1.0f + xi);
-  }
-  return sum / static_cast<float>(width);
+  logLikelihoodOverBins(width, s.priorSnr, s.posteriorSnr, logRatio_.data());
+  return laneSum(logRatio_.data(), width) / static_cast<float>(width);
 }
 
 // Sohn's recursion in the log domain: the frame's ratio times

@@ -15,6 +15,10 @@
 namespace enhancement {
 
 struct AdaptiveDetectorSettings {
+  // The decision needs the a-priori SNR only: its speech estimate by the
+  // Wiener gain gives the same decisions as by the log-spectral amplitude.
+  AdaptiveDetectorSettings() { tracker.speechGainRule = SpeechGainRule::kWiener; }
+
   NoiseTrackerSettings tracker;
   float threshold = 1.7f;            // natural log of the smoothed likelihood ratio deciding speech
   float speechStartProbability = 0.2f;  // Markov chain: a pause turns to speech
@@ -35,13 +39,14 @@ class AdaptiveVoiceActivityDetector {
   bool decide(const Complex *left, const Complex *right);
 
  private:
-  float meanLogLikelihood() const;
+  float meanLogLikelihood();
   float markovSmoothed(float frameLogRatio) const;
 
   AdaptiveDetectorSettings settings_;
   SpeechBand band_;
   NoiseTracker tracker_;
   std::vector<float> power_;   // band bins: mean power of the two channels
+  std::vector<float> logRatio_;  // band bins: this frame's log-likelihood ratio
   float smoothed_ = 0.0f;      // log of the smoothed ratio
   int held_ = 0;               // frames the last speech decision is still held
 };

@@ -89,6 +89,18 @@ inline float fastExpint(float x) {
   return selectBits(x < 1.0f, small, large);
 }
 
+// The sum of n values in four interleaved partial sums, added last: the
+// order is fixed (the same sum on every machine) and runs four values at a
+// time, where one running sum would wait for each addition.
+inline float laneSum(const float *x, int n) {
+  float lanes[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+  int k = 0;
+  for (; k + 4 <= n; k += 4)
+    for (int j = 0; j < 4; ++j) lanes[j] += x[k + j];
+  for (; k < n; ++k) lanes[k % 4] += x[k];
+  return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
 }  // namespace enhancement
 
 #endif

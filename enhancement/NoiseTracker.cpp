@@ -60,16 +60,14 @@ void trackOverBins(int bins, const NoiseTrackerSettings &settings, float alpha,
   }
 }
 
-// The band mean of ln(a / b); the logarithms go to `logs` first, so that
-// they run several bins at a time before the sum, which keeps its order.
+// The band mean of ln(a / b); the logarithms are kept in `logs`.
 float meanLogRatio(int bins, const float *__restrict a, const float *__restrict b,
                    float *__restrict logs) {
   for (int k = 0; k < bins; ++k) logs[k] = fastLog(a[k] / b[k]);
-  float sum = 0.0f;
-  for (int k = 0; k < bins; ++k) sum += logs[k];
-  return sum / static_cast<float>(bins);
+  return laneSum(logs, bins) / static_cast<float>(bins);
 }
 
+template <SpeechGainRule rule>
 void gainAndPriorOverBins(int bins, float alpha, float floor, const float *__restrict power,
                           const float *__restrict noise, float *__restrict posterior,
                           float *__restrict prior, float *__restrict speechGain,
@@ -79,8 +77,9 @@ void gainAndPriorOverBins(int bins, float alpha, float floor, const float *__res
     const float xi =
         atLeast(alpha * previous[k] + (1.0f - alpha) * atLeast(gamma - 1.0f, 0.0f), floor);
     const float wiener = xi / (1.0f + xi);
-    const float v = gamma * wiener;
-    const float gain = atMost(wiener * fastExp(0.5f * fastExpint(v)), 1.0f);
+    float gain = wiener;
+    if constexpr (rule == SpeechGainRule::kLogSpectralAmplitude)
+      gain = atMost(wiener * fastExp(0.5f * fastExpint(gamma * wiener)), 1.0f);
     posterior[k] = gamma;
     prior[k] = xi;
     speechGain[k] = gain;
@@ -106,6 +105,31 @@ void healOverBins(int bins, float smoothing, float limit, float drift, const flo
     const bool heal = d < -limit;
     steady[k] = selectBits(heal, fast[k], steady[k]);
     binDrift[k] = selectBits(heal, 0.0f, d);
+  }
+}
+
+// Whether any bin's power is audible; every bin is looked at, so that the
+// loop runs several bins at a time.
+bool anyAudible(int bins, const float *__restrict power) {
+  int count = 0;
+  for (int k = 0; k < bins; ++k) count += audible(power[k]) ? 1 : 0;
+  return count > 0;
+}
+
+// The frame's power where it is audible, the fast estimate elsewhere.
+void usablePowerOverBins(int bins, const float *__restrict power, const float *__restrict fast,
+                         float *__restrict usable) {
+  for (int k = 0; k < bins; ++k) usable[k] = selectBits(audible(power[k]), power[k], fast[k]);
+}
+
+// A bin that has had no audible power yet (its estimates still at the
+// floor) starts both estimates from its first.
+void firstAudibleOverBins(int bins, const float *__restrict power, float *__restrict fast,
+                          float *__restrict steady) {
+  for (int k = 0; k < bins; ++k) {
+    const bool first = fast[k] <= NoiseTracker::kPowerFloor && audible(power[k]);
+    fast[k] = selectBits(first, power[k], fast[k]);
+    steady[k] = selectBits(first, power[k], steady[k]);
   }
 }
 
@@ -141,21 +165,19 @@ BinStatistics NoiseTracker::statistics() const {
 }
 
 void NoiseTracker::update(const float *power) {
-  bool anyAudible = false;
-  for (int k = 0; k < bins_; ++k) anyAudible = anyAudible || audible(power[k]);
-  if (!anyAudible) {
+  if (!anyAudible(bins_, power)) {
     silentFrame();
     return;
   }
   // A bin without information takes the fast estimate, which leaves that
   // estimate as it was; before the first audible frame there is none.
-  for (int k = 0; k < bins_; ++k)
-    power_[k] = audible(power[k]) ? power[k] : (started_ ? fast_[k] : kPowerFloor);
-  if (!started_) startStream();
-  // A bin that has had no audible power yet (its estimates still at the
-  // floor) starts from its first.
-  for (int k = 0; k < bins_; ++k)
-    if (fast_[k] <= kPowerFloor && audible(power[k])) fast_[k] = noise_[k] = power[k];
+  if (started_) {
+    usablePowerOverBins(bins_, power, fast_.data(), power_.data());
+  } else {
+    for (int k = 0; k < bins_; ++k) power_[k] = audible(power[k]) ? power[k] : kPowerFloor;
+    startStream();
+  }
+  firstAudibleOverBins(bins_, power, fast_.data(), noise_.data());
   trackNoise();
   speechGainAndPrior();
 }
@@ -197,12 +219,16 @@ void NoiseTracker::trackNoise() {
     scaleOverBins(bins_, fastExp(drift), noise_.data());
 }
 
-// Decision-directed a-priori SNR and the log-spectral amplitude gain under
-// speech presence (Ephraim and Malah 1985), G_H1 = xi / (1 + xi) e^{E1(v)/2}.
+// Decision-directed a-priori SNR and the gain under speech presence: the
+// log-spectral amplitude gain (Ephraim and Malah 1985),
+// G_H1 = xi / (1 + xi) e^{E1(v)/2}, or the Wiener gain xi / (1 + xi).
 void NoiseTracker::speechGainAndPrior() {
-  gainAndPriorOverBins(bins_, settings_.priorSnrSmoothing, settings_.priorSnrFloor, power_.data(),
-                       noise_.data(), posterior_.data(), prior_.data(), speechGain_.data(),
-                       previousEstimate_.data());
+  auto overBins = settings_.speechGainRule == SpeechGainRule::kLogSpectralAmplitude
+                      ? gainAndPriorOverBins<SpeechGainRule::kLogSpectralAmplitude>
+                      : gainAndPriorOverBins<SpeechGainRule::kWiener>;
+  overBins(bins_, settings_.priorSnrSmoothing, settings_.priorSnrFloor, power_.data(),
+           noise_.data(), posterior_.data(), prior_.data(), speechGain_.data(),
+           previousEstimate_.data());
 }
 
 }  // namespace enhancement

@@ -18,6 +18,13 @@
 
 namespace enhancement {
 
+// The gain under speech presence, whose estimate of each frame's speech
+// power also feeds the next frame's decision-directed a-priori SNR.
+enum class SpeechGainRule {
+  kLogSpectralAmplitude,  // Ephraim and Malah 1985: what the enhancer applies
+  kWiener,                // xi / (1 + xi): enough for a detector, at a third of the cost
+};
+
 // Smoothing constants are per frame of kReferenceFrameShift seconds.
 struct NoiseTrackerSettings {
   static constexpr double kReferenceFrameShift = 0.01;
@@ -35,6 +42,7 @@ struct NoiseTrackerSettings {
   float healLimitDb = 10.0f;         // ...below which the bin takes the fast estimate
   float priorSnrSmoothing = 0.92f;   // decision-directed weight of the previous frame
   float priorSnrFloor = 0.0031623f;  // -25 dB
+  SpeechGainRule speechGainRule = SpeechGainRule::kLogSpectralAmplitude;
 };
 
 // What one frame gave a bin, read after NoiseTracker::update.
@@ -42,7 +50,7 @@ struct BinStatistics {
   const float *noisePower;      // noise power the frame was judged against
   const float *posteriorSnr;    // gamma = P / noise power
   const float *priorSnr;        // decision-directed xi
-  const float *speechGain;      // log-spectral amplitude gain where speech is present
+  const float *speechGain;      // gain where speech is present (by the settings' rule)
   const float *presence;        // speech-presence probability, 0 .. 1
 };
 
