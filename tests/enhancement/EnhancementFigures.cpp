@@ -57,6 +57,7 @@ void trackerOptions(enhancement::NoiseTrackerSettings &t) {
   t.driftLimitDb = static_cast<float>(option("drift", t.driftLimitDb));
   t.stuckPresence = static_cast<float>(option("stuck", t.stuckPresence));
   t.presenceSmoothing = static_cast<float>(option("psmooth", t.presenceSmoothing));
+  t.healLimitDb = static_cast<float>(option("heal", t.healLimitDb));
 }
 
 enhancement::AdaptiveEnhancerSettings enhancerSettings(bool regenerate) {
@@ -121,10 +122,10 @@ std::vector<bool> decideAdaptive(const Scene &scene) {
 }
 
 struct Sums {
-  double snr = 0, seg = 0, level = 0, before = 0, after = 0, accuracy = 0, alarms = 0, stoiIn = 0, stoiOut = 0;
+  double snr = 0, seg = 0, level = 0, output = 0, before = 0, after = 0, accuracy = 0, alarms = 0, stoiIn = 0, stoiOut = 0;
   int count = 0;
   void add(const EnhancementFigures &f, double attBefore, double attAfter, double stoiNoisy, double stoiEnhanced) {
-    snr += f.snrImprovementDb; seg += f.segSnrImprovementDb; level += f.speechLevelDb;
+    snr += f.snrImprovementDb; seg += f.segSnrImprovementDb; level += f.speechLevelDb; output += f.outputLevelDb;
     before += attBefore; after += attAfter; stoiIn += stoiNoisy; stoiOut += stoiEnhanced; ++count;
   }
   void addDetection(const DetectionFigures &f) {
@@ -177,7 +178,9 @@ int main(int argc, char **argv) {
           const double stoi = shortTimeIntelligibility(scene.cleanFrames, outs[e], from, frames);
           EnhancementFigures f = measureEnhancement(scene, outs[e], from, frames);
           // Speech level from the first second on.
-          f.speechLevelDb = measureEnhancement(scene, outs[e], frameAt(1.0), frames).speechLevelDb;
+          const EnhancementFigures fromFirstSecond = measureEnhancement(scene, outs[e], frameAt(1.0), frames);
+          f.speechLevelDb = fromFirstSecond.speechLevelDb;
+          f.outputLevelDb = fromFirstSecond.outputLevelDb;
           double before = 0, after = 0;
           if (c == Condition::Step) {
             before = measureEnhancement(scene, outs[e], frameAt(kStepAt - kBeforeStepWindow), frameAt(kStepAt)).noiseAttenuationDb;
@@ -211,8 +214,8 @@ int main(int argc, char **argv) {
       for (int e = 0; e < 3; ++e) {
         const Sums &s = enh[i][e];
         if (!s.count) continue;
-        std::printf("  %-26s SNR impr %6.2f dB  segSNR impr %6.2f dB  speech level %+6.2f dB  STOI %.3f -> %.3f",
-                    enhancers[e], s.snr / s.count, s.seg / s.count, s.level / s.count, s.stoiIn / s.count,
+        std::printf("  %-26s SNR impr %6.2f dB  segSNR impr %6.2f dB  speech level %+6.2f dB (output %+6.2f)  STOI %.3f -> %.3f",
+                    enhancers[e], s.snr / s.count, s.seg / s.count, s.level / s.count, s.output / s.count, s.stoiIn / s.count,
                     s.stoiOut / s.count);
         if (c == Condition::Step)
           std::printf("  noise att. before step %6.1f dB, from 2 s after %6.1f dB", s.before / s.count, s.after / s.count);

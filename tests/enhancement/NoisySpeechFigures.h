@@ -87,6 +87,7 @@ struct EnhancementFigures {
   double snrImprovementDb = 0;     // output SNR minus input SNR over the scored frames
   double segSnrImprovementDb = 0;  // mean segmental SNR, output minus input
   double speechLevelDb = 0;        // filtered speech over the input speech, speech frames
+  double outputLevelDb = 0;        // the output (filtered speech and noise) over the input speech, speech frames
   double noiseAttenuationDb = 0;   // filtered noise over the input noise, frames without speech
 };
 
@@ -96,7 +97,7 @@ inline EnhancementFigures measureEnhancement(const Scene &scene, const Frames &o
   std::vector<double> cleanEnergy;
   for (const auto &f : scene.cleanFrames) cleanEnergy.push_back(frameEnergy(f));
   const double loudest = *std::max_element(cleanEnergy.begin(), cleanEnergy.end());
-  double s = 0, n = 0, gs = 0, gn = 0, speechIn = 0, speechOut = 0, pauseIn = 0, pauseOut = 0;
+  double s = 0, n = 0, gs = 0, gn = 0, speechIn = 0, speechOut = 0, outputOnSpeech = 0, pauseIn = 0, pauseOut = 0;
   double segIn = 0, segOut = 0;
   int segments = 0;
   for (int t = from; t < to; ++t) {
@@ -111,7 +112,7 @@ inline EnhancementFigures measureEnhancement(const Scene &scene, const Frames &o
       ferr += std::norm((c + v) * double(g[i]) - c);
     }
     s += fs; n += fn; gs += fgs; gn += fgn;
-    if (speech[t]) { speechIn += fs; speechOut += fgs; }
+    if (speech[t]) { speechIn += fs; speechOut += fgs; outputOnSpeech += fgs + fgn; }
     else { pauseIn += fn; pauseOut += fgn; }
     if (fs > loudest * std::pow(10.0, -kSegmentRangeDb / 10.0)) {
       auto clamp = [](double x) { return std::min(std::max(x, kSegmentFloorDb), kSegmentCeilingDb); };
@@ -124,6 +125,7 @@ inline EnhancementFigures measureEnhancement(const Scene &scene, const Frames &o
   f.snrImprovementDb = db(gs / gn) - db(s / n);
   f.segSnrImprovementDb = segments ? (segOut - segIn) / segments : 0.0;
   f.speechLevelDb = db(speechOut / speechIn);
+  f.outputLevelDb = db(outputOnSpeech / speechIn);
   f.noiseAttenuationDb = db(pauseOut / pauseIn);
   return f;
 }
