@@ -65,6 +65,12 @@ struct Parameters : KOLV::ParameterTable {
                           "Laplacian)")
               .oneOf({"GAUSS", "LAPLACE"})
               .byDefault("GAUSS"));
+  const ParameterInfo &reference =
+      add(stringParameter("REFERENCE_MICROPHONE", "",
+                          "where each talker is heard: OWN (talker i at microphone i, as SourceSeparation), LEFT "
+                          "or RIGHT (both talkers at microphone 0 or 1)")
+              .oneOf({"OWN", "LEFT", "RIGHT"})
+              .byDefault("OWN"));
   const ParameterInfo &advance = add(KOLV::advanceParameter("frame shift").byDefault(160));
   const ParameterInfo &samplingRate = add(KOLV::samplingRateParameter("sampling rate").byDefault(16000));
 };
@@ -83,8 +89,8 @@ const KOLV::NodeDescription &OnlineSourceSeparation::description() {
         "spectrum, one row per microphone (the first two are used), one column per bin (the last one is ignored)",
         2}},
       {{kOutputPort, "Matrix<complex<float>>",
-        "same size as the input; row i < 2 is talker i as heard at microphone i, other rows and the last column "
-        "are zero"}},
+        "same size as the input; row i < 2 is talker i as heard at microphone i (or at the "
+        "REFERENCE_MICROPHONE), other rows and the last column are zero"}},
       declared().entries()};
   return table;
 }
@@ -101,6 +107,7 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   updateSeconds = p.updateInterval.readFloat(params);
   passes = p.passes.readInt(params);
   sourceModel = p.sourceModel.readString(params);
+  reference = p.reference.readString(params);
   advance = p.advance.readInt(params);
   samplingRate = p.samplingRate.readInt(params);
   p.validate(params, "OnlineSourceSeparation '" + getName() + "'");
@@ -140,6 +147,7 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.coldPasses = passes;
   settings.interval = interval_;
   settings.memory = static_cast<double>(memorySeconds) * samplingRate / advance;
+  settings.reference = reference == "LEFT" ? 0 : reference == "RIGHT" ? 1 : KOLV::separation::kOwnMicrophone;
   iva_ = std::make_unique<WindowedIva>(settings);
 }
 

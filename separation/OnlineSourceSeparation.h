@@ -45,6 +45,7 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   float updateSeconds;        // s
   int passes;                 // per part of the signal, in all
   std::string sourceModel;
+  std::string reference;  // REFERENCE_MICROPHONE
   int advance;                // samples
   int samplingRate;           // Hz
 

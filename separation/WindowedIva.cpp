@@ -5,7 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "ProjectionBack.h"
+#include "Decompositions.h"
 
 namespace KOLV {
 namespace separation {
@@ -26,6 +26,12 @@ void normaliseRows(Demixing2 &w) {
     row[1] /= length;
   }
 }
+
+// The most a projection back may raise a source (6 dB, on unit rows):
+// where the demixing matrix is nearly singular (an early estimate, low bins
+// where both ears hear nearly the same) its inverse is large and would
+// amplify the estimation error and the noise with the source.
+constexpr float kMaxProjectionGain = 2.0f;
 
 }  // namespace
 
@@ -203,14 +209,20 @@ void WindowedIva::updateBins(long long first, int frames) {
   }
 }
 
+// Row i of W scaled by a_mi, A = W^-1: source i as heard at microphone m.
 void WindowedIva::updateProjection() {
   arma::cx_fmat unmixing(2, 2), mixing(2, 2);
   for (int k = 0; k < settings_.bins; ++k) {
     for (int i = 0; i < 2; ++i)
       for (int m = 0; m < 2; ++m) unmixing(i, m) = demixing_[k].w[i][m];
-    scaleToMicrophones(unmixing, mixing);
-    for (int i = 0; i < 2; ++i)
-      for (int m = 0; m < 2; ++m) projected_[k].w[i][m] = unmixing(i, m);
+    pseudoInverse(unmixing, mixing);
+    for (int i = 0; i < 2; ++i) {
+      const int m = settings_.reference == kOwnMicrophone ? i : settings_.reference;
+      std::complex<float> gain = mixing(m, i);
+      const float rowGain = std::abs(gain) * static_cast<float>(arma::norm(unmixing.row(i)));
+      if (rowGain > kMaxProjectionGain) gain *= kMaxProjectionGain / rowGain;
+      for (int c = 0; c < 2; ++c) projected_[k].w[i][c] = gain * unmixing(i, c);
+    }
   }
 }
 

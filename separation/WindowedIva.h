@@ -19,6 +19,9 @@ namespace separation {
 // Gaussian one (r: the norm of the source's spectrum in the frame).
 enum class SourceModel { Laplace, Gauss };
 
+// Projecting source i back onto microphone i.
+constexpr int kOwnMicrophone = -1;
+
 struct WindowedIvaSettings {
   int bins = 256;            // frequency bins of a frame
   int capacity = 400;        // frames kept: the longest window an estimate reads
@@ -31,6 +34,7 @@ struct WindowedIvaSettings {
   // of a second of his speech should not go out unseparated.
   double eagerShare = 0.05;
   double memory = 0.0;       // frames: time constant of the weights around the focus; 0 weighs the window flat
+  int reference = kOwnMicrophone;  // the microphone (0 or 1) every source is heard at
 };
 
 class WindowedIva {
@@ -57,8 +61,9 @@ class WindowedIva {
   bool estimateDue(long long first, long long end) const;
   int lastPasses() const { return lastPasses_; }
 
-  // Source i as heard at microphone i, for one frame: out_i = a_ii (W x)_i
-  // with A = W^-1 (projection back).
+  // Source i as heard at microphone m, for one frame: out_i = a_mi (W x)_i
+  // with A = W^-1 (projection back), m = i or the settings' reference, the
+  // gain a_mi limited to 6 dB.
   void separate(const std::complex<float> *mic0, const std::complex<float> *mic1, std::complex<float> *out0,
                 std::complex<float> *out1) const;
 
