@@ -123,9 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     QualityRobustRooms, RobustTracking,
     ::testing::Values(Case{"room03_m60_p20", twoTalkers("robust_room03_m60_p20", -60, 20, 20, quality::Room{kRoomSize, 0.3}),
-                           {0.78, 3.0, 0.36, 7}, {}},
+                           {0.78, 3.0, 0.30, 7}, {}},
                       Case{"room06_m35_p45", twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6}),
-                           {0.78, 3.0, 0.46, 4}, {}}),
+                           {0.78, 3.0, 0.38, 4}, {}}),
     nameOf);
 
 // In the room at RT60 0.6 s, reflections outweigh the direct sound
