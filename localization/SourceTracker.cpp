@@ -66,6 +66,19 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("MERGE_DISTANCE", "deg", "two reported tracks this near are one talker (older id kept)")
               .atLeast(0.0)
               .byDefault(4.0f));
+  const KOLV::ParameterInfo &shadowCorrelation =
+      add(KOLV::floatParameter("SHADOW_CORRELATION", "",
+                               "a track whose estimates over SHADOW_DURATION came only with a stronger reported "
+                               "track's, their powers correlated above this, is taken for its reflection and not "
+                               "reported (1 or more: off)")
+              .atLeast(-1.0)
+              .byDefault(0.1f));
+  const KOLV::ParameterInfo &shadowDuration =
+      add(KOLV::floatParameter("SHADOW_DURATION", "s", "span over which a track's estimates are compared with a "
+                                                       "stronger track's (see SHADOW_CORRELATION)")
+              .above(0.0)
+              .atMost(60.0)
+              .byDefault(0.6f));
 };
 
 const Parameters &declared() {
@@ -119,12 +132,15 @@ SourceTracker::SourceTracker(std::string nodeName, KOLV::ParameterSet params) : 
   const float forget = p.forget.readFloat(parameters);
   s.resumeGate = p.resumeGate.readFloat(parameters);
   s.mergeDistance = p.mergeDistance.readFloat(parameters);
+  s.shadowCorrelation = p.shadowCorrelation.readFloat(parameters);
+  const float shadowDuration = p.shadowDuration.readFloat(parameters);
   p.validate(parameters, describe(getName()));
 
   s.frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
   s.probationFrames = std::max(1, framesOf(probation, s.frameSeconds));
   s.holdFrames = framesOf(hold, s.frameSeconds);
   s.forgetFrames = std::max(s.holdFrames + 1, framesOf(forget, s.frameSeconds));
+  s.envelopeFrames = std::max(2, framesOf(shadowDuration, s.frameSeconds));
   tracks = TalkerTracks(s);
   processInOrder = true;
 }

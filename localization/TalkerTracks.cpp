@@ -22,15 +22,18 @@ TalkerTracks::TalkerTracks(const TrackSettings &settings)
       silentRateFactor_(settings.silentRateTime > 0.0f ? std::exp(-settings.frameSeconds / settings.silentRateTime)
                                                        : 0.0f) {}
 
-bool TalkerTracks::isReported(const Track &t) const {
+// Live: confirmed and fed lately; reported unless it is a shadow.
+bool TalkerTracks::isLive(const Track &t) const {
   return t.stage == Stage::Confirmed && t.silentFrames <= settings_.holdFrames && t.streak >= settings_.resumeEstimates;
 }
 
-bool TalkerTracks::isPaused(const Track &t) const { return t.stage == Stage::Confirmed && !isReported(t); }
+bool TalkerTracks::isReported(const Track &t) const { return isLive(t) && !t.shadow; }
+
+bool TalkerTracks::isPaused(const Track &t) const { return t.stage == Stage::Confirmed && !isLive(t); }
 
 int TalkerTracks::associationRank(const Track &t) const {
   if (t.stage == Stage::Probation) return 2;
-  return isReported(t) ? 0 : 1;
+  return isLive(t) ? 0 : 1;
 }
 
 // Constant velocity: the azimuth moves by rate * dt, and the rate changes by a
@@ -62,6 +65,7 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float support) const {
   t.p01 = p01;
   t.p11 = p11;
   t.power = e.power;
+  t.envelope[slot_] = e.power;
   t.support += support;
   t.silentFrames = 0;
   ++t.streak;
@@ -113,8 +117,10 @@ bool TalkerTracks::nearLiveTrack(float azimuth) const {
 void TalkerTracks::startTrack(const Estimate &e, float support) {
   const float spread = settings_.measurementSpread * settings_.measurementSpread;
   const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
-  tracks_.push_back(
-      Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 1});
+  std::vector<float> envelope(settings_.envelopeFrames, 0.0f);
+  envelope[slot_] = e.power;
+  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 1,
+                          std::move(envelope), false});
 }
 
 // A confirmed track takes the id of the nearest paused track within reach,
@@ -138,7 +144,7 @@ void TalkerTracks::confirm(Track &t) {
 
 void TalkerTracks::retire() {
   for (Track &t : tracks_)
-    if (t.stage == Stage::Probation && t.support >= settings_.confirmSupport) confirm(t);
+    if (t.stage == Stage::Probation && t.support >= settings_.confirmSupport && !t.shadow) confirm(t);
   tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
                                [&](const Track &t) {
                                  if (t.stage == Stage::Probation) return t.age >= settings_.probationFrames;
@@ -153,7 +159,7 @@ void TalkerTracks::retire() {
 void TalkerTracks::mergeDuplicates() {
   for (Track &a : tracks_)
     for (Track &b : tracks_)
-      if (&a != &b && isReported(a) && isReported(b) && a.id < b.id &&
+      if (&a != &b && isLive(a) && isLive(b) && a.id < b.id &&
           std::fabs(a.azimuth - b.azimuth) <= settings_.mergeDistance &&
           std::fabs(a.rate - b.rate) <= kMergeRateDifference) {
         if (b.silentFrames < a.silentFrames) {
@@ -162,6 +168,51 @@ void TalkerTracks::mergeDuplicates() {
         }
         b.silentFrames = settings_.forgetFrames;  // retired below
       }
+}
+
+float TalkerTracks::envelopeMean(const Track &t) const {
+  float sum = 0.0f;
+  for (float p : t.envelope) sum += p;
+  return sum / static_cast<float>(t.envelope.size());
+}
+
+// A reflection is heard only while its source is: the weak track follows the
+// strong one when it never took an estimate in a frame where the strong one
+// took none, and the Pearson correlation of their envelopes (frames without
+// an estimate count as power 0) exceeds shadowCorrelation. An envelope that
+// stays flat follows nothing.
+bool TalkerTracks::follows(const Track &weak, const Track &strong) const {
+  const size_t frames = weak.envelope.size();
+  float sw = 0.0f, ss = 0.0f, sww = 0.0f, sss = 0.0f, sws = 0.0f;
+  for (size_t k = 0; k < frames; ++k) {
+    const float w = weak.envelope[k], st = strong.envelope[k];
+    if (w > 0.0f && st == 0.0f) return false;
+    sw += w;
+    ss += st;
+    sww += w * w;
+    sss += st * st;
+    sws += w * st;
+  }
+  const float n = static_cast<float>(frames);
+  const float covariance = sws - sw * ss / n;
+  const float weakVariance = sww - sw * sw / n, strongVariance = sss - ss * ss / n;
+  if (!(weakVariance > 0.0f) || !(strongVariance > 0.0f)) return false;
+  return covariance > settings_.shadowCorrelation * std::sqrt(weakVariance * strongVariance);
+}
+
+// A track on probation or live is a shadow while it follows a live track
+// with more estimate power over the envelope's frames.
+void TalkerTracks::findShadows() {
+  const bool enabled = settings_.shadowCorrelation < 1.0f;
+  means_.resize(tracks_.size());
+  for (size_t n = 0; n < tracks_.size(); ++n) means_[n] = enabled ? envelopeMean(tracks_[n]) : 0.0f;
+  for (size_t n = 0; n < tracks_.size(); ++n) {
+    Track &t = tracks_[n];
+    t.shadow = false;
+    if (!enabled || (t.stage == Stage::Confirmed && !isLive(t))) continue;
+    for (size_t m = 0; m < tracks_.size() && !t.shadow; ++m)
+      t.shadow = m != n && isLive(tracks_[m]) && means_[m] > means_[n] && follows(t, tracks_[m]);
+  }
 }
 
 void TalkerTracks::collectReported() {
@@ -173,7 +224,9 @@ void TalkerTracks::collectReported() {
 }
 
 void TalkerTracks::update(const std::vector<Estimate> &estimates) {
+  slot_ = (slot_ + 1) % settings_.envelopeFrames;
   for (Track &t : tracks_) {
+    t.envelope[slot_] = 0.0f;
     predict(t);
     ++t.age;
     // A track that has gone unfed for longer than the hold pauses: it must
@@ -185,6 +238,7 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
   associate(estimates);
   for (size_t i = 0; i < estimates.size(); ++i)
     if (!taken_[i] && !nearLiveTrack(estimates[i].azimuth)) startTrack(estimates[i], supportOf(estimates[i]));
+  findShadows();
   mergeDuplicates();
   retire();
   collectReported();

@@ -31,6 +31,13 @@ struct TrackSettings {
   int forgetFrames = 400;          // and forgotten after this many frames without one
   float resumeGate = 15.0f;        // deg, how near a paused track a new one takes its id
   float silentRateTime = 0.3f;     // s, time constant in which a silent track's rate dies away
+  // A reflection's estimates come and go with its source's: a track whose
+  // estimates over the last envelopeFrames came only in frames where a
+  // stronger live track's did too, with powers correlated above
+  // shadowCorrelation, is taken for that track's ghost (a shadow) and is
+  // neither confirmed nor reported (1 or more: never).
+  int envelopeFrames = 60;
+  float shadowCorrelation = 0.1f;
 };
 
 struct TrackedTalker {
@@ -69,8 +76,11 @@ class TalkerTracks {
     float support;       // sum of the supports of the estimates taken (see confirmSupport)
     int silentFrames;    // frames since the last estimate
     int streak;          // estimates taken since the track last paused
+    std::vector<float> envelope;  // the last envelopeFrames frames' estimate powers (0: none), a ring
+    bool shadow;         // follows a stronger track's envelope this frame (see shadowCorrelation)
   };
 
+  bool isLive(const Track &t) const;
   bool isReported(const Track &t) const;
   bool isPaused(const Track &t) const;
   int associationRank(const Track &t) const;
@@ -83,6 +93,9 @@ class TalkerTracks {
   void startTrack(const Estimate &e, float support);
   void confirm(Track &t);
   void retire();
+  float envelopeMean(const Track &t) const;
+  bool follows(const Track &weak, const Track &strong) const;
+  void findShadows();
   void collectReported();
 
   TrackSettings settings_;
@@ -91,7 +104,9 @@ class TalkerTracks {
   std::vector<TrackedTalker> reported_;
   std::vector<bool> taken_;  // per estimate of the frame
   std::vector<int> rank_;    // per track, its association rank this frame
+  std::vector<float> means_; // per track, its envelope's mean this frame
   float strongest_ = 0.0f;   // the frame's strongest estimate's power
+  int slot_ = 0;             // this frame's place in the tracks' envelopes
   int nextId_ = 0;
 };
 

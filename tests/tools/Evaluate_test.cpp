@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
 
 #include "AudioMetrics.h"
 #include "SpeechMetrics.h"
@@ -157,6 +158,87 @@ TEST(TrackingMetrics, CoverageFalseShareAndIdChanges) {
   EXPECT_DOUBLE_EQ(c.falseShare, 90.0 / 250.0);
   EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(b, 1.505), 0.2 * 50);
   EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(a, 1.5), -40.0);
+}
+
+// Four seconds, scored by the second. Talker A at -40 degrees speaks through
+// seconds 0 and 1, then 0.2 s of second 2 (less than a quarter: not active
+// there) and exactly a quarter of second 3; talker B at +30 from 1.5 s on.
+struct SecondsScene {
+  std::vector<scenekit::TruthSource> truth;
+  std::vector<evaluate::TrackedSource> rows;
+};
+
+SecondsScene secondsScene() {
+  scenekit::TruthSource a, b;
+  a.azimuth = -40.0;
+  a.active = {{0.0, 2.0}, {2.0, 2.2}, {3.0, 3.25}};
+  b.azimuth = 30.0;
+  b.active = {{1.5, 4.0}};
+  SecondsScene scene{{a, b}, {}};
+  auto track = [&](int from, int to, int id, double azimuth) {
+    for (int f = from; f < to; ++f) scene.rows.push_back({f, id, azimuth});
+  };
+  track(0, 60, 0, -38.0);     // second 0: A in 60 of 100 frames, 2 degrees off: covered
+  track(100, 140, 0, -38.0);  // second 1: A in 40 of 100: not covered
+  track(300, 313, 0, -37.0);  // second 3: A in 13 of their 25 active frames, 3 off: covered
+  track(150, 400, 1, 31.0);   // B covered in seconds 1 to 3, 1 degree off
+  track(200, 300, 2, -40.0);  // on A, but A is not active in second 2: false
+  track(300, 341, 3, 0.0);    // near nobody in 41 frames of second 3,
+  track(341, 400, 3, 35.0);   // near B in 59: not false
+  return scene;
+}
+
+TEST(TrackingMetrics, CoverageBySecond) {
+  const SecondsScene scene = secondsScene();
+  const evaluate::SecondCoverageScore c =
+      evaluate::scoreCoverageBySecond(scene.rows, scene.truth, evaluate::FrameClock{kAdvance, kRate, 400});
+  ASSERT_EQ(c.talkers.size(), 2u);
+  EXPECT_EQ(c.talkers[0].activeWindows, 3);
+  EXPECT_EQ(c.talkers[0].coveredWindows, 2);
+  EXPECT_EQ(c.talkers[1].activeWindows, 3);
+  EXPECT_EQ(c.talkers[1].coveredWindows, 3);
+  EXPECT_DOUBLE_EQ(c.recall, 5.0 / 6.0);
+  EXPECT_DOUBLE_EQ(c.meanError, (2.0 + 3.0 + 1.0 + 1.0 + 1.0) / 5.0);
+  EXPECT_EQ(c.trackWindows, 8);  // ids 0 and 1 in three seconds each, 2 and 3 in one
+  EXPECT_DOUBLE_EQ(c.falseShare, 1.0 / 8.0);
+
+  const evaluate::SecondCoverageScore none =
+      evaluate::scoreCoverageBySecond({}, scene.truth, evaluate::FrameClock{kAdvance, kRate, 400});
+  EXPECT_DOUBLE_EQ(none.recall, 0.0);
+  EXPECT_EQ(none.trackWindows, 0);
+  EXPECT_DOUBLE_EQ(none.falseShare, 0.0);
+}
+
+TEST(EvaluateProgram, ReportsCoverageBySecond) {
+  ScratchDir dir;
+  const SecondsScene scene = secondsScene();
+  scenekit::Truth truth;
+  truth.samplingRate = kRate;
+  truth.duration = 4.0;
+  truth.mixture = "scene.wav";
+  truth.sources = scene.truth;
+  truth.sources[0].image = "source1.wav";
+  truth.sources[1].image = "source2.wav";
+  writeText(dir / "truth.json", scenekit::truthToJson(truth));
+  std::ostringstream table;
+  table << "frame,time,id,azimuth,power\n";
+  for (const evaluate::TrackedSource &row : scene.rows)
+    table << row.frame << "," << row.frame / 100.0 << "," << row.id << "," << row.azimuth << ",1\n";
+  writeText(dir / "sources.csv", table.str());
+
+  const std::string arguments = "--truth " + (dir / "truth.json") + " --sources " + (dir / "sources.csv");
+  auto json = runTool("kolv-evaluate", arguments + " --json", dir);
+  ASSERT_EQ(json.status, 0) << json.output;
+  EXPECT_NE(json.output.find("\"coverage_by_second\": {\"recall\": 0.833333, \"mean_error\": 1.6, "
+                             "\"false_share\": 0.125, \"track_seconds\": 8"),
+            std::string::npos)
+      << json.output;
+  auto summary = runTool("kolv-evaluate", arguments, dir);
+  ASSERT_EQ(summary.status, 0) << summary.output;
+  EXPECT_NE(summary.output.find("by the second: 83.3% of the talkers' active seconds, mean error 1.60 deg, 12.5% "
+                                "of 8 track seconds false"),
+            std::string::npos)
+      << summary.output;
 }
 
 TEST(TrackingMetrics, FramesOfARun) {

@@ -113,4 +113,96 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
   return score;
 }
 
+namespace {
+
+int windowOf(int frame, const FrameClock &clock) {
+  return static_cast<int>(std::floor(frameTime(frame, clock.advance, clock.samplingRate) / kCoverageWindow));
+}
+
+// A talker's frames in one window.
+struct TalkerWindow {
+  int activeFrames = 0;
+  int coveredFrames = 0;
+  double errorSum = 0.0;  // degrees, nearest track's distance over the covered frames
+};
+
+// A track id's frames in one window.
+struct TrackWindow {
+  int frames = 0;
+  int unexplained = 0;  // frames farther than the tolerance from every talker active in the window
+};
+
+}  // namespace
+
+SecondCoverageScore scoreCoverageBySecond(const std::vector<TrackedSource> &rows,
+                                          const std::vector<scenekit::TruthSource> &truth, const FrameClock &clock) {
+  SecondCoverageScore score;
+  score.talkers.resize(truth.size());
+  if (clock.frames <= 0) return score;
+  const int windows = windowOf(clock.frames - 1, clock) + 1;
+  std::vector<int> windowFrames(windows, 0);
+  for (int frame = 0; frame < clock.frames; ++frame) ++windowFrames[windowOf(frame, clock)];
+
+  std::map<int, std::vector<const TrackedSource *>> byFrame;
+  for (const TrackedSource &row : rows)
+    if (row.frame >= 0 && row.frame < clock.frames) byFrame[row.frame].push_back(&row);
+
+  std::vector<std::vector<TalkerWindow>> talkerWindows(truth.size(), std::vector<TalkerWindow>(windows));
+  for (int frame = 0; frame < clock.frames; ++frame) {
+    const double t = frameTime(frame, clock.advance, clock.samplingRate);
+    const auto found = byFrame.find(frame);
+    for (size_t s = 0; s < truth.size(); ++s) {
+      if (!scenekit::isWithin(truth[s].active, t)) continue;
+      TalkerWindow &w = talkerWindows[s][windowOf(frame, clock)];
+      ++w.activeFrames;
+      if (found == byFrame.end()) continue;
+      const double azimuth = truthAzimuthAt(truth[s], t);
+      double nearest = kCoverageTolerance + 1.0;
+      for (const TrackedSource *row : found->second) nearest = std::min(nearest, std::fabs(row->azimuth - azimuth));
+      if (nearest > kCoverageTolerance) continue;
+      ++w.coveredFrames;
+      w.errorSum += nearest;
+    }
+  }
+
+  auto activeIn = [&](size_t s, int window) {
+    return talkerWindows[s][window].activeFrames >= kWindowActiveShare * windowFrames[window];
+  };
+  int active = 0, covered = 0;
+  double errorSum = 0.0;
+  for (size_t s = 0; s < truth.size(); ++s)
+    for (int window = 0; window < windows; ++window) {
+      if (!activeIn(s, window)) continue;
+      const TalkerWindow &w = talkerWindows[s][window];
+      ++score.talkers[s].activeWindows;
+      ++active;
+      if (w.coveredFrames < kWindowCoveredShare * w.activeFrames) continue;
+      ++score.talkers[s].coveredWindows;
+      ++covered;
+      errorSum += w.errorSum / w.coveredFrames;
+    }
+
+  std::map<std::pair<int, int>, TrackWindow> trackWindows;  // (id, window)
+  for (const auto &[frame, tracks] : byFrame) {
+    const double t = frameTime(frame, clock.advance, clock.samplingRate);
+    const int window = windowOf(frame, clock);
+    for (const TrackedSource *row : tracks) {
+      TrackWindow &w = trackWindows[{row->id, window}];
+      ++w.frames;
+      bool explained = false;
+      for (size_t s = 0; s < truth.size() && !explained; ++s)
+        explained = activeIn(s, window) && std::fabs(row->azimuth - truthAzimuthAt(truth[s], t)) <= kCoverageTolerance;
+      if (!explained) ++w.unexplained;
+    }
+  }
+  int falseWindows = 0;
+  for (const auto &entry : trackWindows) falseWindows += 2 * entry.second.unexplained > entry.second.frames ? 1 : 0;
+
+  score.trackWindows = static_cast<int>(trackWindows.size());
+  if (active) score.recall = static_cast<double>(covered) / active;
+  if (covered) score.meanError = errorSum / covered;
+  if (score.trackWindows) score.falseShare = static_cast<double>(falseWindows) / score.trackWindows;
+  return score;
+}
+
 }  // namespace evaluate

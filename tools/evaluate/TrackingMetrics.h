@@ -62,6 +62,35 @@ struct CoverageScore {
 CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
                             const FrameClock &clock);
 
+// Coverage by the second, as tracking results are often published (the share
+// of the talkers' active seconds): the run is cut into windows of 1 s (the
+// last one may be shorter). A talker is active in a window when they are
+// active in at least a quarter of its frames; their active window is covered
+// when a track lies within 10 degrees of them in at least half of their
+// active frames in it. A track's window (the frames where its id is
+// reported) is false when in more than half of those frames it lies farther
+// than 10 degrees from every talker active in the window.
+constexpr double kCoverageWindow = 1.0;        // s
+constexpr double kWindowActiveShare = 0.25;    // of the window's frames
+constexpr double kWindowCoveredShare = 0.5;    // of the talker's active frames in the window
+
+struct TalkerSeconds {
+  int activeWindows = 0;   // windows where the talker is active
+  int coveredWindows = 0;  // of those, the covered ones
+};
+
+struct SecondCoverageScore {
+  std::vector<TalkerSeconds> talkers;  // in the truth file's order
+  double recall = 0.0;     // covered share of all talkers' active windows
+  double meanError = 0.0;  // degrees: per covered window, the nearest track's mean distance over its covered
+                           // frames; averaged over the covered windows
+  int trackWindows = 0;    // windows of all track ids
+  double falseShare = 0.0; // share of the track windows that are false
+};
+
+SecondCoverageScore scoreCoverageBySecond(const std::vector<TrackedSource> &rows,
+                                          const std::vector<scenekit::TruthSource> &truth, const FrameClock &clock);
+
 // Frames in a run of `duration` seconds: ceil(samples / advance).
 int framesIn(double duration, int advance, int samplingRate);
 

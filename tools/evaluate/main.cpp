@@ -175,6 +175,28 @@ void evaluateCoverage(const std::vector<evaluate::TrackedSource> &rows, const sc
   report.section("coverage", json.str(), text.str());
 }
 
+void evaluateCoverageBySecond(const std::vector<evaluate::TrackedSource> &rows, const scenekit::Truth &truth,
+                              const evaluate::FrameClock &clock, Report &report) {
+  const evaluate::SecondCoverageScore c = evaluate::scoreCoverageBySecond(rows, truth.sources, clock);
+  std::ostringstream json;
+  json << "{\"recall\": " << jsonNumber(c.recall) << ", \"mean_error\": " << jsonNumber(c.meanError)
+       << ", \"false_share\": " << jsonNumber(c.falseShare) << ", \"track_seconds\": " << c.trackWindows
+       << ", \"talkers\": [";
+  for (size_t i = 0; i < c.talkers.size(); ++i) {
+    const evaluate::TalkerSeconds &t = c.talkers[i];
+    const double recall = t.activeWindows ? static_cast<double>(t.coveredWindows) / t.activeWindows : 0.0;
+    json << (i ? ", " : "") << "{\"recall\": " << jsonNumber(recall) << ", \"active_seconds\": " << t.activeWindows
+         << "}";
+  }
+  json << "]}";
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "  by the second: %.1f%% of the talkers' active seconds, mean error %.2f deg, %.1f%% of %d track "
+                "seconds false\n",
+                100.0 * c.recall, c.meanError, 100.0 * c.falseShare, c.trackWindows);
+  report.section("coverage_by_second", json.str(), line);
+}
+
 void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &report) {
   auto rows = evaluate::readSourceTable(o.sources);
   evaluate::FrameClock clock{o.advance, truth.samplingRate,
@@ -204,6 +226,7 @@ void evaluateDirections(const Options &o, const scenekit::Truth &truth, Report &
   json << "]";
   report.section("directions", json.str(), text.str());
   evaluateCoverage(rows, truth, clock, o, report);
+  evaluateCoverageBySecond(rows, truth, clock, report);
 }
 
 void evaluateSpeech(const Options &o, const scenekit::Truth &truth, Report &report) {
