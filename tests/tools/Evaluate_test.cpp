@@ -474,10 +474,11 @@ TEST(AudioMetrics, WholeFileAndTheTalkersCheckSeeASwapThatBlocksHide) {
       EXPECT_GT(block.improvement, 25.0);
     const auto whole = evaluate::measureSeparation(out, scene.mixture, scene.images, 0, kRate);
     ASSERT_EQ(whole.size(), 1u);
-    if (c.kept)
+    if (c.kept) {
       EXPECT_GT(whole[0].improvement, 25.0);
-    else
+    } else {
       EXPECT_LT(whole[0].improvement, 3.0);
+    }
     const auto talkers = evaluate::checkOutputsKeepTalkers(out, scene.images, scene.active, kRate);
     ASSERT_EQ(talkers.size(), 2u);
     for (size_t s = 0; s < 2; ++s) {
@@ -485,7 +486,9 @@ TEST(AudioMetrics, WholeFileAndTheTalkersCheckSeeASwapThatBlocksHide) {
       EXPECT_EQ(talkers[s].activeWindows, 4);
       EXPECT_EQ(talkers[s].windowsElsewhere.size(), c.kept ? 0u : 2u);
     }
-    if (!c.kept) EXPECT_DOUBLE_EQ(talkers[0].windowsElsewhere[0].start, 2.0);
+    if (!c.kept) {
+      EXPECT_DOUBLE_EQ(talkers[0].windowsElsewhere[0].start, 2.0);
+    }
   }
 }
 
