@@ -182,7 +182,8 @@ SecondsScene secondsScene() {
   track(100, 140, 0, -38.0);  // second 1: A in 40 of 100: not covered
   track(300, 313, 0, -37.0);  // second 3: A in 13 of their 25 active frames, 3 off: covered
   track(150, 400, 1, 31.0);   // B covered in seconds 1 to 3, 1 degree off
-  track(200, 300, 2, -40.0);  // on A, but A is not active in second 2: false
+  track(200, 300, 2, -40.0);  // on A, who speaks 0.2 s of second 2: not false
+  track(0, 50, 4, 30.0);      // on B, who has not started yet: false
   track(300, 341, 3, 0.0);    // near nobody in 41 frames of second 3,
   track(341, 400, 3, 35.0);   // near B in 59: not false
   return scene;
@@ -199,8 +200,8 @@ TEST(TrackingMetrics, CoverageBySecond) {
   EXPECT_EQ(c.talkers[1].coveredWindows, 3);
   EXPECT_DOUBLE_EQ(c.recall, 5.0 / 6.0);
   EXPECT_DOUBLE_EQ(c.meanError, (2.0 + 3.0 + 1.0 + 1.0 + 1.0) / 5.0);
-  EXPECT_EQ(c.trackWindows, 8);  // ids 0 and 1 in three seconds each, 2 and 3 in one
-  EXPECT_DOUBLE_EQ(c.falseShare, 1.0 / 8.0);
+  EXPECT_EQ(c.trackWindows, 9);  // ids 0 and 1 in three seconds each, 2, 3 and 4 in one
+  EXPECT_DOUBLE_EQ(c.falseShare, 1.0 / 9.0);
 
   const evaluate::SecondCoverageScore none =
       evaluate::scoreCoverageBySecond({}, scene.truth, evaluate::FrameClock{kAdvance, kRate, 400});
@@ -230,13 +231,13 @@ TEST(EvaluateProgram, ReportsCoverageBySecond) {
   auto json = runTool("kolv-evaluate", arguments + " --json", dir);
   ASSERT_EQ(json.status, 0) << json.output;
   EXPECT_NE(json.output.find("\"coverage_by_second\": {\"recall\": 0.833333, \"mean_error\": 1.6, "
-                             "\"false_share\": 0.125, \"track_seconds\": 8"),
+                             "\"false_share\": 0.111111, \"track_seconds\": 9"),
             std::string::npos)
       << json.output;
   auto summary = runTool("kolv-evaluate", arguments, dir);
   ASSERT_EQ(summary.status, 0) << summary.output;
-  EXPECT_NE(summary.output.find("by the second: 83.3% of the talkers' active seconds, mean error 1.60 deg, 12.5% "
-                                "of 8 track seconds false"),
+  EXPECT_NE(summary.output.find("by the second: 83.3% of the talkers' active seconds, mean error 1.60 deg, 11.1% "
+                                "of 9 track seconds false"),
             std::string::npos)
       << summary.output;
 }

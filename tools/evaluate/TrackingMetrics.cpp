@@ -191,7 +191,8 @@ SecondCoverageScore scoreCoverageBySecond(const std::vector<TrackedSource> &rows
       ++w.frames;
       bool explained = false;
       for (size_t s = 0; s < truth.size() && !explained; ++s)
-        explained = activeIn(s, window) && std::fabs(row->azimuth - truthAzimuthAt(truth[s], t)) <= kCoverageTolerance;
+        explained = talkerWindows[s][window].activeFrames > 0 &&
+                    std::fabs(row->azimuth - truthAzimuthAt(truth[s], t)) <= kCoverageTolerance;
       if (!explained) ++w.unexplained;
     }
   }

@@ -69,7 +69,8 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
 // when a track lies within 10 degrees of them in at least half of their
 // active frames in it. A track's window (the frames where its id is
 // reported) is false when in more than half of those frames it lies farther
-// than 10 degrees from every talker active in the window.
+// than 10 degrees from every talker who speaks in the window at all: a track
+// that follows its talker's last word into the next second points at him.
 constexpr double kCoverageWindow = 1.0;        // s
 constexpr double kWindowActiveShare = 0.25;    // of the window's frames
 constexpr double kWindowCoveredShare = 0.5;    // of the talker's active frames in the window
