@@ -26,8 +26,15 @@ void AdaptiveSpeechEnhancer::start(int rows, int bins) {
   cols_ = bins + 1;
   trackers_.assign(settings_.sharedGain ? 1 : rows, NoiseTracker(settings_.tracker));
   for (NoiseTracker &t : trackers_) t.start(cols_);
+  smoothers_.clear();
+  if (settings_.cepstralSmoothing)
+    for (size_t i = 0; i < trackers_.size(); ++i) {
+      smoothers_.push_back(std::make_unique<CepstralGainSmoothing>(settings_.cepstral));
+      smoothers_.back()->start(cols_, settings_.samplingRate, settings_.frameShift);
+    }
   power_.assign(static_cast<size_t>(rows) * cols_, 0.0f);
   pooled_.assign(cols_, 0.0f);
+  speechGain_.assign(cols_, 0.0f);
   gain_.assign(cols_, 0.0f);
   smoothedPrior_.assign(cols_, 0.0f);
   localPrior_.assign(cols_, 0.0f);
@@ -55,13 +62,13 @@ void AdaptiveSpeechEnhancer::process(const Complex *in, Complex *out) {
       for (int k = 0; k < cols_; ++k) pooled_[k] += p[k] * share;
     }
     trackers_[0].update(pooled_.data());
-    gainsFrom(trackers_[0]);
+    gainsFrom(trackers_[0], 0);
   }
   for (int r = 0; r < rows_; ++r) {
     const size_t offset = static_cast<size_t>(r) * cols_;
     if (!settings_.sharedGain) {
       trackers_[r].update(power_.data() + offset);
-      gainsFrom(trackers_[r]);
+      gainsFrom(trackers_[r], r);
     }
     applyRow(r, in + offset, out + offset, tracker(r));
   }
@@ -100,6 +107,31 @@ constexpr float kMaxAbsence = 0.95f;
 inline float likelihoodOfSpeech(float zeta) {
   const float span = 1.0f / fastLog(kSpeechSnr / kNoSpeechSnr);
   return atLeast(atMost(fastLog(zeta * (1.0f / kNoSpeechSnr)) * span, 1.0f), 0.0f);
+}
+
+// The MAP spectral amplitude estimator of Lotter and Vary (2005) for speech
+// amplitudes of a super-Gaussian prior (shape mu, nu fitted to speech):
+// G = u + sqrt(u^2 + nu / (2 gamma)), u = 1/2 - mu / (4 sqrt(gamma xi)).
+// Against the log-spectral amplitude gain it passes more of a bin that
+// stands well above the noise and removes more of one that does not.
+constexpr float kPriorShapeMu = 1.74f;
+constexpr float kPriorShapeNu = 0.126f;
+// Keeps 1 / gamma and 1 / sqrt(gamma xi) finite (a silent frame has gamma 0).
+constexpr float kSmallestSnr = 1.0e-6f;
+// Smallest gain under speech presence (-120 dB): its logarithm stays finite.
+constexpr float kSmallestSpeechGain = 1.0e-6f;
+
+void superGaussianGainOverBins(int bins, const float *__restrict prior,
+                               const float *__restrict posterior, float *__restrict gain) {
+  for (int k = 0; k < bins; ++k) {
+    const float gamma = atLeast(posterior[k], kSmallestSnr);
+    const float u = 0.5f - kPriorShapeMu / (4.0f * std::sqrt(atLeast(gamma * prior[k], kSmallestSnr)));
+    const float c = kPriorShapeNu / (2.0f * gamma);
+    const float root = std::sqrt(u * u + c);
+    // For u < 0 the same value as c / (root - u), without the cancellation.
+    const float g = selectBits(u >= 0.0f, u + root, c / (root - u));
+    gain[k] = atLeast(atMost(g, 1.0f), kSmallestSpeechGain);
+  }
 }
 
 // G = G_H1^p G_min^(1 - p) over a row, in the log domain.
@@ -150,12 +182,16 @@ void AdaptiveSpeechEnhancer::absenceFromPriors(const BinStatistics &s) {
 
 // G = G_H1^p G_min^(1 - p), in the log domain, with the speech-presence
 // probability p of the gain's own prior of speech absence (the tracker's
-// serves the noise update).
-void AdaptiveSpeechEnhancer::gainsFrom(const NoiseTracker &tracker) {
+// serves the noise update), then smoothed in the cepstral domain. The
+// tracker's own gain under speech presence (log-spectral amplitude) serves
+// its decision-directed a-priori SNR.
+void AdaptiveSpeechEnhancer::gainsFrom(const NoiseTracker &tracker, int row) {
   const BinStatistics s = tracker.statistics();
   absenceFromPriors(s);
-  gainOverBins(cols_, logFloor_, absence_.data(), s.priorSnr, s.posteriorSnr, s.speechGain,
+  superGaussianGainOverBins(cols_, s.priorSnr, s.posteriorSnr, speechGain_.data());
+  gainOverBins(cols_, logFloor_, absence_.data(), s.priorSnr, s.posteriorSnr, speechGain_.data(),
                gain_.data());
+  if (!smoothers_.empty()) smoothers_[row]->smooth(settings_.gainFloor, gain_.data());
 }
 
 void AdaptiveSpeechEnhancer::applyRow(int row, const Complex *in, Complex *out,
