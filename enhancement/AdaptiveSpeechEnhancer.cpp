@@ -134,16 +134,20 @@ void superGaussianGainOverBins(int bins, const float *__restrict prior,
   }
 }
 
-// G = G_H1^p G_min^(1 - p) over a row, in the log domain.
-void gainOverBins(int bins, float logFloor, const float *__restrict absence,
-                  const float *__restrict prior, const float *__restrict posterior,
-                  const float *__restrict speechGain, float *__restrict gain) {
+// ln G = p ln G_H1 + (1 - p) ln G_min over a row.
+void logGainOverBins(int bins, float logFloor, const float *__restrict absence,
+                     const float *__restrict prior, const float *__restrict posterior,
+                     const float *__restrict speechGain, float *__restrict logGain) {
   for (int k = 0; k < bins; ++k) {
     const float q = absence[k], xi = prior[k];
     const float v = posterior[k] * xi / (1.0f + xi);
     const float p = (1.0f - q) / ((1.0f - q) + q * (1.0f + xi) * fastExp(-v));
-    gain[k] = fastExp(p * fastLog(speechGain[k]) + (1.0f - p) * logFloor);
+    logGain[k] = p * fastLog(speechGain[k]) + (1.0f - p) * logFloor;
   }
+}
+
+void expOverBins(int bins, float *__restrict x) {
+  for (int k = 0; k < bins; ++k) x[k] = fastExp(x[k]);
 }
 
 // The speech likelihood of two smoothed SNRs, with the frame's, as a prior
@@ -189,9 +193,12 @@ void AdaptiveSpeechEnhancer::gainsFrom(const NoiseTracker &tracker, int row) {
   const BinStatistics s = tracker.statistics();
   absenceFromPriors(s);
   superGaussianGainOverBins(cols_, s.priorSnr, s.posteriorSnr, speechGain_.data());
-  gainOverBins(cols_, logFloor_, absence_.data(), s.priorSnr, s.posteriorSnr, speechGain_.data(),
-               gain_.data());
-  if (!smoothers_.empty()) smoothers_[row]->smooth(settings_.gainFloor, gain_.data());
+  logGainOverBins(cols_, logFloor_, absence_.data(), s.priorSnr, s.posteriorSnr,
+                  speechGain_.data(), gain_.data());
+  if (smoothers_.empty())
+    expOverBins(cols_, gain_.data());
+  else
+    smoothers_[row]->smooth(logFloor_, gain_.data());
 }
 
 void AdaptiveSpeechEnhancer::applyRow(int row, const Complex *in, Complex *out,

@@ -16,20 +16,15 @@ std::mutex &plannerLock() {
   return lock;
 }
 
-// ln g per bin, g kept within [floor, 1] (a NaN taken as floor).
-void logGainOverBins(int n, float floor, const float *__restrict gain, float *__restrict out) {
-  for (int k = 0; k < n; ++k) out[k] = fastLog(atMost(atLeast(gain[k], floor), 1.0f));
+// ln G per bin kept within [ln floor, 0] (a NaN taken as ln floor).
+void limitOverBins(int n, float logFloor, const float *__restrict logGain, float *__restrict out) {
+  for (int k = 0; k < n; ++k) out[k] = atMost(atLeast(logGain[k], logFloor), 0.0f);
 }
 
-void averageOverQuefrencies(int n, float weight, const float *__restrict cepstrum,
-                            float *__restrict smoothed) {
-  for (int q = 0; q < n; ++q) smoothed[q] = weight * smoothed[q] + (1.0f - weight) * cepstrum[q];
-}
-
-void gainOverBins(int n, float scale, float offset, float floor, const float *__restrict logGain,
+void gainOverBins(int n, float scale, float offset, float logFloor, const float *__restrict logGain,
                   float *__restrict gain) {
   for (int k = 0; k < n; ++k)
-    gain[k] = atLeast(atMost(fastExp(scale * logGain[k] + offset), 1.0f), floor);
+    gain[k] = fastExp(atLeast(atMost(scale * logGain[k] + offset, 0.0f), logFloor));
 }
 
 }  // namespace
@@ -38,11 +33,14 @@ CepstralGainSmoothing::~CepstralGainSmoothing() { release(); }
 
 void CepstralGainSmoothing::release() {
   std::lock_guard<std::mutex> guard(plannerLock());
-  if (plan_) fftwf_destroy_plan(plan_);
-  fftwf_free(buffer_);
-  fftwf_free(smoothed_);
-  plan_ = nullptr;
-  buffer_ = smoothed_ = nullptr;
+  for (fftwf_plan *p : {&forward_, &backward_}) {
+    if (*p) fftwf_destroy_plan(*p);
+    *p = nullptr;
+  }
+  fftwf_free(period_);
+  fftwf_free(spectrum_);
+  period_ = nullptr;
+  spectrum_ = nullptr;
 }
 
 void CepstralGainSmoothing::start(int cols, double samplingRate, double frameShift) {
@@ -51,27 +49,43 @@ void CepstralGainSmoothing::start(int cols, double samplingRate, double frameShi
   fineStart_ = std::clamp(static_cast<int>(std::lround(settings_.fineStart * samplingRate)), 0, cols);
   fineWeight_ = static_cast<float>(std::pow(static_cast<double>(settings_.fineWeight),
                                             frameShift / CepstralSmoothingSettings::kReferenceFrameShift));
+  smoothed_.assign(cols - fineStart_, 0.0f);
   first_ = true;
   if (cols < 2) return;  // nothing to smooth across
+  const int length = 2 * (cols - 1);
   std::lock_guard<std::mutex> guard(plannerLock());
-  buffer_ = fftwf_alloc_real(cols);
-  smoothed_ = fftwf_alloc_real(cols);
-  plan_ = fftwf_plan_r2r_1d(cols, buffer_, buffer_, FFTW_REDFT00, FFTW_ESTIMATE);
+  period_ = fftwf_alloc_real(length);
+  spectrum_ = fftwf_alloc_complex(cols);
+  forward_ = fftwf_plan_dft_r2c_1d(length, period_, spectrum_, FFTW_ESTIMATE);
+  backward_ = fftwf_plan_dft_c2r_1d(length, spectrum_, period_, FFTW_ESTIMATE);
 }
 
-void CepstralGainSmoothing::smooth(float floor, float *gain) {
-  if (!plan_) return;
-  logGainOverBins(cols_, floor, gain, buffer_);
-  fftwf_execute(plan_);
-  float *fine = buffer_ + fineStart_;
-  const int fineCount = cols_ - fineStart_;
-  if (first_) std::copy(fine, fine + fineCount, smoothed_);
+// The cepstrum's fine part (times N) joins its average over time, which
+// takes its place; the spectrum of an even sequence has no imaginary part.
+void CepstralGainSmoothing::averageFinePart() {
+  float *__restrict average = smoothed_.data();
+  const float weight = first_ ? 0.0f : fineWeight_;
+  for (int q = fineStart_; q < cols_; ++q) {
+    float &c = spectrum_[q][0];
+    average[q - fineStart_] = weight * average[q - fineStart_] + (1.0f - weight) * c;
+    c = average[q - fineStart_];
+  }
+  for (int q = 0; q < cols_; ++q) spectrum_[q][1] = 0.0f;
   first_ = false;
-  averageOverQuefrencies(fineCount, fineWeight_, fine, smoothed_);
-  std::copy(smoothed_, smoothed_ + fineCount, fine);
-  fftwf_execute(plan_);
-  gainOverBins(cols_, 1.0f / static_cast<float>(2 * (cols_ - 1)), settings_.logBias, floor, buffer_,
-               gain);
+}
+
+void CepstralGainSmoothing::smooth(float logFloor, float *gain) {
+  if (!forward_) {  // a single bin: nothing to smooth across
+    for (int k = 0; k < cols_; ++k) gain[k] = fastExp(atLeast(atMost(gain[k], 0.0f), logFloor));
+    return;
+  }
+  const int length = 2 * (cols_ - 1);
+  limitOverBins(cols_, logFloor, gain, period_);
+  std::reverse_copy(period_ + 1, period_ + cols_ - 1, period_ + cols_);
+  fftwf_execute(forward_);
+  averageFinePart();
+  fftwf_execute(backward_);
+  gainOverBins(cols_, 1.0f / static_cast<float>(length), settings_.logBias, logFloor, period_, gain);
 }
 
 }  // namespace enhancement

@@ -14,6 +14,8 @@
 
 #include <fftw3.h>
 
+#include <vector>
+
 namespace enhancement {
 
 struct CepstralSmoothingSettings {
@@ -39,21 +41,28 @@ class CepstralGainSmoothing {
   // all state forgotten.
   void start(int cols, double samplingRate, double frameShift);
 
-  // Smooths `gain` (cols values) in place; a value below `floor` (or not a
-  // number) counts as `floor`, and the result is kept within [floor, 1].
-  void smooth(float floor, float *gain);
+  // Takes `gain` (cols values) from ln G to the smoothed G, in place. A
+  // value below `logFloor` (or not a number) counts as `logFloor`, one above
+  // 0 as 0; the result is kept within [e^logFloor, 1].
+  void smooth(float logFloor, float *gain);
 
  private:
   void release();
+  void averageFinePart();
 
   CepstralSmoothingSettings settings_;
   int cols_ = 0;
   int fineStart_ = 0;        // first quefrency averaged over time
   float fineWeight_ = 0.0f;  // its weight for this stream's frame shift
   bool first_ = true;        // the stream's first frame sets the average
-  float *buffer_ = nullptr;    // cols values the transform works on in place
-  float *smoothed_ = nullptr;  // per quefrency: the average over time
-  fftwf_plan plan_ = nullptr;  // the type-I cosine transform, its own inverse up to 2 (cols - 1)
+  std::vector<float> smoothed_;       // per quefrency from fineStart_: the average over time
+  // The log gain mirrored to a full period of N = 2 (cols - 1) samples (an
+  // even sequence, whose transform is real: the cepstrum times N), and the
+  // transforms between it and its half spectrum.
+  float *period_ = nullptr;
+  fftwf_complex *spectrum_ = nullptr;
+  fftwf_plan forward_ = nullptr;
+  fftwf_plan backward_ = nullptr;
 };
 
 }  // namespace enhancement
