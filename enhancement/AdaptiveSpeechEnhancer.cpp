@@ -109,17 +109,15 @@ inline float likelihoodOfSpeech(float zeta) {
   return atLeast(atMost(fastLog(zeta * (1.0f / kNoSpeechSnr)) * span, 1.0f), 0.0f);
 }
 
-// The MAP spectral amplitude estimator of Lotter and Vary (2005) for speech
-// amplitudes of a super-Gaussian prior (shape mu, nu fitted to speech):
-// G = u + sqrt(u^2 + nu / (2 gamma)), u = 1/2 - mu / (4 sqrt(gamma xi)).
-// Against the log-spectral amplitude gain it passes more of a bin that
-// stands well above the noise and removes more of one that does not.
+// The shape of the super-Gaussian speech prior (Lotter and Vary's fit).
 constexpr float kPriorShapeMu = 1.74f;
 constexpr float kPriorShapeNu = 0.126f;
 // Keeps 1 / gamma and 1 / sqrt(gamma xi) finite (a silent frame has gamma 0).
 constexpr float kSmallestSnr = 1.0e-6f;
 // Smallest gain under speech presence (-120 dB): its logarithm stays finite.
 constexpr float kSmallestSpeechGain = 1.0e-6f;
+
+}  // namespace
 
 void superGaussianGainOverBins(int bins, const float *__restrict prior,
                                const float *__restrict posterior, float *__restrict gain) {
@@ -128,11 +126,13 @@ void superGaussianGainOverBins(int bins, const float *__restrict prior,
     const float u = 0.5f - kPriorShapeMu / (4.0f * std::sqrt(atLeast(gamma * prior[k], kSmallestSnr)));
     const float c = kPriorShapeNu / (2.0f * gamma);
     const float root = std::sqrt(u * u + c);
-    // For u < 0 the same value as c / (root - u), without the cancellation.
+    // u + root, written as c / (root - u) where u < 0 to avoid the cancellation.
     const float g = selectBits(u >= 0.0f, u + root, c / (root - u));
     gain[k] = atLeast(atMost(g, 1.0f), kSmallestSpeechGain);
   }
 }
+
+namespace {
 
 // ln G = p ln G_H1 + (1 - p) ln G_min over a row.
 void logGainOverBins(int bins, float logFloor, const float *__restrict absence,

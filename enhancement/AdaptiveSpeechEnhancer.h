@@ -39,6 +39,15 @@ struct AdaptiveEnhancerSettings {
   double frameShift = 0.01;       // s
 };
 
+// The MAP spectral amplitude estimator of Lotter and Vary (2005) for speech
+// amplitudes of a super-Gaussian prior, the gain where speech is present:
+// G = u + sqrt(u^2 + nu / (2 gamma)), u = 1/2 - mu / (4 sqrt(gamma xi)),
+// per bin of a-priori SNR xi (`prior`) and a-posteriori SNR gamma
+// (`posterior`), kept within [1e-6, 1]. Against the log-spectral amplitude
+// gain it passes more of a bin that stands well above the noise and removes
+// more of one that does not.
+void superGaussianGainOverBins(int bins, const float *prior, const float *posterior, float *gain);
+
 class AdaptiveSpeechEnhancer {
  public:
   explicit AdaptiveSpeechEnhancer(const AdaptiveEnhancerSettings &settings);
