@@ -33,10 +33,10 @@ struct AdaptiveEnhancerSettings {
   float gainFloor = 0.019953f;   // gain where speech is absent (-34 dB)
   bool sharedGain = true;        // one noise track and gain for all channels
   bool regenerateHarmonics = false;
-  bool cepstralSmoothing = true;
+  bool cepstralSmoothing = true;  // of the gain (off only to measure what it brings)
   CepstralSmoothingSettings cepstral;
-  double samplingRate = 16000.0;  // Hz
-  double frameShift = 0.01;       // s
+  double samplingRate = 16000.0;  // Hz: sets the smoothing's quefrencies
+  double frameShift = 0.01;       // s: sets its weights
 };
 
 // The MAP spectral amplitude estimator of Lotter and Vary (2005) for speech
