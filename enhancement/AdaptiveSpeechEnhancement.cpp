@@ -22,7 +22,7 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("GAIN_FLOOR", "dB", "gain of a bin where speech is absent")
               .atLeast(-60.0)
               .atMost(0.0)
-              .byDefault(-30.0f));
+              .byDefault(-34.0f));
   const KOLV::ParameterInfo &sharedGain =
       add(KOLV::stringParameter("SHARED_GAIN", "",
                                 "USE: one noise track and one gain for all channels (keeps the "
@@ -56,7 +56,9 @@ enhancement::AdaptiveEnhancerSettings settingsFrom(const KOLV::ParameterSet &par
   const int samplingRate = p.samplingRate.readInt(parameters);
   p.validate(parameters, who);
   s.gainFloor = std::pow(10.0f, floorDb / 20.0f);
-  s.tracker = s.tracker.forFrameShift(static_cast<double>(advance) / samplingRate);
+  s.samplingRate = samplingRate;
+  s.frameShift = static_cast<double>(advance) / samplingRate;
+  s.tracker = s.tracker.forFrameShift(s.frameShift);
   return s;
 }
 

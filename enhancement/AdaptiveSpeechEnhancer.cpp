@@ -26,8 +26,15 @@ void AdaptiveSpeechEnhancer::start(int rows, int bins) {
   cols_ = bins + 1;
   trackers_.assign(settings_.sharedGain ? 1 : rows, NoiseTracker(settings_.tracker));
   for (NoiseTracker &t : trackers_) t.start(cols_);
+  smoothers_.clear();
+  if (settings_.cepstralSmoothing)
+    for (size_t i = 0; i < trackers_.size(); ++i) {
+      smoothers_.push_back(std::make_unique<CepstralGainSmoothing>(settings_.cepstral));
+      smoothers_.back()->start(cols_, settings_.samplingRate, settings_.frameShift);
+    }
   power_.assign(static_cast<size_t>(rows) * cols_, 0.0f);
   pooled_.assign(cols_, 0.0f);
+  speechGain_.assign(cols_, 0.0f);
   gain_.assign(cols_, 0.0f);
   smoothedPrior_.assign(cols_, 0.0f);
   localPrior_.assign(cols_, 0.0f);
@@ -55,13 +62,13 @@ void AdaptiveSpeechEnhancer::process(const Complex *in, Complex *out) {
       for (int k = 0; k < cols_; ++k) pooled_[k] += p[k] * share;
     }
     trackers_[0].update(pooled_.data());
-    gainsFrom(trackers_[0]);
+    gainsFrom(trackers_[0], 0);
   }
   for (int r = 0; r < rows_; ++r) {
     const size_t offset = static_cast<size_t>(r) * cols_;
     if (!settings_.sharedGain) {
       trackers_[r].update(power_.data() + offset);
-      gainsFrom(trackers_[r]);
+      gainsFrom(trackers_[r], r);
     }
     applyRow(r, in + offset, out + offset, tracker(r));
   }
@@ -102,16 +109,45 @@ inline float likelihoodOfSpeech(float zeta) {
   return atLeast(atMost(fastLog(zeta * (1.0f / kNoSpeechSnr)) * span, 1.0f), 0.0f);
 }
 
-// G = G_H1^p G_min^(1 - p) over a row, in the log domain.
-void gainOverBins(int bins, float logFloor, const float *__restrict absence,
-                  const float *__restrict prior, const float *__restrict posterior,
-                  const float *__restrict speechGain, float *__restrict gain) {
+// The shape of the super-Gaussian speech prior (Lotter and Vary's fit).
+constexpr float kPriorShapeMu = 1.74f;
+constexpr float kPriorShapeNu = 0.126f;
+// Keeps 1 / gamma and 1 / sqrt(gamma xi) finite (a silent frame has gamma 0).
+constexpr float kSmallestSnr = 1.0e-6f;
+// Smallest gain under speech presence (-120 dB): its logarithm stays finite.
+constexpr float kSmallestSpeechGain = 1.0e-6f;
+
+}  // namespace
+
+void superGaussianGainOverBins(int bins, const float *__restrict prior,
+                               const float *__restrict posterior, float *__restrict gain) {
+  for (int k = 0; k < bins; ++k) {
+    const float gamma = atLeast(posterior[k], kSmallestSnr);
+    const float u = 0.5f - kPriorShapeMu / (4.0f * std::sqrt(atLeast(gamma * prior[k], kSmallestSnr)));
+    const float c = kPriorShapeNu / (2.0f * gamma);
+    const float root = std::sqrt(u * u + c);
+    // u + root, written as c / (root - u) where u < 0 to avoid the cancellation.
+    const float g = selectBits(u >= 0.0f, u + root, c / (root - u));
+    gain[k] = atLeast(atMost(g, 1.0f), kSmallestSpeechGain);
+  }
+}
+
+namespace {
+
+// ln G = p ln G_H1 + (1 - p) ln G_min over a row.
+void logGainOverBins(int bins, float logFloor, const float *__restrict absence,
+                     const float *__restrict prior, const float *__restrict posterior,
+                     const float *__restrict speechGain, float *__restrict logGain) {
   for (int k = 0; k < bins; ++k) {
     const float q = absence[k], xi = prior[k];
     const float v = posterior[k] * xi / (1.0f + xi);
     const float p = (1.0f - q) / ((1.0f - q) + q * (1.0f + xi) * fastExp(-v));
-    gain[k] = fastExp(p * fastLog(speechGain[k]) + (1.0f - p) * logFloor);
+    logGain[k] = p * fastLog(speechGain[k]) + (1.0f - p) * logFloor;
   }
+}
+
+void expOverBins(int bins, float *__restrict x) {
+  for (int k = 0; k < bins; ++k) x[k] = fastExp(x[k]);
 }
 
 // The speech likelihood of two smoothed SNRs, with the frame's, as a prior
@@ -150,12 +186,19 @@ void AdaptiveSpeechEnhancer::absenceFromPriors(const BinStatistics &s) {
 
 // G = G_H1^p G_min^(1 - p), in the log domain, with the speech-presence
 // probability p of the gain's own prior of speech absence (the tracker's
-// serves the noise update).
-void AdaptiveSpeechEnhancer::gainsFrom(const NoiseTracker &tracker) {
+// serves the noise update), then smoothed in the cepstral domain. The
+// tracker's own gain under speech presence (log-spectral amplitude) serves
+// its decision-directed a-priori SNR.
+void AdaptiveSpeechEnhancer::gainsFrom(const NoiseTracker &tracker, int row) {
   const BinStatistics s = tracker.statistics();
   absenceFromPriors(s);
-  gainOverBins(cols_, logFloor_, absence_.data(), s.priorSnr, s.posteriorSnr, s.speechGain,
-               gain_.data());
+  superGaussianGainOverBins(cols_, s.priorSnr, s.posteriorSnr, speechGain_.data());
+  logGainOverBins(cols_, logFloor_, absence_.data(), s.priorSnr, s.posteriorSnr,
+                  speechGain_.data(), gain_.data());
+  if (smoothers_.empty())
+    expOverBins(cols_, gain_.data());
+  else
+    smoothers_[row]->smooth(logFloor_, gain_.data());
 }
 
 void AdaptiveSpeechEnhancer::applyRow(int row, const Complex *in, Complex *out,

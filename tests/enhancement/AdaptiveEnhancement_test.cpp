@@ -10,6 +10,7 @@
 #include <random>
 
 #include "AdaptiveSpeechEnhancement.h"
+#include "AdaptiveSpeechEnhancer.h"
 #include "AdaptiveVoiceActivityDetection.h"
 #include "EnhancementSignals.h"
 #include "NoiseTracker.h"
@@ -445,6 +446,48 @@ TEST(FirstToolboxNodes, WarnOnceWhenTheLearningStretchIsNotNoiseAlone) {
       EXPECT_NE(text.find(name), std::string::npos) << text;
       EXPECT_NE(text.find(expected), std::string::npos) << text;
       EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    }
+  }
+}
+
+// The gain under speech presence against the closed form in long double,
+// from strong bins to weak ones (where the plain form cancels in float), and
+// its limits (a silent frame).
+TEST(SuperGaussianGain, FollowsTheClosedFormFromWeakToStrongBins) {
+  struct Case {
+    float prior, posterior;
+  };
+  const Case cases[] = {{10.0f, 11.0f},   {1.0f, 2.0f},      {0.1f, 1.0f}, {0.01f, 100.0f},
+                        {0.0032f, 0.5f}, {0.0032f, 0.01f}, {3.0f, 0.2f}, {1.0e4f, 1.0e9f}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE("xi " + std::to_string(c.prior) + ", gamma " + std::to_string(c.posterior));
+    const long double u =
+        0.5L - 1.74L / (4.0L * std::sqrt(static_cast<long double>(c.prior) * c.posterior));
+    const long double expected = std::min(1.0L, u + std::sqrt(u * u + 0.126L / (2.0L * c.posterior)));
+    float gain = 0.0f;
+    enhancement::superGaussianGainOverBins(1, &c.prior, &c.posterior, &gain);
+    EXPECT_NEAR(gain, static_cast<double>(expected), 1e-5 * static_cast<double>(expected));
+  }
+  const float priors[] = {0.0f, 1.0f};
+  const float silent[] = {0.0f, 0.0f};
+  float gains[2];
+  enhancement::superGaussianGainOverBins(2, priors, silent, gains);
+  for (float g : gains) {
+    EXPECT_TRUE(std::isfinite(g));
+    EXPECT_GT(g, 0.0f);
+    EXPECT_LE(g, 1.0f);
+  }
+}
+
+TEST(SuperGaussianGain, GrowsWithThePriorSnr) {
+  for (float posterior : {0.5f, 2.0f, 20.0f}) {
+    float previous = 0.0f;
+    for (float xiDb = -25.0f; xiDb <= 30.0f; xiDb += 1.0f) {
+      const float prior = std::pow(10.0f, xiDb / 10.0f);
+      float gain = 0.0f;
+      enhancement::superGaussianGainOverBins(1, &prior, &posterior, &gain);
+      ASSERT_GE(gain, previous) << "gamma " << posterior << ", xi " << xiDb << " dB";
+      previous = gain;
     }
   }
 }

@@ -9,7 +9,9 @@
 // name=value sets a setting of the adaptive kernels, for measuring
 // candidates: floor (dB), shared (0/1), regenerate (0/1), alpha
 // (decision-directed weight), speechsnr (dB), noisealpha, steady (steady
-// estimate's weight), drift (dB), hangover (frames), threshold, vadalpha;
+// estimate's weight), drift (dB), cepstral (0/1: the gain's cepstral
+// smoothing), fineweight, finestart (ms), logbias (its settings), hangover
+// (frames), threshold, vadalpha;
 // files (recordings joined, 1 to 5), vadonly (1: detectors only), adaptive
 // (1: only the adaptive enhancer without regeneration). Means are printed
 // over all mixtures and per noise.
@@ -67,6 +69,10 @@ enhancement::AdaptiveEnhancerSettings enhancerSettings(bool regenerate) {
   s.sharedGain = option("shared", s.sharedGain) != 0;
   s.tracker.priorSnrSmoothing = static_cast<float>(option("alpha", s.tracker.priorSnrSmoothing));
   s.regenerateHarmonics = option("regenerate", regenerate) != 0;
+  s.cepstralSmoothing = option("cepstral", s.cepstralSmoothing) != 0;
+  s.cepstral.fineWeight = static_cast<float>(option("fineweight", s.cepstral.fineWeight));
+  s.cepstral.fineStart = option("finestart", s.cepstral.fineStart * 1000) / 1000;
+  s.cepstral.logBias = static_cast<float>(option("logbias", s.cepstral.logBias));
   return s;
 }
 
