@@ -108,7 +108,7 @@ float TalkerTracks::supportOf(const Estimate &e) const {
 
 // A second estimate near a track already followed is a ghost of the same
 // talker (a reflection, a broad peak), not a new one.
-bool TalkerTracks::nearLiveTrack(float azimuth) const {
+bool TalkerTracks::nearFollowedTrack(float azimuth) const {
   for (const Track &t : tracks_)
     if (std::fabs(t.azimuth - azimuth) <= settings_.gate) return true;
   return false;
@@ -237,7 +237,7 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
   for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
   associate(estimates);
   for (size_t i = 0; i < estimates.size(); ++i)
-    if (!taken_[i] && !nearLiveTrack(estimates[i].azimuth)) startTrack(estimates[i], supportOf(estimates[i]));
+    if (!taken_[i] && !nearFollowedTrack(estimates[i].azimuth)) startTrack(estimates[i], supportOf(estimates[i]));
   findShadows();
   mergeDuplicates();
   retire();

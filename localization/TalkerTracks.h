@@ -88,7 +88,7 @@ class TalkerTracks {
   void correct(Track &t, const Estimate &e, float support) const;
   void mergeDuplicates();
   void associate(const std::vector<Estimate> &estimates);
-  bool nearLiveTrack(float azimuth) const;
+  bool nearFollowedTrack(float azimuth) const;
   float supportOf(const Estimate &e) const;
   void startTrack(const Estimate &e, float support);
   void confirm(Track &t);

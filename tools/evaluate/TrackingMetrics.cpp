@@ -129,7 +129,7 @@ struct TalkerWindow {
 // A track id's frames in one window.
 struct TrackWindow {
   int frames = 0;
-  int unexplained = 0;  // frames farther than the tolerance from every talker active in the window
+  int unexplained = 0;  // frames farther than the tolerance from every talker who speaks in the window
 };
 
 }  // namespace
