@@ -100,13 +100,23 @@ double WindowedIva::energyBetween(long long first, long long end) const {
 // moved by a few quiet frames a single pass: every part of the signal is
 // seen about coldPasses times in all, and a talker who starts speaking gets
 // many passes at once.
-int WindowedIva::passesFor(long long first, long long end) const {
+int WindowedIva::passesFor(long long first, long long end, long long focus) const {
   const double energy = energyBetween(first, end);
   if (!(energy > 0.0)) return 0;
   const double entered = energyBetween(std::max(first, lastEnd_), end);
   double left = 0.0;
   if (lastFirst_ < first) left = lastFirst_ >= base_ ? energyBetween(lastFirst_, std::min(first, lastEnd_)) : energy;
-  const double changed = entered + left;
+  double changed = entered + left;
+  // A focus that moved by d reweighs the frames ahead of it against those
+  // behind by exp(2 d / memory): with the whole recording in reach no frame
+  // enters or leaves, and this alone changes the estimate. Live, every frame
+  // is behind the focus and their weights keep their ratios.
+  if (settings_.memory > 0.0) {
+    const long long split = std::clamp(focus + 1, first, end);
+    const double ahead = energyBetween(split, end), behind = energy - ahead;
+    const double moved = std::fabs(static_cast<double>(focus - lastFocus_)) / settings_.memory;
+    changed = std::max(changed, 2.0 * std::min(ahead, behind) * std::min(1.0, moved));
+  }
   if (!(changed > 0.0)) return 0;
   const double share = std::min(1.0, changed / energy);
   const int passes = static_cast<int>(std::ceil(settings_.coldPasses * share));
@@ -129,9 +139,10 @@ void WindowedIva::estimate(long long first, long long end, long long focus) {
   if (first < base_ || end > appended_ || end - first > settings_.capacity || first > end)
     throw std::out_of_range("WindowedIva: window [" + std::to_string(first) + ", " + std::to_string(end) +
                             ") is not within the kept frames");
-  lastPasses_ = passesFor(first, end);
+  lastPasses_ = passesFor(first, end, focus);
   lastFirst_ = first;
   lastEnd_ = end;
+  lastFocus_ = focus;
   const int frames = static_cast<int>(end - first);
   if (lastPasses_ > 0) focusWeights(first, frames, focus);
   for (int pass = 0; pass < lastPasses_; ++pass) {

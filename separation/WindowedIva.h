@@ -50,8 +50,9 @@ class WindowedIva {
 
   // Re-estimates the demixing matrices from frames [first, end) (frame
   // numbers; end - first <= capacity, end <= framesAppended()). Passes scale
-  // with the share of the window's energy that entered or left it since the
-  // last estimate; none when nothing changed.
+  // with the share of the window's energy that entered or left it, or whose
+  // weight moved with the focus, since the last estimate; none when nothing
+  // changed.
   // Frames weigh exp(-|t - focus| / memory) (all alike with memory 0): the
   // focus is the frame the estimate is for.
   void estimate(long long first, long long end, long long focus);
@@ -73,7 +74,7 @@ class WindowedIva {
   long long slotOf(long long frame) const { return frame - base_; }
   void shiftHistory();
   double energyBetween(long long first, long long end) const;
-  int passesFor(long long first, long long end) const;
+  int passesFor(long long first, long long end, long long focus) const;
   bool sourceNorms(long long first, int frames);
   void weigh(std::vector<float> &norms, int frames) const;
   void focusWeights(long long first, int frames, long long focus);
@@ -88,6 +89,7 @@ class WindowedIva {
   long long base_ = 0;      // frame number in slot 0
   long long appended_ = 0;
   long long lastFirst_ = 0, lastEnd_ = 0;  // the window of the last estimate
+  long long lastFocus_ = 0;
   int lastPasses_ = 0;
   std::vector<float> norm0_, norm1_;  // per window frame: r, then its weight
   std::vector<float> focus_;          // per window frame: its weight from its distance to the focus

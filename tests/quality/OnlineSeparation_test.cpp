@@ -32,9 +32,8 @@ struct Case {
 
 // The long frames a room asks for (docs/separation.md).
 const std::vector<std::string> kRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512"};
-const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0",
-                                                 "online.MEMORY=0.0"};
-const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0", "online.MEMORY=0.0"};
+const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0"};
+const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0"};
 
 quality::SceneLayout standing() {
   return {"online_m35_p45_20dB", kSnrDb, 6.5, {{kReader, -35, kLeadIn}, {quality::promptsVoice(), 45, kLeadIn}}};
@@ -58,6 +57,7 @@ std::vector<Case> cases() {
   return {{"anechoic_live", standing, {}, 26.0, 7.0, 13.5},
           {"anechoic_whole_file", standing, kWholeFile, 32.0, 9.5, 14.5},
           {"walking_live", walking, {}, 17.0, 1.5, 4.5},
+          {"walking_whole_file", walking, kWholeFile, 28.0, 8.0, 13.0},
           {"room_rt03_live", room, kRoomFrames, 6.5, 1.0, 0.0},
           {"room_rt03_whole_file", room, kRoomWholeFile, 13.0, 5.5, 2.0}};
 }

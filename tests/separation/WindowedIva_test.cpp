@@ -306,6 +306,35 @@ TEST(WindowedIva, FollowsATalkerWhoMovesFortyDegreesInEightSeconds) {
   expectTalkersKept(s, out, 100, 100, 0, minSirDb, [](int, int) { return true; });
 }
 
+// With the whole stream in reach no frame enters or leaves the window from
+// one estimate to the next; only the focus moves, and with a memory the
+// weights move with it, so the estimate must follow (a walking talker with
+// the whole recording at once). Without a memory nothing changed.
+TEST(WindowedIva, ReestimatesWhenOnlyTheFocusMoves) {
+  constexpr int kFrames = 300;
+  const TalkerStream s = twoTalkers(
+      kFrames, [](int, int) { return 1.0f; }, [](int talker, int) { return talker == 0 ? -40.0 : 30.0; }, 12);
+  for (double memory : {0.0, kMemoryFrames}) {
+    SCOPED_TRACE("memory " + std::to_string(memory));
+    WindowedIvaSettings settings;
+    settings.bins = kBins;
+    settings.capacity = kFrames;
+    settings.memory = memory;
+    WindowedIva iva(settings);
+    for (int t = 0; t < kFrames; ++t) iva.append(s.mic0[t].data(), s.mic1[t].data());
+    iva.estimate(0, kFrames, 100);
+    EXPECT_EQ(iva.lastPasses(), settings.coldPasses);
+    iva.estimate(0, kFrames, 100);
+    EXPECT_EQ(iva.lastPasses(), 0);
+    iva.estimate(0, kFrames, 150);
+    if (memory > 0.0) {
+      EXPECT_GE(iva.lastPasses(), settings.coldPasses / 4);
+    } else {
+      EXPECT_EQ(iva.lastPasses(), 0);
+    }
+  }
+}
+
 // Each output is its talker as heard at the chosen microphone: the same
 // one for both talkers, or each talker's own (row i at microphone i).
 TEST(WindowedIva, ProjectsEachTalkerOntoTheChosenMicrophone) {
