@@ -67,10 +67,10 @@ struct Parameters : KOLV::ParameterTable {
               .byDefault("GAUSS"));
   const ParameterInfo &reference =
       add(stringParameter("REFERENCE_MICROPHONE", "",
-                          "where each talker is heard: OWN (talker i at microphone i, as SourceSeparation), LEFT "
-                          "or RIGHT (both talkers at microphone 0 or 1)")
-              .oneOf({"OWN", "LEFT", "RIGHT"})
-              .byDefault("OWN"));
+                          "where each talker is heard: LEFT or RIGHT (both talkers at microphone 0 or 1), OWN "
+                          "(talker i at microphone i, as SourceSeparation)")
+              .oneOf({"LEFT", "RIGHT", "OWN"})
+              .byDefault("LEFT"));
   const ParameterInfo &advance = add(KOLV::advanceParameter("frame shift").byDefault(160));
   const ParameterInfo &samplingRate = add(KOLV::samplingRateParameter("sampling rate").byDefault(16000));
 };
@@ -89,8 +89,8 @@ const KOLV::NodeDescription &OnlineSourceSeparation::description() {
         "spectrum, one row per microphone (the first two are used), one column per bin (the last one is ignored)",
         2}},
       {{kOutputPort, "Matrix<complex<float>>",
-        "same size as the input; row i < 2 is talker i as heard at microphone i (or at the "
-        "REFERENCE_MICROPHONE), other rows and the last column are zero"}},
+        "same size as the input; row i < 2 is talker i as heard at the REFERENCE_MICROPHONE (the left one), "
+        "other rows and the last column are zero"}},
       declared().entries()};
   return table;
 }

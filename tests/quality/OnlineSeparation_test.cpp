@@ -54,12 +54,12 @@ quality::SceneLayout room() {
 }
 
 std::vector<Case> cases() {
-  return {{"anechoic_live", standing, {}, 26.0, 7.0, 13.5},
-          {"anechoic_whole_file", standing, kWholeFile, 32.0, 9.5, 14.5},
-          {"walking_live", walking, {}, 17.0, 1.5, 4.5},
-          {"walking_whole_file", walking, kWholeFile, 28.0, 8.0, 13.0},
-          {"room_rt03_live", room, kRoomFrames, 6.5, 1.0, 0.0},
-          {"room_rt03_whole_file", room, kRoomWholeFile, 13.0, 5.5, 2.0}};
+  return {{"anechoic_live", standing, {}, 38.0, 8.0, 14.0},
+          {"anechoic_whole_file", standing, kWholeFile, 48.0, 11.5, 17.5},
+          {"walking_live", walking, {}, 30.0, 6.5, 12.0},
+          {"walking_whole_file", walking, kWholeFile, 37.0, 10.5, 16.0},
+          {"room_rt03_live", room, kRoomFrames, 8.5, 0.5, 3.0},
+          {"room_rt03_whole_file", room, kRoomWholeFile, 15.0, 4.5, 7.5}};
 }
 
 void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
