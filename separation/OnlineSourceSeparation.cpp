@@ -5,6 +5,8 @@
 #include <iostream>
 #include <sstream>
 
+using KOLV::separation::OnlineWpe;
+using KOLV::separation::OnlineWpeSettings;
 using KOLV::separation::SourceModel;
 using KOLV::separation::WindowedIva;
 using KOLV::separation::WindowedIvaSettings;
@@ -20,6 +22,9 @@ constexpr float kLongestReach = 15.0f;
 // Values beyond this (in any bin) are taken as damage: their squares would
 // overflow the covariances.
 constexpr float kLargestValue = 1e15f;
+// The most frames the dereverberation's prediction may take: its cost grows
+// with their square in every bin.
+constexpr int kMostPredictionFrames = 16;
 
 using KOLV::floatParameter;
 using KOLV::intParameter;
@@ -71,6 +76,22 @@ struct Parameters : KOLV::ParameterTable {
                           "(talker i at microphone i, as SourceSeparation)")
               .oneOf({"LEFT", "RIGHT", "OWN"})
               .byDefault("LEFT"));
+  const ParameterInfo &dereverberation =
+      add(floatParameter("DEREVERBERATION", "s",
+                         "how far back the prediction of each frame's late reverberation reaches (weighted "
+                         "prediction error, at most 16 frames): 0 off; 0.16 in a room with 128 ms frames")
+              .atLeast(0.0)
+              .byDefault(0.0f));
+  const ParameterInfo &dereverberationDelay =
+      add(floatParameter("DEREVERBERATION_DELAY", "s",
+                         "the prediction starts this far back: the direct sound and the reflections within it "
+                         "are kept (at least one frame)")
+              .atLeast(0.0)
+              .byDefault(0.064f));
+  const ParameterInfo &dereverberationMemory =
+      add(floatParameter("DEREVERBERATION_MEMORY", "s", "time constant of the prediction's statistics")
+              .above(0.0)
+              .byDefault(1.6f));
   const ParameterInfo &advance = add(KOLV::advanceParameter("frame shift").byDefault(160));
   const ParameterInfo &samplingRate = add(KOLV::samplingRateParameter("sampling rate").byDefault(16000));
 };
@@ -108,6 +129,9 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   passes = p.passes.readInt(params);
   sourceModel = p.sourceModel.readString(params);
   reference = p.reference.readString(params);
+  dereverberationSeconds = p.dereverberation.readFloat(params);
+  dereverberationDelaySeconds = p.dereverberationDelay.readFloat(params);
+  dereverberationMemorySeconds = p.dereverberationMemory.readFloat(params);
   advance = p.advance.readInt(params);
   samplingRate = p.samplingRate.readInt(params);
   p.validate(params, "OnlineSourceSeparation '" + getName() + "'");
@@ -116,6 +140,15 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   history_ = std::max(framesOf(std::min(historySeconds, kLongestReach)), lookAhead_);
   window_ = history_ + lookAhead_ + 1;
   interval_ = std::max(1, framesOf(updateSeconds));
+  if (dereverberationSeconds > 0.0f) {
+    predictionFrames_ = std::max(1, framesOf(dereverberationSeconds));
+    if (predictionFrames_ > kMostPredictionFrames) {
+      std::ostringstream text;
+      text << "DEREVERBERATION " << dereverberationSeconds << " s is " << predictionFrames_
+           << " frames at this frame shift; at most " << kMostPredictionFrames;
+      fail(text.str());
+    }
+  }
 
   processInOrder = true;
   setInputLookAhead(inputID, lookAhead_);
@@ -149,6 +182,17 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.memory = static_cast<double>(memorySeconds) * samplingRate / advance;
   settings.reference = reference == "LEFT" ? 0 : reference == "RIGHT" ? 1 : KOLV::separation::kOwnMicrophone;
   iva_ = std::make_unique<WindowedIva>(settings);
+  if (predictionFrames_ > 0) {
+    OnlineWpeSettings wpe;
+    wpe.bins = settings.bins;
+    wpe.taps = predictionFrames_;
+    wpe.delay = std::max(1, framesOf(dereverberationDelaySeconds));
+    wpe.forgetting =
+        std::exp(-static_cast<double>(advance) / (samplingRate * static_cast<double>(dereverberationMemorySeconds)));
+    wpe_ = std::make_unique<OnlineWpe>(wpe);
+    dereverberated_[0].resize(static_cast<size_t>(settings.bins));
+    dereverberated_[1].resize(static_cast<size_t>(settings.bins));
+  }
 }
 
 std::string OnlineSourceSeparation::damageOf(const Spectrum &frame) const {
@@ -184,10 +228,16 @@ void OnlineSourceSeparation::appendInput(int frame) {
   const std::string damage = pastEnd ? "" : damageOf(*input);
   if (pastEnd || !damage.empty()) {
     if (!damage.empty()) warnDamaged(frame, damage);
+    if (wpe_) wpe_->skip();
     iva_->appendSilence();
     return;
   }
-  iva_->append(input->row(0), input->row(1));
+  if (!wpe_) {
+    iva_->append(input->row(0), input->row(1));
+    return;
+  }
+  wpe_->process(input->row(0), input->row(1), dereverberated_[0].data(), dereverberated_[1].data());
+  iva_->append(dereverberated_[0].data(), dereverberated_[1].data());
 }
 
 // The window ends at the newest frame read (frame + look-ahead) and reaches
@@ -206,5 +256,5 @@ void OnlineSourceSeparation::calculate(int, int count, KOLV::Buffer &out) {
   auto *output = new Spectrum(rows_, columns_);
   out[count] = KOLV::ObjectRef(output);
   if (!damageOf(*input).empty()) return;
-  iva_->separate(input->row(0), input->row(1), output->row(0), output->row(1));
+  iva_->separate(count, output->row(0), output->row(1));
 }

@@ -7,9 +7,11 @@
 #include <complex>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Matrix.h"
 #include "Node.h"
+#include "OnlineWpe.h"
 #include "WindowedIva.h"
 
 class OnlineSourceSeparation : public KOLV::BufferedNode {
@@ -46,6 +48,9 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   int passes;                 // per part of the signal, in all
   std::string sourceModel;
   std::string reference;  // REFERENCE_MICROPHONE
+  float dereverberationSeconds;        // s, 0 off
+  float dereverberationDelaySeconds;   // s
+  float dereverberationMemorySeconds;  // s
   int advance;                // samples
   int samplingRate;           // Hz
 
@@ -53,9 +58,14 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   int history_;     // frames
   int window_;      // frames an estimate reads: history + look-ahead + 1
   int interval_;    // frames between estimates
+  int predictionFrames_ = 0;  // frames that predict the late reverberation, 0 without dereverberation
   int rows_ = 0, columns_ = 0;  // the stream's frame shape, from frame 0
   int lastDamaged_ = -2;       // for one warning per damaged stretch
   std::unique_ptr<KOLV::separation::WindowedIva> iva_;
+  // Frames enter the window dereverberated (when asked for): the estimate and
+  // the output both see the talkers with less of the room.
+  std::unique_ptr<KOLV::separation::OnlineWpe> wpe_;
+  std::vector<std::complex<float>> dereverberated_[2];
 };
 
 #endif

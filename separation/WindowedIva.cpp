@@ -237,12 +237,15 @@ void WindowedIva::updateProjection() {
   }
 }
 
-void WindowedIva::separate(const std::complex<float> *mic0, const std::complex<float> *mic1,
-                           std::complex<float> *out0, std::complex<float> *out1) const {
+void WindowedIva::separate(long long frame, std::complex<float> *out0, std::complex<float> *out1) const {
+  if (frame < base_ || frame >= appended_ || appended_ - frame > settings_.capacity)
+    throw std::out_of_range("WindowedIva: frame " + std::to_string(frame) + " is not kept");
   for (int k = 0; k < settings_.bins; ++k) {
+    const size_t at = static_cast<size_t>(k) * span_ + slotOf(frame);
+    const std::complex<float> x0(re0_[at], im0_[at]), x1(re1_[at], im1_[at]);
     const Demixing2 &p = projected_[k];
-    out0[k] = p.w[0][0] * mic0[k] + p.w[0][1] * mic1[k];
-    out1[k] = p.w[1][0] * mic0[k] + p.w[1][1] * mic1[k];
+    out0[k] = p.w[0][0] * x0 + p.w[0][1] * x1;
+    out1[k] = p.w[1][0] * x0 + p.w[1][1] * x1;
   }
 }
 

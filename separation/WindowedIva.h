@@ -62,11 +62,11 @@ class WindowedIva {
   bool estimateDue(long long first, long long end) const;
   int lastPasses() const { return lastPasses_; }
 
-  // Source i as heard at microphone m, for one frame: out_i = a_mi (W x)_i
-  // with A = W^-1 (projection back), m = i or the settings' reference, the
-  // gain a_mi limited to 6 dB.
-  void separate(const std::complex<float> *mic0, const std::complex<float> *mic1, std::complex<float> *out0,
-                std::complex<float> *out1) const;
+  // Source i as heard at microphone m in a kept frame (framesAppended() -
+  // capacity <= frame < framesAppended()): out_i = a_mi (W x)_i with
+  // A = W^-1 (projection back), m = i or the settings' reference, the gain
+  // a_mi limited to 6 dB.
+  void separate(long long frame, std::complex<float> *out0, std::complex<float> *out1) const;
 
   const std::vector<Demixing2> &demixing() const { return demixing_; }
 

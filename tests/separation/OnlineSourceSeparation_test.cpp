@@ -160,6 +160,11 @@ TEST(OnlineSourceSeparation, RefusesWhatItCannotDoNamingTheNodeAndValue) {
     EXPECT_NE(text.find("OnlineSourceSeparation 'online'"), std::string::npos) << text;
     EXPECT_NE(text.find(c.message), std::string::npos) << text;
   }
+  const std::string reach = kolvtest::thrownText(
+      [&] { OnlineSourceSeparation node("online", paramsWith({{"DEREVERBERATION", kolvtest::floatValue(1.0f)}})); });
+  EXPECT_NE(reach.find("'online'"), std::string::npos) << reach;
+  EXPECT_NE(reach.find("DEREVERBERATION 1 s is " + std::to_string(kFramesPerSecond) + " frames"), std::string::npos)
+      << reach;
   const std::vector<ObjectRef> oneMicrophone = {ObjectRef(new ComplexMatrix(1, kColumns))};
   const std::string text = kolvtest::thrownText([&] { runNode(oneMicrophone, paramsWith({})); });
   EXPECT_NE(text.find("frame 0"), std::string::npos) << text;
@@ -195,8 +200,9 @@ TEST(OnlineSourceSeparation, RecoversFromDamagedInputKeepingTheTalkersOrder) {
       {"one talker alone", unchanged, 1, false},
       {"three talkers", unchanged, 3, false},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const Case &c : cases)
+    for (float dereverberation : {0.0f, 0.05f}) {
+    SCOPED_TRACE(std::string(c.name) + (dereverberation > 0.0f ? ", dereverberated" : ""));
     const auto active = [&](int talker, int t) {
       const bool damage = t >= kDamageFrom && t < kDamageTo;
       if (talker == 2) return damage && c.talkers == 3 ? 1.0f : 0.0f;
@@ -206,7 +212,7 @@ TEST(OnlineSourceSeparation, RecoversFromDamagedInputKeepingTheTalkersOrder) {
     const TalkerStream s = kolvtest::makeTalkerStream(3, kFrames, kBins, active, direction, 5);
     std::vector<ObjectRef> frames = framesOf(s);
     for (int t = kDamageFrom; t < kDamageTo; ++t) frames[t] = c.damaged(s, t);
-    const NodeRun run = runNode(frames, paramsWith({}));
+    const NodeRun run = runNode(frames, paramsWith({{"DEREVERBERATION", kolvtest::floatValue(dereverberation)}}));
     EXPECT_TRUE(allFinite(run));
     EXPECT_EQ(!run.warnings.empty(), c.warns) << run.warnings;
     // One warning for the whole damaged stretch.

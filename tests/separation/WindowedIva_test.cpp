@@ -181,7 +181,7 @@ void separateLive(const TalkerStream &s, int history, FrameBins out[2],
     const long long end = iva.framesAppended(), first = std::max(0LL, end - settings.capacity);
     if (iva.estimateDue(first, end)) iva.estimate(first, end, end - 1);
     for (int o = 0; o < 2; ++o) out[o].emplace_back(kBins);
-    iva.separate(s.mic0[t].data(), s.mic1[t].data(), out[0].back().data(), out[1].back().data());
+    iva.separate(static_cast<long long>(t), out[0].back().data(), out[1].back().data());
   }
 }
 
@@ -412,7 +412,7 @@ TEST(WindowedIva, AllocatesNothingPerFrame) {
     iva.append(s.mic0[t].data(), s.mic1[t].data());
     const long long end = iva.framesAppended(), first = std::max(0LL, end - settings.capacity);
     if (iva.estimateDue(first, end)) iva.estimate(first, end, end - 1);
-    iva.separate(s.mic0[t].data(), s.mic1[t].data(), out0.data(), out1.data());
+    iva.separate(end - 1, out0.data(), out1.data());
   }
   countAllocations = false;
   EXPECT_EQ(allocations.load(), 0);
