@@ -21,6 +21,16 @@ constexpr double kRelativePowerFloor = 1e-3;
 // (long stretches with nothing to learn from): it starts again.
 constexpr double kLargestInverse = 1e12;
 
+// Complex products written out: the library's operator* checks for infinite
+// and NaN parts in every product, which takes most of the time here.
+inline std::complex<double> times(std::complex<double> a, std::complex<double> b) {
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+// conj(a) b
+inline std::complex<double> conjTimes(std::complex<double> a, std::complex<double> b) {
+  return {a.real() * b.real() + a.imag() * b.imag(), a.real() * b.imag() - a.imag() * b.real()};
+}
+
 }  // namespace
 
 OnlineWpe::OnlineWpe(const OnlineWpeSettings &settings)
@@ -69,8 +79,8 @@ void OnlineWpe::processBin(int k, std::complex<float> &x0, std::complex<float> &
   cdouble e0 = in0, e1 = in1;
   double pastEnergy = 0.0;
   for (int l = 0; l < n; ++l) {
-    e0 -= std::conj(g[2 * l]) * stacked_[l];
-    e1 -= std::conj(g[2 * l + 1]) * stacked_[l];
+    e0 -= conjTimes(g[2 * l], stacked_[l]);
+    e1 -= conjTimes(g[2 * l + 1], stacked_[l]);
     pastEnergy += std::norm(stacked_[l]);
   }
 
@@ -82,18 +92,19 @@ void OnlineWpe::processBin(int k, std::complex<float> &x0, std::complex<float> &
     double quadratic = 0.0;
     for (int a = 0; a < n; ++a) {
       cdouble sum = 0.0;
-      for (int b = 0; b < n; ++b) sum += p[a * n + b] * stacked_[b];
+      for (int b = 0; b < n; ++b) sum += times(p[a * n + b], stacked_[b]);
       gain_[a] = sum;
-      quadratic += (std::conj(stacked_[a]) * sum).real();
+      quadratic += conjTimes(stacked_[a], sum).real();
     }
     const double denominator = alpha * weight + quadratic;
     if (denominator > 0.0) {
       // k = P x~ / d; G += k e^H; P = (P - k (P x~)^H) / alpha.
+      const double shrink = 1.0 / alpha;
       for (int a = 0; a < n; ++a) {
         const cdouble kA = gain_[a] / denominator;
-        g[2 * a] += kA * std::conj(e0);
-        g[2 * a + 1] += kA * std::conj(e1);
-        for (int b = 0; b < n; ++b) p[a * n + b] = (p[a * n + b] - kA * std::conj(gain_[b])) / alpha;
+        g[2 * a] += conjTimes(e0, kA);
+        g[2 * a + 1] += conjTimes(e1, kA);
+        for (int b = 0; b < n; ++b) p[a * n + b] = (p[a * n + b] - conjTimes(gain_[b], kA)) * shrink;
       }
     }
   }

@@ -32,6 +32,8 @@ struct Case {
 
 // The long frames a room asks for (docs/separation.md).
 const std::vector<std::string> kRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512"};
+const std::vector<std::string> kRoomDereverberated = {"source.LENGTH=2048", "source.ADVANCE=512",
+                                                      "online.DEREVERBERATION=0.16"};
 const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0"};
 const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0"};
 
@@ -59,6 +61,7 @@ std::vector<Case> cases() {
           {"walking_live", walking, {}, 30.0, 6.5, 12.0},
           {"walking_whole_file", walking, kWholeFile, 37.0, 10.5, 16.0},
           {"room_rt03_live", room, kRoomFrames, 8.5, 0.5, 3.0},
+          {"room_rt03_live_dereverberated", room, kRoomDereverberated, 10.5, 0.0, 2.5},
           {"room_rt03_whole_file", room, kRoomWholeFile, 15.0, 4.5, 7.5}};
 }
 
