@@ -73,6 +73,19 @@ Stream reverberant(int frames, int bins, int delay, int taps, double tailGain, u
   return out;
 }
 
+OnlineWpeSettings settingsOf(int bins, int delay, int taps, double forgetting) {
+  OnlineWpeSettings settings;
+  settings.bins = bins;
+  settings.delay = delay;
+  settings.taps = taps;
+  settings.forgetting = forgetting;
+  return settings;
+}
+
+// A long memory: the filter's estimation error falls with the frames it rests
+// on (with a short one it is what limits the suppression).
+constexpr double kLongMemory = 0.999;
+
 void run(OnlineWpe &wpe, const Frames mic[2], Frames out[2]) {
   const int bins = static_cast<int>(mic[0][0].size());
   for (int m = 0; m < 2; ++m) out[m].assign(mic[0].size(), std::vector<cfloat>(static_cast<size_t>(bins)));
@@ -95,12 +108,7 @@ TEST(OnlineWpe, AgreesWithTheRecursionWrittenOut) {
   constexpr int kBins = 3, kFrames = 300, kDelay = 2, kTaps = 3;
   constexpr double kForgetting = 0.97;
   const Stream s = reverberant(kFrames, kBins, kDelay, kTaps, 0.6, 3);
-  OnlineWpeSettings settings;
-  settings.bins = kBins;
-  settings.delay = kDelay;
-  settings.taps = kTaps;
-  settings.forgetting = kForgetting;
-  OnlineWpe wpe(settings);
+  OnlineWpe wpe(settingsOf(kBins, kDelay, kTaps, kForgetting));
   Frames out[2];
   run(wpe, s.mic, out);
 
@@ -142,14 +150,7 @@ TEST(OnlineWpe, RemovesALateTailItCanPredictAndKeepsTheEarlyPart) {
   // a prediction a few frames longer than the tail inverts them.
   constexpr int kBins = 8, kFrames = 3000, kDelay = 2, kTail = 3, kTaps = 8;
   const Stream s = reverberant(kFrames, kBins, kDelay, kTail, 0.8, 4);
-  OnlineWpeSettings settings;
-  settings.bins = kBins;
-  settings.delay = kDelay;
-  settings.taps = kTaps;
-  // A long memory: the filter's estimation error falls with the frames it
-  // rests on (with a short one it is what limits the suppression).
-  settings.forgetting = 0.999;
-  OnlineWpe wpe(settings);
+  OnlineWpe wpe(settingsOf(kBins, kDelay, kTaps, kLongMemory));
   Frames out[2];
   run(wpe, s.mic, out);
   for (int m = 0; m < 2; ++m) {
@@ -169,12 +170,7 @@ TEST(OnlineWpe, RemovesALateTailItCanPredictAndKeepsTheEarlyPart) {
 TEST(OnlineWpe, LongSilenceNeitherChangesNorUpsetsIt) {
   constexpr int kBins = 4, kFrames = 1200, kSilence = 40000, kDelay = 2, kTail = 3, kTaps = 8;
   const Stream s = reverberant(kFrames, kBins, kDelay, kTail, 0.8, 5);
-  OnlineWpeSettings settings;
-  settings.bins = kBins;
-  settings.delay = kDelay;
-  settings.taps = kTaps;
-  settings.forgetting = 0.999;
-  OnlineWpe wpe(settings);
+  OnlineWpe wpe(settingsOf(kBins, kDelay, kTaps, kLongMemory));
   const std::vector<cfloat> zeros(kBins);
   std::vector<cfloat> out0(kBins), out1(kBins);
   Frames warm[2];
