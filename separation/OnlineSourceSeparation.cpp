@@ -78,8 +78,9 @@ struct Parameters : KOLV::ParameterTable {
               .byDefault("LEFT"));
   const ParameterInfo &dereverberation =
       add(floatParameter("DEREVERBERATION", "s",
-                         "how far back the prediction of each frame's late reverberation reaches (weighted "
-                         "prediction error, at most 16 frames): 0 off; 0.16 in a room with 128 ms frames")
+                         "span of the earlier frames that predict each frame's late reverberation, from "
+                         "DEREVERBERATION_DELAY back (weighted prediction error, at most 16 frames): 0 off; 0.16 "
+                         "in a room with 128 ms frames")
               .atLeast(0.0)
               .byDefault(0.0f));
   const ParameterInfo &dereverberationDelay =

@@ -200,29 +200,30 @@ TEST(OnlineSourceSeparation, RecoversFromDamagedInputKeepingTheTalkersOrder) {
       {"one talker alone", unchanged, 1, false},
       {"three talkers", unchanged, 3, false},
   };
-  for (const Case &c : cases)
+  for (const Case &c : cases) {
     for (float dereverberation : {0.0f, 0.05f}) {
-    SCOPED_TRACE(std::string(c.name) + (dereverberation > 0.0f ? ", dereverberated" : ""));
-    const auto active = [&](int talker, int t) {
-      const bool damage = t >= kDamageFrom && t < kDamageTo;
-      if (talker == 2) return damage && c.talkers == 3 ? 1.0f : 0.0f;
-      return !damage || talker < c.talkers ? 1.0f : 0.0f;
-    };
-    const auto direction = [](int talker, int) { return talker == 2 ? 70.0 : degrees(talker); };
-    const TalkerStream s = kolvtest::makeTalkerStream(3, kFrames, kBins, active, direction, 5);
-    std::vector<ObjectRef> frames = framesOf(s);
-    for (int t = kDamageFrom; t < kDamageTo; ++t) frames[t] = c.damaged(s, t);
-    const NodeRun run = runNode(frames, paramsWith({{"DEREVERBERATION", kolvtest::floatValue(dereverberation)}}));
-    EXPECT_TRUE(allFinite(run));
-    EXPECT_EQ(!run.warnings.empty(), c.warns) << run.warnings;
-    // One warning for the whole damaged stretch.
-    EXPECT_LE(std::count(run.warnings.begin(), run.warnings.end(), '\n'), 1);
-    for (int talker = 0; talker < 2; ++talker) {
-      SCOPED_TRACE("talker " + std::to_string(talker));
-      const Holding before = holding(s, run, talker, 300, kDamageFrom);
-      const Holding after = holding(s, run, talker, kDamageTo + kFramesPerSecond, kFrames);
-      EXPECT_EQ(after.output, before.output);
-      EXPECT_GE(after.sirDb, 10.0);
+      SCOPED_TRACE(std::string(c.name) + (dereverberation > 0.0f ? ", dereverberated" : ""));
+      const auto active = [&](int talker, int t) {
+        const bool damage = t >= kDamageFrom && t < kDamageTo;
+        if (talker == 2) return damage && c.talkers == 3 ? 1.0f : 0.0f;
+        return !damage || talker < c.talkers ? 1.0f : 0.0f;
+      };
+      const auto direction = [](int talker, int) { return talker == 2 ? 70.0 : degrees(talker); };
+      const TalkerStream s = kolvtest::makeTalkerStream(3, kFrames, kBins, active, direction, 5);
+      std::vector<ObjectRef> frames = framesOf(s);
+      for (int t = kDamageFrom; t < kDamageTo; ++t) frames[t] = c.damaged(s, t);
+      const NodeRun run = runNode(frames, paramsWith({{"DEREVERBERATION", kolvtest::floatValue(dereverberation)}}));
+      EXPECT_TRUE(allFinite(run));
+      EXPECT_EQ(!run.warnings.empty(), c.warns) << run.warnings;
+      // One warning for the whole damaged stretch.
+      EXPECT_LE(std::count(run.warnings.begin(), run.warnings.end(), '\n'), 1);
+      for (int talker = 0; talker < 2; ++talker) {
+        SCOPED_TRACE("talker " + std::to_string(talker));
+        const Holding before = holding(s, run, talker, 300, kDamageFrom);
+        const Holding after = holding(s, run, talker, kDamageTo + kFramesPerSecond, kFrames);
+        EXPECT_EQ(after.output, before.output);
+        EXPECT_GE(after.sirDb, 10.0);
+      }
     }
   }
 }
