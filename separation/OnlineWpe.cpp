@@ -44,6 +44,7 @@ OnlineWpe::OnlineWpe(const OnlineWpeSettings &settings)
   filter_.assign(bins * n * 2, {});
   meanPower_.assign(bins, 0.0);
   stacked_.assign(n, {});
+  tapSlots_.assign(static_cast<size_t>(settings.taps), 0);
   gain_.assign(n, {});
   for (int k = 0; k < settings.bins; ++k) resetBin(k);
 }
@@ -57,12 +58,19 @@ void OnlineWpe::resetBin(int k) {
             filter_.begin() + static_cast<std::ptrdiff_t>((k + 1) * n * 2), cdouble());
 }
 
-// Frame t - j (j >= 1) sits in slot newest_ - (j - 1) of the ring.
+// Frame t - j (j >= 1) sits in slot newest_ - (j - 1) of the ring; the
+// same slots for every bin of a frame.
+void OnlineWpe::findTapSlots() {
+  for (int i = 0; i < settings_.taps; ++i) {
+    const int back = settings_.delay + i - 1;
+    tapSlots_[static_cast<size_t>(i)] = ((newest_ - back) % length_ + length_) % length_;
+  }
+}
+
 void OnlineWpe::gatherPast(int k) {
   const std::complex<float> *ring = past_.data() + static_cast<size_t>(k) * length_ * 2;
   for (int i = 0; i < settings_.taps; ++i) {
-    const int back = settings_.delay + i - 1;
-    const int slot = ((newest_ - back) % length_ + length_) % length_;
+    const int slot = tapSlots_[static_cast<size_t>(i)];
     stacked_[2 * i] = cdouble(ring[2 * slot]);
     stacked_[2 * i + 1] = cdouble(ring[2 * slot + 1]);
   }
@@ -121,6 +129,7 @@ void OnlineWpe::processBin(int k, std::complex<float> &x0, std::complex<float> &
 void OnlineWpe::process(const std::complex<float> *mic0, const std::complex<float> *mic1,
                         std::complex<float> *out0, std::complex<float> *out1) {
   const int slot = (newest_ + 1) % length_;
+  findTapSlots();
   for (int k = 0; k < settings_.bins; ++k) {
     out0[k] = mic0[k];
     out1[k] = mic1[k];

@@ -39,6 +39,7 @@ class OnlineWpe {
  private:
   using cdouble = std::complex<double>;
   int order() const { return 2 * settings_.taps; }
+  void findTapSlots();
   // x~: the predicting frames of bin k, newest first, microphones interleaved.
   void gatherPast(int k);
   void resetBin(int k);
@@ -54,6 +55,7 @@ class OnlineWpe {
   std::vector<cdouble> inverse_, filter_;
   std::vector<double> meanPower_;
   std::vector<cdouble> stacked_, gain_;  // scratch: x~ and P x~ of one bin
+  std::vector<int> tapSlots_;            // this frame's ring slots of the predicting frames
 };
 
 }  // namespace separation
