@@ -51,10 +51,16 @@ struct Parameters : KOLV::ParameterTable {
               .byDefault(4.0f));
   const ParameterInfo &memory =
       add(floatParameter("MEMORY", "s",
-                         "time constant of the frames' weights around the frame estimated; 0 weighs them all alike "
-                         "(talkers who stay put)")
+                         "time constant of the weights of the frames before the frame estimated; 0 weighs all "
+                         "frames alike, MEMORY_AHEAD too (talkers who stay put)")
               .atLeast(0.0)
               .byDefault(1.0f));
+  const ParameterInfo &memoryAhead =
+      add(floatParameter("MEMORY_AHEAD", "s",
+                         "with a look-ahead, the time constant of the weights of the frames after the frame "
+                         "estimated (MEMORY that of those before it); 0 weighs them all alike")
+              .atLeast(0.0)
+              .byDefault(3.0f));
   const ParameterInfo &updateInterval =
       add(floatParameter("UPDATE_INTERVAL", "s", "time between estimates (earlier when a talker starts)")
               .above(0.0)
@@ -126,6 +132,7 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   lookAheadSeconds = p.lookAhead.readFloat(params);
   historySeconds = p.history.readFloat(params);
   memorySeconds = p.memory.readFloat(params);
+  memoryAheadSeconds = p.memoryAhead.readFloat(params);
   updateSeconds = p.updateInterval.readFloat(params);
   passes = p.passes.readInt(params);
   sourceModel = p.sourceModel.readString(params);
@@ -181,6 +188,7 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.coldPasses = passes;
   settings.interval = interval_;
   settings.memory = static_cast<double>(memorySeconds) * samplingRate / advance;
+  settings.memoryAhead = static_cast<double>(memoryAheadSeconds) * samplingRate / advance;
   settings.reference = reference == "LEFT" ? 0 : reference == "RIGHT" ? 1 : KOLV::separation::kOwnMicrophone;
   iva_ = std::make_unique<WindowedIva>(settings);
   if (predictionFrames_ > 0) {

@@ -44,6 +44,7 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   float lookAheadSeconds;     // s
   float historySeconds;       // s
   float memorySeconds;        // s
+  float memoryAheadSeconds;   // s
   float updateSeconds;        // s
   int passes;                 // per part of the signal, in all
   std::string sourceModel;

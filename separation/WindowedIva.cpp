@@ -108,13 +108,14 @@ int WindowedIva::passesFor(long long first, long long end, long long focus) cons
   if (lastFirst_ < first) left = lastFirst_ >= base_ ? energyBetween(lastFirst_, std::min(first, lastEnd_)) : energy;
   double changed = entered + left;
   // A focus that moved by d reweighs the frames ahead of it against those
-  // behind by exp(2 d / memory): with the whole recording in reach no frame
-  // enters or leaves, and this alone changes the estimate. Live, every frame
-  // is behind the focus and their weights keep their ratios.
+  // behind by exp(d / memory + d / memoryAhead): with the whole recording in
+  // reach no frame enters or leaves, and this alone changes the estimate.
+  // Live, every frame is behind the focus and their weights keep their
+  // ratios.
   if (settings_.memory > 0.0) {
     const long long split = std::clamp(focus + 1, first, end);
     const double ahead = energyBetween(split, end), behind = energy - ahead;
-    const double moved = std::fabs(static_cast<double>(focus - lastFocus_)) / settings_.memory;
+    const double moved = std::fabs(static_cast<double>(focus - lastFocus_)) / focusScale();
     changed = std::max(changed, 2.0 * std::min(ahead, behind) * std::min(1.0, moved));
   }
   if (!(changed > 0.0)) return 0;
@@ -129,10 +130,20 @@ bool WindowedIva::estimateDue(long long first, long long end) const {
   return energy > 0.0 && energyBetween(std::max(first, lastEnd_), end) >= settings_.eagerShare * energy;
 }
 
+// The shorter of the two time constants (one ahead of 0 weighs flat).
+double WindowedIva::focusScale() const {
+  return settings_.memoryAhead > 0.0 ? std::min(settings_.memory, settings_.memoryAhead) : settings_.memory;
+}
+
 void WindowedIva::focusWeights(long long first, int frames, long long focus) {
   if (settings_.memory <= 0.0) return;
-  for (int t = 0; t < frames; ++t)
-    focus_[t] = static_cast<float>(std::exp(-std::fabs(static_cast<double>(first + t - focus)) / settings_.memory));
+  for (int t = 0; t < frames; ++t) {
+    const double distance = static_cast<double>(first + t - focus);
+    if (distance <= 0.0)
+      focus_[t] = static_cast<float>(std::exp(distance / settings_.memory));
+    else
+      focus_[t] = settings_.memoryAhead > 0.0 ? static_cast<float>(std::exp(-distance / settings_.memoryAhead)) : 1.0f;
+  }
 }
 
 void WindowedIva::estimate(long long first, long long end, long long focus) {

@@ -33,7 +33,8 @@ struct WindowedIvaSettings {
   // this share of the window's energy: a talker starts, and the first tenth
   // of a second of his speech should not go out unseparated.
   double eagerShare = 0.05;
-  double memory = 0.0;       // frames: time constant of the weights around the focus; 0 weighs the window flat
+  double memory = 0.0;       // frames: time constant of the weights behind the focus; 0 weighs the window flat
+  double memoryAhead = 0.0;  // frames: the same ahead of the focus (with memory > 0); 0 weighs those flat
   int reference = kOwnMicrophone;  // the microphone (0 or 1) every source is heard at
 };
 
@@ -53,8 +54,9 @@ class WindowedIva {
   // with the share of the window's energy that entered or left it, or whose
   // weight moved with the focus, since the last estimate; none when nothing
   // changed.
-  // Frames weigh exp(-|t - focus| / memory) (all alike with memory 0): the
-  // focus is the frame the estimate is for.
+  // Frames weigh exp(-|t - focus| / memory), those ahead of the focus with
+  // memoryAhead (all alike with memory 0): the focus is the frame the
+  // estimate is for.
   void estimate(long long first, long long end, long long focus);
   // Whether an estimate of [first, end) is due: `interval` frames after the
   // last one, or earlier when new frames bring `eagerShare` of the window's
@@ -78,6 +80,7 @@ class WindowedIva {
   bool sourceNorms(long long first, int frames);
   void weigh(std::vector<float> &norms, int frames) const;
   void focusWeights(long long first, int frames, long long focus);
+  double focusScale() const;
   void updateBins(long long first, int frames);
   void updateProjection();
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <new>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "IterativeProjection.h"
@@ -309,17 +310,21 @@ TEST(WindowedIva, FollowsATalkerWhoMovesFortyDegreesInEightSeconds) {
 // With the whole stream in reach no frame enters or leaves the window from
 // one estimate to the next; only the focus moves, and with a memory the
 // weights move with it, so the estimate must follow (a walking talker with
-// the whole recording at once). Without a memory nothing changed.
+// the whole recording at once), whatever the weights ahead of the focus.
+// Without a memory nothing changed.
 TEST(WindowedIva, ReestimatesWhenOnlyTheFocusMoves) {
   constexpr int kFrames = 300;
   const TalkerStream s = twoTalkers(
       kFrames, [](int, int) { return 1.0f; }, [](int talker, int) { return talker == 0 ? -40.0 : 30.0; }, 12);
-  for (double memory : {0.0, kMemoryFrames}) {
-    SCOPED_TRACE("memory " + std::to_string(memory));
+  const std::pair<double, double> memories[] = {
+      {0.0, 0.0}, {kMemoryFrames, 0.0}, {kMemoryFrames, kMemoryFrames}, {kMemoryFrames, 3.0 * kMemoryFrames}};
+  for (const auto &[memory, memoryAhead] : memories) {
+    SCOPED_TRACE("memory " + std::to_string(memory) + ", ahead " + std::to_string(memoryAhead));
     WindowedIvaSettings settings;
     settings.bins = kBins;
     settings.capacity = kFrames;
     settings.memory = memory;
+    settings.memoryAhead = memoryAhead;
     WindowedIva iva(settings);
     for (int t = 0; t < kFrames; ++t) iva.append(s.mic0[t].data(), s.mic1[t].data());
     iva.estimate(0, kFrames, 100);
