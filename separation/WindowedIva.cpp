@@ -13,8 +13,10 @@ namespace separation {
 namespace {
 
 // A frame's weight is capped where its source norm falls below this share of
-// the window's mean norm: near-silent frames would otherwise dominate.
-constexpr float kRelativeNormFloor = 1e-3f;
+// the window's mean norm (with the Gaussian model 15 dB below the mean
+// power): near-silent frames would otherwise dominate, and the noise alone
+// before the talkers start tells nothing about them.
+constexpr float kRelativeNormFloor = 3e-2f;
 
 // The rows' scale is left open by the separation (projection back fixes the
 // output's) and, with the Gaussian model, by the update too: unchecked it

@@ -229,7 +229,7 @@ TEST(WindowedIva, OnePassAgreesWithTheLiteralAuxIvaPass) {
 
   // The literal pass from W = I: r_i(t)^2 / bins is the variance of the
   // time-varying Gaussian model, V_i the mean of x x^H / variance (floored
-  // at 1e-3 of the mean variance), then IP2.
+  // at 3e-2 of the mean variance), then IP2.
   std::vector<double> variance[2];
   for (int i = 0; i < 2; ++i) {
     for (int t = 20; t < 120; ++t) {
@@ -237,7 +237,7 @@ TEST(WindowedIva, OnePassAgreesWithTheLiteralAuxIvaPass) {
       for (int k = 0; k < kBins; ++k) sum += std::norm(i == 0 ? s.mic0[t][k] : s.mic1[t][k]);
       variance[i].push_back(sum / kBins);
     }
-    const double floor = 1e-3 * arma::mean(arma::vec(variance[i]));
+    const double floor = 3e-2 * arma::mean(arma::vec(variance[i]));
     for (double &v : variance[i]) v = std::max(v, floor);
   }
   int compared = 0;
