@@ -11,6 +11,7 @@ DirectSoundLocalizer::DirectSoundLocalizer(const LocalizerSettings &settings, In
   settings_.maxPeaks = std::max(0, std::min(settings_.maxPeaks, kMaxPeaks));
   bins_ = steering_.highBin() - steering_.lowBin();
   trust_ = BinTrust(settings_.trust, steering_.lowBin(), steering_.highBin());
+  leaders_ = LeadingDirections(settings_.room);
   power_.assign(static_cast<size_t>(steering_.highBin()), 0.0f);
   frame_.assign(static_cast<size_t>(bins_), Contribution{});
   weight_.assign(static_cast<size_t>(bins_), 0.0f);
@@ -188,7 +189,7 @@ void DirectSoundLocalizer::sidelobeShares(int m, const PeakList &candidates, flo
 
 // The highest peak first; each further one by what it rises above the
 // sidelobes of those chosen (a source at m shows at n as P(m) times the
-// agreement of n with m over that of m with itself).
+// agreement of n with m over that of m with itself). In that order.
 void DirectSoundLocalizer::selectPeaks(PeakList &peaks) const {
   const PeakList candidates = pickPeaks(spectrum_, settings_.threshold);
   peaks.count = 0;
@@ -214,6 +215,9 @@ void DirectSoundLocalizer::selectPeaks(PeakList &peaks) const {
     for (int i = 0; i < candidates.count; ++i)
       if (!chosen[i]) residual[i] -= p.value * share[i];
   }
+}
+
+void DirectSoundLocalizer::sortByDirection(PeakList &peaks) {
   std::sort(peaks.peaks.begin(), peaks.peaks.begin() + peaks.count,
             [](const Peak &a, const Peak &b) { return a.direction < b.direction; });
 }
@@ -225,6 +229,8 @@ bool DirectSoundLocalizer::locate(const std::complex<float> *left, const std::co
   integrate();
   computeSpectrum();
   selectPeaks(peaks);
+  leaders_.admit(peaks);
+  sortByDirection(peaks);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "BinTrust.h"
 #include "Directions.h"
 #include "HeadSteering.h"
+#include "LeadingDirections.h"
 #include "PeakPicking.h"
 
 namespace localization {
@@ -32,6 +33,9 @@ struct LocalizerSettings {
   // in rooms most weak secondary peaks are reflections.
   float secondThreshold = 0.0f;
   int maxPeaks = 2;              // at most this many peaks per frame, the highest
+  // In a reverberant room, peaks after the highest only where the frames'
+  // highest peaks have lately been.
+  RoomSettings room;
 };
 
 class DirectSoundLocalizer {
@@ -53,11 +57,13 @@ class DirectSoundLocalizer {
   void integrate();
   void computeSpectrum();
   void selectPeaks(PeakList &peaks) const;
+  static void sortByDirection(PeakList &peaks);
   void sidelobeShares(int m, const PeakList &candidates, float *share) const;
 
   LocalizerSettings settings_;
   InterauralSteering steering_;
   BinTrust trust_;
+  LeadingDirections leaders_;
   int bins_ = 0;
   std::vector<float> power_;        // |L|^2 + |R|^2 of every column up to highBin
   std::vector<Contribution> frame_;     // this frame, per bin

@@ -121,6 +121,30 @@ struct Parameters : KOLV::ParameterTable {
               .atLeast(1)
               .atMost(kMaxPeaks)
               .byDefault(2));
+  const KOLV::ParameterInfo &roomLevel =
+      add(KOLV::floatParameter("ROOM_LEVEL", "",
+                               "where the frames' highest peaks over ROOM_MEMORY average below this the stream is "
+                               "taken for a reverberant room, and a peak after the highest is reported only near "
+                               "recent highest peaks (0: never)")
+              .atLeast(0.0)
+              .atMost(1.0)
+              .byDefault(0.5f));
+  const KOLV::ParameterInfo &roomMemory =
+      add(KOLV::floatParameter("ROOM_MEMORY", "s", "span of the highest peaks kept for ROOM_LEVEL")
+              .above(0.0)
+              .atMost(60.0)
+              .byDefault(2.0f));
+  const KOLV::ParameterInfo &roomSupport =
+      add(KOLV::intParameter("ROOM_SUPPORT", "frames",
+                             "in a room, a peak after the highest is reported only within ROOM_GATE of this many "
+                             "highest peaks of the last ROOM_MEMORY")
+              .atLeast(1)
+              .byDefault(20));
+  const KOLV::ParameterInfo &roomGate =
+      add(KOLV::intParameter("ROOM_GATE", "deg", "how near those highest peaks")
+              .atLeast(0)
+              .atMost(180)
+              .byDefault(6));
 };
 
 const Parameters &declared() {
@@ -169,11 +193,16 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   settings.threshold = p.threshold.readFloat(parameters);
   settings.secondThreshold = p.secondThreshold.readFloat(parameters);
   settings.maxPeaks = p.maxPeaks.readInt(parameters);
+  settings.room.level = p.roomLevel.readFloat(parameters);
+  const float roomMemory = p.roomMemory.readFloat(parameters);
+  settings.room.support = p.roomSupport.readInt(parameters);
+  settings.room.gate = p.roomGate.readInt(parameters);
   p.validate(parameters, describe(getName()));
 
   cues = cuesName == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase;
   const float frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
   settings.integrationFrames = std::max(1, static_cast<int>(std::lround(integration / frameSeconds)));
+  settings.room.memoryFrames = std::max(1, static_cast<int>(std::lround(roomMemory / frameSeconds)));
   settings.trust.tailDecay = perFrameFactor(-onsetDecay, frameSeconds);
   settings.trust.noiseRise = perFrameFactor(noiseRise, frameSeconds);
 

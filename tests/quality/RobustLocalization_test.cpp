@@ -119,20 +119,23 @@ INSTANTIATE_TEST_SUITE_P(
              {}}),
     nameOf);
 
-// In the room, talkers 1.5 m from the head; the quieter second talker as
-// above, whom the tracker must not take for a reflection's ghost.
+// In the room, talkers 1.5 m from the head. There the localizer reports a
+// peak after the frame's highest only near the recent highest ones, which
+// keeps most reflections' ghosts out but also the quieter second talker, who
+// seldom leads; with that off (ROOM_LEVEL 0) the tracker must still keep
+// them, not taking them for a ghost.
 INSTANTIATE_TEST_SUITE_P(
     QualityRobustRooms, RobustTracking,
     ::testing::Values(Case{"room03_m60_p20", twoTalkers("robust_room03_m60_p20", -60, 20, 20, quality::Room{kRoomSize, 0.3}),
-                           {0.78, 3.0, 0.30, 7}, {}},
+                           {0.78, 3.0, 0.22, 2}, {}},
                       Case{"quieter_second_room03",
                            {"robust_quieter_room03", 20.0, kDuration,
                             {{kReadSpeech + "0870.wav", -30.0, kLeadIn},
                              {kReadSpeech + "0880.wav", 40.0, 6.4, 0.0, "", -6.0}},
                             quality::Room{kRoomSize, 0.3}},
-                           {0.93, 2.0, 0.22, 0, 0.75}, {}},
+                           {0.93, 2.0, 0.22, 0, 0.75}, {"robust-localization.ROOM_LEVEL=0.0"}},
                       Case{"room06_m35_p45", twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6}),
-                           {0.78, 3.0, 0.38, 4}, {}}),
+                           {0.76, 3.0, 0.24, 2}, {}}),
     nameOf);
 
 // In the room at RT60 0.6 s, reflections outweigh the direct sound

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "LeadingDirections.h"
+
+using namespace localization;
+
+namespace {
+
+constexpr int kLeader = 60;   // direction index of the frames' highest peak (-30 degrees)
+constexpr int kMemory = 100;  // frames
+
+RoomSettings roomSettings(float level) {
+  RoomSettings settings;
+  settings.level = level;
+  settings.memoryFrames = kMemory;
+  settings.support = 20;
+  settings.gate = 6;
+  return settings;
+}
+
+PeakList frameOf(std::vector<Peak> highestFirst) {
+  PeakList peaks;
+  for (const Peak &p : highestFirst) peaks.peaks[peaks.count++] = p;
+  return peaks;
+}
+
+// Feeds `frames` frames whose only peak is at `direction` with `value`.
+void lead(LeadingDirections &leaders, int frames, int direction, float value) {
+  for (int t = 0; t < frames; ++t) {
+    PeakList peaks = frameOf({{direction, value}});
+    leaders.admit(peaks);
+  }
+}
+
+int keptAfterHighest(LeadingDirections &leaders, int direction, float highest) {
+  PeakList peaks = frameOf({{kLeader, highest}, {direction, 0.15f}});
+  leaders.admit(peaks);
+  return peaks.count - 1;
+}
+
+}  // namespace
+
+// A reflection's peak seldom leads a frame; a talker's does whenever their
+// voice leads. In a reverberant stream (low leading peaks) a further peak is
+// kept only near recent leaders; where the peaks are high (anechoic) or the
+// rule is off, every peak is kept.
+TEST(LeadingDirections, KeepsAFurtherPeakInARoomOnlyNearRecentLeaders) {
+  struct Case {
+    std::string name;
+    float level;          // ROOM_LEVEL
+    float leaderValue;    // the leading peaks' value
+    int secondDirection;  // of the further peak
+    int kept;
+  };
+  const int otherTalker = 140, nearLeader = kLeader + 5, beyondGate = kLeader + 7;
+  const std::vector<Case> cases = {
+      {"room, where another talker led", 0.5f, 0.3f, otherTalker, 1},
+      {"room, near the leader", 0.5f, 0.3f, nearLeader, 1},
+      {"room, just beyond the gate", 0.5f, 0.3f, beyondGate, 0},
+      {"room, where nobody led", 0.5f, 0.3f, 110, 0},
+      {"anechoic, where nobody led", 0.5f, 0.8f, 110, 1},
+      {"rule off", 0.0f, 0.3f, 110, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    LeadingDirections leaders(roomSettings(c.level));
+    lead(leaders, 60, kLeader, c.leaderValue);
+    lead(leaders, 20, otherTalker, c.leaderValue);
+    EXPECT_EQ(keptAfterHighest(leaders, c.secondDirection, c.leaderValue), c.kept);
+  }
+}
+
+// Leaders older than the memory no longer count, and the stream is judged by
+// its recent leaders' level alone.
+TEST(LeadingDirections, ForgetsLeadersOlderThanItsMemory) {
+  LeadingDirections leaders(roomSettings(0.5f));
+  lead(leaders, 40, 150, 0.3f);
+  EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 1);
+  lead(leaders, kMemory, kLeader, 0.3f);
+  EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 0);
+
+  lead(leaders, kMemory, kLeader, 0.9f);  // the room turned out not reverberant
+  EXPECT_FALSE(leaders.inRoom());
+  EXPECT_EQ(keptAfterHighest(leaders, 150, 0.9f), 1);
+}
+
+// Frames without peaks count as time passing, not as leaders; the highest
+// peak itself is never dropped.
+TEST(LeadingDirections, SilentFramesAgeTheLeadersAndTheHighestPeakStays) {
+  LeadingDirections leaders(roomSettings(0.5f));
+  lead(leaders, 30, 150, 0.3f);
+  for (int t = 0; t < kMemory - 25; ++t) {
+    PeakList none;
+    leaders.admit(none);
+  }
+  EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 1);  // 25 of the 30 still within the memory
+  for (int t = 0; t < 10; ++t) {
+    PeakList none;
+    leaders.admit(none);
+  }
+  PeakList peaks = frameOf({{100, 0.3f}, {150, 0.15f}});
+  leaders.admit(peaks);
+  ASSERT_EQ(peaks.count, 1);
+  EXPECT_EQ(peaks.peaks[0].direction, 100);
+}
