@@ -1,6 +1,7 @@
 #include "LeadingDirections.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace localization {
 
@@ -23,9 +24,10 @@ int LeadingDirections::leadersNear(int direction) const {
 
 void LeadingDirections::admit(PeakList &peaks) {
   if (peaks.count > 1 && inRoom()) {
+    const int needed = std::max(1, static_cast<int>(std::ceil(settings_.share * leaders_)));
     int kept = 1;
     for (int i = 1; i < peaks.count; ++i)
-      if (leadersNear(peaks.peaks[i].direction) >= settings_.support) peaks.peaks[kept++] = peaks.peaks[i];
+      if (leadersNear(peaks.peaks[i].direction) >= needed) peaks.peaks[kept++] = peaks.peaks[i];
     peaks.count = kept;
   }
   record(peaks);

@@ -21,7 +21,7 @@ struct RoomSettings {
   // (0: never, every peak is kept).
   float level = 0.5f;
   int memoryFrames = 200;  // frames of leaders kept
-  int support = 20;        // leaders a further peak must lie near, in a room
+  float share = 0.1f;      // of the leaders kept, the share a further peak must lie near, in a room
   int gate = 6;            // degrees: how near
 };
 
@@ -31,9 +31,11 @@ class LeadingDirections {
   explicit LeadingDirections(const RoomSettings &settings);
 
   // peaks: this frame's, the highest first. In a room, drops each peak
-  // after the first that lies within `gate` of fewer than `support` leaders
-  // of the frames kept; then keeps the first as this frame's leader (a
-  // frame without peaks counts as a frame without a leader).
+  // after the first that lies within `gate` of fewer than `share` of the
+  // leaders of the frames kept (at least one); then keeps the first as this
+  // frame's leader (a frame without peaks counts as a frame without a
+  // leader). A share rather than a count: a talker who starts with the other
+  // is admitted once they have led a few of the first frames.
   void admit(PeakList &peaks);
   bool inRoom() const;
 

@@ -134,12 +134,13 @@ struct Parameters : KOLV::ParameterTable {
               .above(0.0)
               .atMost(60.0)
               .byDefault(2.0f));
-  const KOLV::ParameterInfo &roomSupport =
-      add(KOLV::intParameter("ROOM_SUPPORT", "frames",
-                             "in a room, a peak after the highest is reported only within ROOM_GATE of this many "
-                             "highest peaks of the last ROOM_MEMORY")
-              .atLeast(1)
-              .byDefault(20));
+  const KOLV::ParameterInfo &roomShare =
+      add(KOLV::floatParameter("ROOM_SHARE", "",
+                               "in a room, a peak after the highest is reported only within ROOM_GATE of this share "
+                               "of the highest peaks of the last ROOM_MEMORY")
+              .above(0.0)
+              .atMost(1.0)
+              .byDefault(0.1f));
   const KOLV::ParameterInfo &roomGate =
       add(KOLV::intParameter("ROOM_GATE", "deg", "how near those highest peaks")
               .atLeast(0)
@@ -195,7 +196,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   settings.maxPeaks = p.maxPeaks.readInt(parameters);
   settings.room.level = p.roomLevel.readFloat(parameters);
   const float roomMemory = p.roomMemory.readFloat(parameters);
-  settings.room.support = p.roomSupport.readInt(parameters);
+  settings.room.share = p.roomShare.readFloat(parameters);
   settings.room.gate = p.roomGate.readInt(parameters);
   p.validate(parameters, describe(getName()));
 

@@ -16,7 +16,7 @@ RoomSettings roomSettings(float level) {
   RoomSettings settings;
   settings.level = level;
   settings.memoryFrames = kMemory;
-  settings.support = 20;
+  settings.share = 0.2f;
   settings.gate = 6;
   return settings;
 }
@@ -87,20 +87,24 @@ TEST(LeadingDirections, ForgetsLeadersOlderThanItsMemory) {
   EXPECT_EQ(keptAfterHighest(leaders, 150, 0.9f), 1);
 }
 
-// Frames without peaks count as time passing, not as leaders; the highest
-// peak itself is never dropped.
-TEST(LeadingDirections, SilentFramesAgeTheLeadersAndTheHighestPeakStays) {
+// What a further peak needs is a share of the leaders kept, so a talker who
+// starts with the other is admitted after leading a few frames, and frames
+// without peaks count as time passing, not as leaders. The highest peak
+// itself is never dropped.
+TEST(LeadingDirections, AFurtherPeakNeedsAShareOfTheLeadersKept) {
   LeadingDirections leaders(roomSettings(0.5f));
-  lead(leaders, 30, 150, 0.3f);
-  for (int t = 0; t < kMemory - 25; ++t) {
+  lead(leaders, 8, kLeader, 0.3f);
+  lead(leaders, 2, 150, 0.3f);
+  EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 1);  // 2 of 10 leaders
+
+  lead(leaders, 20, 150, 0.3f);
+  for (int t = 0; t < kMemory - 10; ++t) {
     PeakList none;
     leaders.admit(none);
   }
-  EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 1);  // 25 of the 30 still within the memory
-  for (int t = 0; t < 10; ++t) {
-    PeakList none;
-    leaders.admit(none);
-  }
+  EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 1);  // the last 10 of them are still kept
+
+  lead(leaders, 40, 100, 0.3f);
   PeakList peaks = frameOf({{100, 0.3f}, {150, 0.15f}});
   leaders.admit(peaks);
   ASSERT_EQ(peaks.count, 1);

@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                             quality::Room{kRoomSize, 0.3}},
                            {0.93, 2.0, 0.22, 0, 0.75}, {"robust-localization.ROOM_LEVEL=0.0"}},
                       Case{"room06_m35_p45", twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6}),
-                           {0.76, 3.0, 0.24, 2}, {}}),
+                           {0.76, 3.0, 0.24, 4}, {}}),
     nameOf);
 
 // In the room at RT60 0.6 s, reflections outweigh the direct sound
