@@ -135,7 +135,15 @@ INSTANTIATE_TEST_SUITE_P(
                             quality::Room{kRoomSize, 0.3}},
                            {0.93, 2.0, 0.22, 0, 0.75}, {"robust-localization.ROOM_LEVEL=0.0"}},
                       Case{"room06_m35_p45", twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6}),
-                           {0.76, 3.0, 0.24, 4}, {}}),
+                           {0.76, 3.0, 0.24, 4}, {}},
+                      // An office-like room: larger, the talkers at 1 m, the
+                      // direct sound 4 dB above the reverberation.
+                      Case{"office_m30_p50",
+                           {"robust_office_m30_p50", 20.0, kDuration,
+                            {{kReadSpeech + "0890.wav", -30.0, kLeadIn, 1.0},
+                             {kReadSpeech + "0870.wav", 50.0, kLeadIn, 1.0}},
+                            quality::Room{"8,6,3", 0.3}},
+                           {0.93, 2.0, 0.14, 0}, {}}),
     nameOf);
 
 // In the room at RT60 0.6 s, reflections outweigh the direct sound
