@@ -189,7 +189,8 @@ void DirectSoundLocalizer::sidelobeShares(int m, const PeakList &candidates, flo
 
 // The highest peak first; each further one by what it rises above the
 // sidelobes of those chosen (a source at m shows at n as P(m) times the
-// agreement of n with m over that of m with itself). In that order.
+// agreement of n with m over that of m with itself). They are left in the
+// order chosen, the highest first, for the room test.
 void DirectSoundLocalizer::selectPeaks(PeakList &peaks) const {
   const PeakList candidates = pickPeaks(spectrum_, settings_.threshold);
   peaks.count = 0;

@@ -46,7 +46,7 @@ class OnlineWpe {
   void processBin(int k, std::complex<float> &x0, std::complex<float> &x1);
 
   OnlineWpeSettings settings_;
-  int length_;   // frames of the past kept: delay + taps
+  int length_;   // frames of the past kept: delay + taps - 1
   int newest_ = 0;  // slot of the newest frame in the past ring
   // Per bin: the past ring (length_ frames x 2 microphones), the inverse of
   // the weighted correlation of x~ (order x order), the filter (order x 2)

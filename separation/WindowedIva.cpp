@@ -110,8 +110,9 @@ int WindowedIva::passesFor(long long first, long long end, long long focus) cons
   if (lastFirst_ < first) left = lastFirst_ >= base_ ? energyBetween(lastFirst_, std::min(first, lastEnd_)) : energy;
   double changed = entered + left;
   // A focus that moved by d reweighs the frames ahead of it against those
-  // behind by exp(d / memory + d / memoryAhead): with the whole recording in
-  // reach no frame enters or leaves, and this alone changes the estimate.
+  // behind by exp(d / memory + d / memoryAhead) (no more than exp(2 d /
+  // focusScale())): with the whole recording in reach no frame enters or
+  // leaves, and this alone changes the estimate.
   // Live, every frame is behind the focus and their weights keep their
   // ratios.
   if (settings_.memory > 0.0) {

@@ -55,8 +55,8 @@ class WindowedIva {
   // weight moved with the focus, since the last estimate; none when nothing
   // changed.
   // Frames weigh exp(-|t - focus| / memory), those ahead of the focus with
-  // memoryAhead (all alike with memory 0): the focus is the frame the
-  // estimate is for.
+  // memoryAhead in its place (alike with memoryAhead 0; all alike with
+  // memory 0): the focus is the frame the estimate is for.
   void estimate(long long first, long long end, long long focus);
   // Whether an estimate of [first, end) is due: `interval` frames after the
   // last one, or earlier when new frames bring `eagerShare` of the window's
