@@ -46,7 +46,7 @@ struct Parameters : KOLV::ParameterTable {
                                "estimates that confirm a track, each counted by the square root of its power over its "
                                "frame's strongest estimate's")
               .above(0.0)
-              .byDefault(6.0f));
+              .byDefault(7.0f));
   const KOLV::ParameterInfo &hold =
       add(KOLV::floatParameter("HOLD", "s",
                                "a track is reported until this long without an estimate, then pauses (followed, "

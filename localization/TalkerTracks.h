@@ -24,7 +24,7 @@ struct TrackSettings {
   // strongest), so that weaker secondary peaks, often reflections, need more
   // frames, while a quieter talker (a fifth of the power) needs about twice
   // as many, not five times.
-  float confirmSupport = 6.0f;
+  float confirmSupport = 7.0f;
   float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
   int holdFrames = 20;             // a track is reported until this many frames without an estimate
   int resumeEstimates = 2;         // a paused track is reported again after this many estimates

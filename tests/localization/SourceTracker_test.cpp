@@ -57,8 +57,8 @@ TEST(TalkerTracks, BornAfterProbationAndEndedAfterTheHold) {
   int firstReported = -1;
   for (size_t f = 0; f < run.reported.size(); ++f)
     if (!run.reported[f].empty() && firstReported < 0) firstReported = static_cast<int>(f);
-  // Six estimates of full relative power confirm it: frame 5.
-  EXPECT_EQ(firstReported, 5);
+  // Seven estimates of full relative power confirm it: frame 6.
+  EXPECT_EQ(firstReported, 6);
   ASSERT_EQ(run.last().size(), 1u);
   EXPECT_EQ(run.last()[0].id, 0);
   EXPECT_NEAR(run.last()[0].azimuth, 20.0f, 1e-3f);
@@ -109,7 +109,7 @@ TEST(TalkerTracks, WeakSecondaryPeaksNeedMoreSupport) {
     int frames;
     bool confirmed;
   };
-  for (const Case &c : {Case{0.25f, 10, false}, Case{0.05f, 60, false}, Case{0.3f, 12, true}}) {
+  for (const Case &c : {Case{0.25f, 10, false}, Case{0.05f, 60, false}, Case{0.3f, 14, true}}) {
     SCOPED_TRACE(c.relativePower);
     TrackRun run;
     // The louder talker speaks first: two peaks born together with steady
@@ -330,7 +330,7 @@ TEST(SourceTracker, TracksSourceRecordsAndLeavesOutEstimatesWithoutDirection) {
   kolvtest::wire(node, "ESTIMATED_DOA", feeder);
   for (int f = 0; f < 40; ++f) {
     KOLV::RCPtr<kolvtest::SourceVector> out = node.getOutput(0, f);
-    if (f < 5) {
+    if (f < 6) {
       EXPECT_TRUE(out->empty()) << f;
       continue;
     }
