@@ -82,6 +82,13 @@ struct Parameters : KOLV::ParameterTable {
                           "(talker i at microphone i, as SourceSeparation)")
               .oneOf({"LEFT", "RIGHT", "OWN"})
               .byDefault("LEFT"));
+  const ParameterInfo &postFilterFloor =
+      add(floatParameter("POST_FILTER_FLOOR", "dB",
+                         "least gain of the post-filter, which scales each output's bin by its talker's share of "
+                         "both talkers' power at both ears: 0 off; -20 live in a room (anechoic it costs SDR)")
+              .atLeast(-60.0)
+              .atMost(0.0)
+              .byDefault(0.0f));
   const ParameterInfo &dereverberation =
       add(floatParameter("DEREVERBERATION", "s",
                          "span of the earlier frames that predict each frame's late reverberation, from "
@@ -137,6 +144,7 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   passes = p.passes.readInt(params);
   sourceModel = p.sourceModel.readString(params);
   reference = p.reference.readString(params);
+  postFilterFloorDb = p.postFilterFloor.readFloat(params);
   dereverberationSeconds = p.dereverberation.readFloat(params);
   dereverberationDelaySeconds = p.dereverberationDelay.readFloat(params);
   dereverberationMemorySeconds = p.dereverberationMemory.readFloat(params);
@@ -190,6 +198,7 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.memory = static_cast<double>(memorySeconds) * samplingRate / advance;
   settings.memoryAhead = static_cast<double>(memoryAheadSeconds) * samplingRate / advance;
   settings.reference = reference == "LEFT" ? 0 : reference == "RIGHT" ? 1 : KOLV::separation::kOwnMicrophone;
+  settings.postFilterFloor = std::pow(10.0f, postFilterFloorDb / 20.0f);
   iva_ = std::make_unique<WindowedIva>(settings);
   if (predictionFrames_ > 0) {
     OnlineWpeSettings wpe;

@@ -49,6 +49,7 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   int passes;                 // per part of the signal, in all
   std::string sourceModel;
   std::string reference;  // REFERENCE_MICROPHONE
+  float postFilterFloorDb;    // dB, 0 off
   float dereverberationSeconds;        // s, 0 off
   float dereverberationDelaySeconds;   // s
   float dereverberationMemorySeconds;  // s

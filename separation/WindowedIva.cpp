@@ -53,6 +53,7 @@ WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
   focus_.assign(static_cast<size_t>(settings.capacity), 1.0f);
   demixing_.assign(static_cast<size_t>(settings.bins), Demixing2());
   projected_.assign(static_cast<size_t>(settings.bins), Demixing2());
+  earPower_.assign(static_cast<size_t>(settings.bins), {1.0f, 1.0f});
 }
 
 // Keeps the newest `capacity` frames, moved to the front.
@@ -241,6 +242,7 @@ void WindowedIva::updateProjection() {
     for (int i = 0; i < 2; ++i)
       for (int m = 0; m < 2; ++m) unmixing(i, m) = demixing_[k].w[i][m];
     pseudoInverse(unmixing, mixing);
+    for (int i = 0; i < 2; ++i) earPower_[k][i] = std::norm(mixing(0, i)) + std::norm(mixing(1, i));
     for (int i = 0; i < 2; ++i) {
       const int m = settings_.reference == kOwnMicrophone ? i : settings_.reference;
       std::complex<float> gain = mixing(m, i);
@@ -260,7 +262,22 @@ void WindowedIva::separate(long long frame, std::complex<float> *out0, std::comp
     const Demixing2 &p = projected_[k];
     out0[k] = p.w[0][0] * x0 + p.w[0][1] * x1;
     out1[k] = p.w[1][0] * x0 + p.w[1][1] * x1;
+    if (settings_.postFilterFloor < 1.0f) {
+      const Demixing2 &w = demixing_[k];
+      const float power0 = std::norm(w.w[0][0] * x0 + w.w[0][1] * x1) * earPower_[k][0];
+      const float power1 = std::norm(w.w[1][0] * x0 + w.w[1][1] * x1) * earPower_[k][1];
+      out0[k] *= postFilterGain(power0, power1);
+      out1[k] *= postFilterGain(power1, power0);
+    }
   }
+}
+
+// A source's share of the bin's power at both ears, at least the floor; a
+// silent bin (or one whose powers overflowed) keeps its output.
+float WindowedIva::postFilterGain(float own, float other) const {
+  const float total = own + other;
+  if (!(total > 0.0f) || !std::isfinite(total)) return 1.0f;
+  return std::max(settings_.postFilterFloor, own / total);
 }
 
 }  // namespace separation

@@ -6,6 +6,7 @@
 #ifndef KOLV_SEPARATION_WINDOWED_IVA_H
 #define KOLV_SEPARATION_WINDOWED_IVA_H
 
+#include <array>
 #include <complex>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct WindowedIvaSettings {
   double memory = 0.0;       // frames: time constant of the weights behind the focus; 0 weighs the window flat
   double memoryAhead = 0.0;  // frames: the same ahead of the focus (with memory > 0); 0 weighs those flat
   int reference = kOwnMicrophone;  // the microphone (0 or 1) every source is heard at
+  // Least gain of the post-filter (1: off): each output's bin is scaled by
+  // its source's share of the two sources' power at both ears.
+  float postFilterFloor = 1.0f;
 };
 
 class WindowedIva {
@@ -67,7 +71,9 @@ class WindowedIva {
   // Source i as heard at microphone m in a kept frame (framesAppended() -
   // capacity <= frame < framesAppended()): out_i = a_mi (W x)_i with
   // A = W^-1 (projection back), m = i or the settings' reference, the gain
-  // a_mi limited to 6 dB.
+  // a_mi limited to 6 dB; then, with a post-filter, scaled by
+  // max(floor, P_i / (P_0 + P_1)) for P_i = |(W x)_i|^2 (|a_0i|^2 + |a_1i|^2),
+  // source i's power at both ears.
   void separate(long long frame, std::complex<float> *out0, std::complex<float> *out1) const;
 
   const std::vector<Demixing2> &demixing() const { return demixing_; }
@@ -83,6 +89,7 @@ class WindowedIva {
   double focusScale() const;
   void updateBins(long long first, int frames);
   void updateProjection();
+  float postFilterGain(float own, float other) const;
 
   WindowedIvaSettings settings_;
   int span_;  // slots per bin: twice the capacity, so that shifts are rare
@@ -98,6 +105,7 @@ class WindowedIva {
   std::vector<float> focus_;          // per window frame: its weight from its distance to the focus
   std::vector<Demixing2> demixing_;   // W per bin
   std::vector<Demixing2> projected_;  // W with row i scaled by (W^-1)_ii, per bin
+  std::vector<std::array<float, 2>> earPower_;  // per bin and source: |a_0i|^2 + |a_1i|^2
 };
 
 }  // namespace separation

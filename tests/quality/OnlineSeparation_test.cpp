@@ -34,6 +34,8 @@ struct Case {
 const std::vector<std::string> kRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512"};
 const std::vector<std::string> kRoomDereverberated = {"source.LENGTH=2048", "source.ADVANCE=512",
                                                       "online.DEREVERBERATION=0.16"};
+const std::vector<std::string> kRoomPostFiltered = {"source.LENGTH=2048", "source.ADVANCE=512",
+                                                     "online.DEREVERBERATION=0.16", "online.POST_FILTER_FLOOR=-20.0"};
 const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0"};
 const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0"};
 
@@ -67,6 +69,8 @@ std::vector<Case> cases() {
           {"walking_whole_file", walking, kWholeFile, 40.0, 11.5, 17.0},
           {"room_rt03_live", room03, kRoomFrames, 8.5, 0.5, 3.0},
           {"room_rt03_live_dereverberated", room03, kRoomDereverberated, 10.5, 0.0, 2.5},
+          {"room_rt03_live_post_filtered", room03, kRoomPostFiltered, 14.0, 1.0, 3.5},
+          {"room_rt06_live_post_filtered", room06, kRoomPostFiltered, 8.5, -1.5, -0.5},
           {"room_rt03_whole_file", room03, kRoomWholeFile, 16.0, 5.0, 8.0},
           {"room_rt06_whole_file", room06, kRoomWholeFile, 9.5, 2.0, 3.5}};
 }

@@ -392,6 +392,51 @@ TEST(WindowedIva, ProjectionBackRaisesNothingByMoreThanSixDecibels) {
   }
 }
 
+// The post-filter scales each output bin by its talker's share of the two
+// talkers' power at both ears, P_i = |(W x)_i|^2 (|a_0i|^2 + |a_1i|^2),
+// A = W^-1, and by no less than the floor; estimates are the same with it.
+TEST(WindowedIva, PostFilterScalesEachBinByItsTalkersShareAtBothEars) {
+  constexpr float kFloor = 0.1f;
+  const TalkerStream s = twoTalkers(
+      400, [](int talker, int t) { return (t / 100) % 2 == talker ? 1.0f : 0.5f; },
+      [](int talker, int) { return talker == 0 ? -40.0 : 30.0; }, 12);
+  WindowedIvaSettings settings;
+  settings.bins = kBins;
+  settings.capacity = 201;
+  settings.memory = kMemoryFrames;
+  settings.reference = 0;
+  WindowedIva plain(settings);
+  settings.postFilterFloor = kFloor;
+  WindowedIva filtered(settings);
+  std::vector<cfloat> plain0(kBins), plain1(kBins), out0(kBins), out1(kBins);
+  int floored = 0;
+  for (size_t t = 0; t < s.mic0.size(); ++t) {
+    for (WindowedIva *iva : {&plain, &filtered}) {
+      iva->append(s.mic0[t].data(), s.mic1[t].data());
+      const long long end = iva->framesAppended(), first = std::max(0LL, end - settings.capacity);
+      if (iva->estimateDue(first, end)) iva->estimate(first, end, end - 1);
+    }
+    plain.separate(static_cast<long long>(t), plain0.data(), plain1.data());
+    filtered.separate(static_cast<long long>(t), out0.data(), out1.data());
+    for (int k = 0; k < kBins; ++k) {
+      const Demixing2 &w = plain.demixing()[k];
+      ASSERT_EQ(w.w[0][0], filtered.demixing()[k].w[0][0]) << "frame " << t << ", bin " << k;
+      const cfloat x0 = s.mic0[t][k], x1 = s.mic1[t][k];
+      const cfloat det = w.w[0][0] * w.w[1][1] - w.w[0][1] * w.w[1][0];
+      // A = W^-1 = [[w11, -w01], [-w10, w00]] / det: column i's power at both ears.
+      const float ears0 = (std::norm(w.w[1][1]) + std::norm(w.w[1][0])) / std::norm(det);
+      const float ears1 = (std::norm(w.w[0][1]) + std::norm(w.w[0][0])) / std::norm(det);
+      const float p0 = std::norm(w.w[0][0] * x0 + w.w[0][1] * x1) * ears0;
+      const float p1 = std::norm(w.w[1][0] * x0 + w.w[1][1] * x1) * ears1;
+      const float gain0 = std::max(kFloor, p0 / (p0 + p1)), gain1 = std::max(kFloor, p1 / (p0 + p1));
+      floored += gain0 == kFloor || gain1 == kFloor;
+      EXPECT_NEAR(std::abs(out0[k] - gain0 * plain0[k]), 0.0f, 1e-4f * (std::abs(plain0[k]) + 1e-6f));
+      EXPECT_NEAR(std::abs(out1[k] - gain1 * plain1[k]), 0.0f, 1e-4f * (std::abs(plain1[k]) + 1e-6f));
+    }
+  }
+  EXPECT_GT(floored, 0) << "no bin where one talker dominates enough to reach the floor";
+}
+
 }  // namespace
 
 namespace {
