@@ -168,7 +168,15 @@ TalkerStream twoTalkers(int frames, const std::function<float(int, int)> &activi
 
 constexpr double kMemoryFrames = 100.0;  // 1 s, the node's default
 
-// Runs the kernel live (estimates from the past only) over the stream.
+// Appends stream frame t and estimates from the past only, as the node does
+// live, when an estimate is due.
+void appendLive(WindowedIva &iva, const TalkerStream &s, size_t t, int capacity) {
+  iva.append(s.mic0[t].data(), s.mic1[t].data());
+  const long long end = iva.framesAppended(), first = std::max(0LL, end - capacity);
+  if (iva.estimateDue(first, end)) iva.estimate(first, end, end - 1);
+}
+
+// Runs the kernel live over the stream.
 void separateLive(const TalkerStream &s, int history, FrameBins out[2],
                   int reference = KOLV::separation::kOwnMicrophone) {
   WindowedIvaSettings settings;
@@ -178,9 +186,7 @@ void separateLive(const TalkerStream &s, int history, FrameBins out[2],
   settings.memory = kMemoryFrames;
   WindowedIva iva(settings);
   for (size_t t = 0; t < s.mic0.size(); ++t) {
-    iva.append(s.mic0[t].data(), s.mic1[t].data());
-    const long long end = iva.framesAppended(), first = std::max(0LL, end - settings.capacity);
-    if (iva.estimateDue(first, end)) iva.estimate(first, end, end - 1);
+    appendLive(iva, s, t, settings.capacity);
     for (int o = 0; o < 2; ++o) out[o].emplace_back(kBins);
     iva.separate(static_cast<long long>(t), out[0].back().data(), out[1].back().data());
   }
@@ -411,11 +417,7 @@ TEST(WindowedIva, PostFilterScalesEachBinByItsTalkersShareAtBothEars) {
   std::vector<cfloat> plain0(kBins), plain1(kBins), out0(kBins), out1(kBins);
   int floored = 0;
   for (size_t t = 0; t < s.mic0.size(); ++t) {
-    for (WindowedIva *iva : {&plain, &filtered}) {
-      iva->append(s.mic0[t].data(), s.mic1[t].data());
-      const long long end = iva->framesAppended(), first = std::max(0LL, end - settings.capacity);
-      if (iva->estimateDue(first, end)) iva->estimate(first, end, end - 1);
-    }
+    for (WindowedIva *iva : {&plain, &filtered}) appendLive(*iva, s, t, settings.capacity);
     plain.separate(static_cast<long long>(t), plain0.data(), plain1.data());
     filtered.separate(static_cast<long long>(t), out0.data(), out1.data());
     for (int k = 0; k < kBins; ++k) {
@@ -459,10 +461,8 @@ TEST(WindowedIva, AllocatesNothingPerFrame) {
   countAllocations = true;
   // ... and none in the frames, past the first shift of the kept frames (twice the capacity).
   for (size_t t = 0; t < s.mic0.size(); ++t) {
-    iva.append(s.mic0[t].data(), s.mic1[t].data());
-    const long long end = iva.framesAppended(), first = std::max(0LL, end - settings.capacity);
-    if (iva.estimateDue(first, end)) iva.estimate(first, end, end - 1);
-    iva.separate(end - 1, out0.data(), out1.data());
+    appendLive(iva, s, t, settings.capacity);
+    iva.separate(static_cast<long long>(t), out0.data(), out1.data());
   }
   countAllocations = false;
   EXPECT_EQ(allocations.load(), 0);
