@@ -168,6 +168,15 @@ TalkerStream twoTalkers(int frames, const std::function<float(int, int)> &activi
 
 constexpr double kMemoryFrames = 100.0;  // 1 s, the node's default
 
+// The node's live settings on the test's bins, keeping `capacity` frames.
+WindowedIvaSettings liveSettings(int capacity) {
+  WindowedIvaSettings settings;
+  settings.bins = kBins;
+  settings.capacity = capacity;
+  settings.memory = kMemoryFrames;
+  return settings;
+}
+
 // Appends stream frame t and estimates from the past only, as the node does
 // live, when an estimate is due.
 void appendLive(WindowedIva &iva, const TalkerStream &s, size_t t, int capacity) {
@@ -179,11 +188,8 @@ void appendLive(WindowedIva &iva, const TalkerStream &s, size_t t, int capacity)
 // Runs the kernel live over the stream.
 void separateLive(const TalkerStream &s, int history, FrameBins out[2],
                   int reference = KOLV::separation::kOwnMicrophone) {
-  WindowedIvaSettings settings;
+  WindowedIvaSettings settings = liveSettings(history + 1);
   settings.reference = reference;
-  settings.bins = kBins;
-  settings.capacity = history + 1;
-  settings.memory = kMemoryFrames;
   WindowedIva iva(settings);
   for (size_t t = 0; t < s.mic0.size(); ++t) {
     appendLive(iva, s, t, settings.capacity);
@@ -406,10 +412,7 @@ TEST(WindowedIva, PostFilterScalesEachBinByItsTalkersShareAtBothEars) {
   const TalkerStream s = twoTalkers(
       400, [](int talker, int t) { return (t / 100) % 2 == talker ? 1.0f : 0.5f; },
       [](int talker, int) { return talker == 0 ? -40.0 : 30.0; }, 12);
-  WindowedIvaSettings settings;
-  settings.bins = kBins;
-  settings.capacity = 201;
-  settings.memory = kMemoryFrames;
+  WindowedIvaSettings settings = liveSettings(201);
   settings.reference = 0;
   WindowedIva plain(settings);
   settings.postFilterFloor = kFloor;
@@ -447,10 +450,7 @@ TEST(WindowedIva, AllocatesNothingPerFrame) {
   const TalkerStream s = twoTalkers(
       600, [](int talker, int t) { return (t / 150) % 2 == talker ? 1.0f : 0.3f; },
       [](int talker, int) { return talker == 0 ? -40.0 : 30.0; }, 11);
-  WindowedIvaSettings settings;
-  settings.bins = kBins;
-  settings.capacity = 201;
-  settings.memory = kMemoryFrames;
+  const WindowedIvaSettings settings = liveSettings(201);
   WindowedIva iva(settings);
   std::vector<cfloat> out0(kBins), out1(kBins);
   // The count sees an allocation (it is not vacuous)...
