@@ -153,6 +153,7 @@ TEST(OnlineSourceSeparation, RefusesWhatItCannotDoNamingTheNodeAndValue) {
       {"three talkers", {{"NUMBER_OF_SOURCES_TO_BE_SEPARATED", kolvtest::intValue(3)}}, "NUMBER_OF_SOURCES_TO_BE_SEPARATED"},
       {"negative look-ahead", {{"LOOK_AHEAD", kolvtest::floatValue(-1.0f)}}, "LOOK_AHEAD"},
       {"unknown model", {{"SOURCE_MODEL", kolvtest::stringValue("CAUCHY")}}, "CAUCHY"},
+      {"a post-filter that raises", {{"POST_FILTER_FLOOR", kolvtest::floatValue(6.0f)}}, "POST_FILTER_FLOOR is 6 dB"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
