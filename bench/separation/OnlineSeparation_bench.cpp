@@ -1,10 +1,11 @@
 // Speed of the sliding-window separation kernel on one core: two channels,
 // 257 columns (256 bins), 10 ms frames. Live: frame by frame with the node's
 // defaults (4 s history, 1 s memory, estimates every 0.1 s or when a talker
-// starts); argument 1 with the post-filter (floor -20 dB). Whole file: a 6.5 s recording separated at once (look-ahead past
-// its end). Dereverberation: the room setting, 1024 bins of 128 ms frames
-// shifted by 32 ms, a prediction over 5 frames. Real-time factor = seconds of
-// audio / seconds of CPU.
+// starts); argument 1 adds the post-filter (floor -20 dB). Whole file: a
+// 6.5 s recording separated at once (look-ahead past its end).
+// Dereverberation: the room setting, 1024 bins of 128 ms frames shifted by
+// 32 ms, a prediction over 5 frames. Real-time factor = seconds of audio /
+// seconds of CPU.
 #include <benchmark/benchmark.h>
 
 #include <complex>
