@@ -202,8 +202,11 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
 
   cues = cuesName == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase;
   const float frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
-  settings.integrationFrames = std::max(1, static_cast<int>(std::lround(integration / frameSeconds)));
-  settings.room.memoryFrames = std::max(1, static_cast<int>(std::lround(roomMemory / frameSeconds)));
+  const auto framesOf = [frameSeconds](float seconds) {
+    return std::max(1, static_cast<int>(std::lround(seconds / frameSeconds)));
+  };
+  settings.integrationFrames = framesOf(integration);
+  settings.room.memoryFrames = framesOf(roomMemory);
   settings.trust.tailDecay = perFrameFactor(-onsetDecay, frameSeconds);
   settings.trust.noiseRise = perFrameFactor(noiseRise, frameSeconds);
 

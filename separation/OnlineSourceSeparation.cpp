@@ -195,8 +195,9 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.model = sourceModel == "LAPLACE" ? SourceModel::Laplace : SourceModel::Gauss;
   settings.coldPasses = passes;
   settings.interval = interval_;
-  settings.memory = static_cast<double>(memorySeconds) * samplingRate / advance;
-  settings.memoryAhead = static_cast<double>(memoryAheadSeconds) * samplingRate / advance;
+  const auto frames = [this](float seconds) { return static_cast<double>(seconds) * samplingRate / advance; };
+  settings.memory = frames(memorySeconds);
+  settings.memoryAhead = frames(memoryAheadSeconds);
   settings.reference = reference == "LEFT" ? 0 : reference == "RIGHT" ? 1 : KOLV::separation::kOwnMicrophone;
   settings.postFilterFloor = std::pow(10.0f, postFilterFloorDb / 20.0f);
   iva_ = std::make_unique<WindowedIva>(settings);
