@@ -6,26 +6,34 @@
 namespace localization {
 
 DirectSoundLocalizer::DirectSoundLocalizer(const LocalizerSettings &settings, InterauralSteering steering)
-    : settings_(settings), steering_(std::move(steering)) {
+    : DirectSoundLocalizer(settings, {std::move(steering)}, {1.0f}, 0, HeadScaleLearning{}) {}
+
+DirectSoundLocalizer::DirectSoundLocalizer(const LocalizerSettings &settings, std::vector<InterauralSteering> steerings,
+                                           std::vector<float> scales, int start, const HeadScaleLearning &learning)
+    : settings_(settings), steerings_(std::move(steerings)), scales_(std::move(scales)), current_(start),
+      learning_(learning) {
+  const InterauralSteering &table = steering();
   settings_.integrationFrames = std::max(1, settings_.integrationFrames);
   settings_.maxPeaks = std::max(0, std::min(settings_.maxPeaks, kMaxPeaks));
-  bins_ = steering_.highBin() - steering_.lowBin();
-  trust_ = BinTrust(settings_.trust, steering_.lowBin(), steering_.highBin());
+  bins_ = table.highBin() - table.lowBin();
+  trust_ = BinTrust(settings_.trust, table.lowBin(), table.highBin());
   leaders_ = LeadingDirections(settings_.room);
-  power_.assign(static_cast<size_t>(steering_.highBin()), 0.0f);
+  power_.assign(static_cast<size_t>(table.highBin()), 0.0f);
   frame_.assign(static_cast<size_t>(bins_), Contribution{});
   weight_.assign(static_cast<size_t>(bins_), 0.0f);
   history_.assign(static_cast<size_t>(bins_) * settings_.integrationFrames, Contribution{});
   sum_.assign(static_cast<size_t>(bins_), Contribution{});
   strength_.assign(static_cast<size_t>(bins_), 0.0f);
+  unit_.assign(static_cast<size_t>(bins_), Contribution{});
 }
 
 // The bin's normalised cross-spectrum and level difference, the unit vector
 // (Re X, Im X, delta) compared with the steering's (Re S, Im S, d): with
 // phase-only cues, X = L conj(R) / |L conj(R)| and delta is not used.
 bool DirectSoundLocalizer::readFrame(const std::complex<float> *left, const std::complex<float> *right) {
-  const int low = steering_.lowBin();
-  for (int j = low; j < steering_.highBin(); ++j) {
+  const InterauralSteering &table = steering();
+  const int low = table.lowBin();
+  for (int j = low; j < table.highBin(); ++j) {
     const float p = std::norm(left[j]) + std::norm(right[j]);
     if (!std::isfinite(p)) return false;
     power_[j] = p;
@@ -48,10 +56,10 @@ bool DirectSoundLocalizer::readFrame(const std::complex<float> *left, const std:
       continue;
     }
     const float w = loudness == 0.0f ? weight_[k] : weight_[k] * std::pow(p, loudness);
-    const float scale = steering_.usesLevel() ? 2.0f / p : 1.0f / magnitude;
+    const float scale = table.usesLevel() ? 2.0f / p : 1.0f / magnitude;
     c.re = w * cross.real() * scale;
     c.im = w * cross.imag() * scale;
-    c.level = steering_.usesLevel() ? w * (std::norm(left[j]) - std::norm(right[j])) / p : 0.0f;
+    c.level = table.usesLevel() ? w * (std::norm(left[j]) - std::norm(right[j])) / p : 0.0f;
     c.weight = w;
   }
   return true;
@@ -101,26 +109,34 @@ inline float sharpened(float cosine) {
   return c;
 }
 
+// Adds one bin's agreement with directions 0 .. count-1 of the rows given.
 template <int Squarings>
-void addBin(const float *__restrict sr, const float *__restrict si, const float *__restrict sl, float ur,
-            float ui, float ul, float strength, float *__restrict P) {
+inline void addBin(const float *__restrict sr, const float *__restrict si, const float *__restrict sl, float ur,
+                   float ui, float ul, float strength, float *__restrict P, int count) {
   if (sl) {
-    for (int n = 0; n < kPaddedDirections; ++n)
-      P[n] += strength * sharpened<Squarings>(sr[n] * ur + si[n] * ui + sl[n] * ul);
+    for (int n = 0; n < count; ++n) P[n] += strength * sharpened<Squarings>(sr[n] * ur + si[n] * ui + sl[n] * ul);
   } else {
-    for (int n = 0; n < kPaddedDirections; ++n) P[n] += strength * sharpened<Squarings>(sr[n] * ur + si[n] * ui);
+    for (int n = 0; n < count; ++n) P[n] += strength * sharpened<Squarings>(sr[n] * ur + si[n] * ui);
   }
 }
 
-using BinAdder = void (*)(const float *, const float *, const float *, float, float, float, float, float *);
+// Every direction: the count known when compiled, for the spectrum's loop.
+template <int Squarings>
+void addBinEverywhere(const float *sr, const float *si, const float *sl, float ur, float ui, float ul, float strength,
+                      float *P, int) {
+  addBin<Squarings>(sr, si, sl, ur, ui, ul, strength, P, kPaddedDirections);
+}
 
-BinAdder binAdder(int squarings) {
+using BinAdder = void (*)(const float *, const float *, const float *, float, float, float, float, float *, int);
+
+// The adder for every direction or for a run of them.
+BinAdder binAdder(int squarings, bool everywhere) {
   switch (squarings) {
-    case 0: return addBin<0>;
-    case 1: return addBin<1>;
-    case 2: return addBin<2>;
-    case 3: return addBin<3>;
-    default: return addBin<4>;
+    case 0: return everywhere ? addBinEverywhere<0> : addBin<0>;
+    case 1: return everywhere ? addBinEverywhere<1> : addBin<1>;
+    case 2: return everywhere ? addBinEverywhere<2> : addBin<2>;
+    case 3: return everywhere ? addBinEverywhere<3> : addBin<3>;
+    default: return everywhere ? addBinEverywhere<4> : addBin<4>;
   }
 }
 
@@ -140,11 +156,12 @@ float sharpenedAt(int squarings, float cosine) {
 // integrated vector, u_j its direction, w_j its summed weights and g_j its
 // coherence factor: near 1 where one source dominates every bin.
 void DirectSoundLocalizer::computeSpectrum() {
+  const InterauralSteering &table = steering();
   float *__restrict P = spectrum_;
   std::fill(P, P + kPaddedDirections, 0.0f);
   float total = 0.0f;
-  const int low = steering_.lowBin();
-  const BinAdder add = binAdder(settings_.sharpness);
+  const int low = table.lowBin();
+  const BinAdder add = binAdder(settings_.sharpness, true);
   for (int k = 0; k < bins_; ++k) {
     const Contribution &c = sum_[k];
     strength_[k] = 0.0f;
@@ -155,15 +172,59 @@ void DirectSoundLocalizer::computeSpectrum() {
                         ? std::pow(std::min(1.0f, length / c.weight), settings_.coherenceExponent)
                         : 1.0f;
     strength_[k] = g * length;
+    unit_[k] = {c.re / length, c.im / length, c.level / length, 0.0f};
     total += g * c.weight;
     const int j = low + k;
-    add(steering_.real(j), steering_.imag(j), steering_.usesLevel() ? steering_.level(j) : nullptr,
-        c.re / length, c.im / length, c.level / length, strength_[k], P);
+    add(table.real(j), table.imag(j), table.usesLevel() ? table.level(j) : nullptr, unit_[k].re,
+        unit_[k].im, unit_[k].level, strength_[k], P, kPaddedDirections);
   }
-  const float normaliser =
-      std::max(total, settings_.minEvidence * static_cast<float>(bins_) * settings_.integrationFrames);
-  if (normaliser > 0.0f)
-    for (int n = 0; n < kPaddedDirections; ++n) P[n] /= normaliser;
+  normaliser_ = std::max(total, settings_.minEvidence * static_cast<float>(bins_) * settings_.integrationFrames);
+  if (normaliser_ > 0.0f)
+    for (int n = 0; n < kPaddedDirections; ++n) P[n] /= normaliser_;
+}
+
+// The highest value of another steering's spectrum (this frame's bins and
+// weights) within searchDirections of `direction`.
+float DirectSoundLocalizer::peakNear(const InterauralSteering &other, int direction) const {
+  const int first = std::max(0, direction - learning_.searchDirections);
+  const int count = std::min(kDirections - 1, direction + learning_.searchDirections) - first + 1;
+  std::array<float, kDirections> P{};
+  const BinAdder add = binAdder(settings_.sharpness, false);
+  const int low = other.lowBin();
+  for (int k = 0; k < bins_; ++k) {
+    if (strength_[k] == 0.0f) continue;
+    const int j = low + k;
+    add(other.real(j) + first, other.imag(j) + first, other.usesLevel() ? other.level(j) + first : nullptr,
+        unit_[k].re, unit_[k].im, unit_[k].level, strength_[k], P.data(), count);
+  }
+  float highest = -1.0f;
+  for (int n = 0; n < count; ++n) highest = std::max(highest, P[n]);
+  return normaliser_ > 0.0f ? highest / normaliser_ : 0.0f;
+}
+
+// Every everyFrames frames whose highest peak reaches minPeak, the sizes
+// either side of the one in use are scored by their spectrum's peak near the
+// frame's highest; after
+// evidenceFrames such frames the steering moves to a neighbour that peaked
+// higher by the margin, and the count starts afresh.
+void DirectSoundLocalizer::compareHeadScales(const Peak &highest) {
+  if (highest.value < learning_.minPeak) return;
+  if (++frames_ % learning_.everyFrames != 0) return;
+  evidence_[1] += highest.value;
+  for (int side : {-1, 1}) {
+    const int neighbour = current_ + side;
+    if (neighbour >= 0 && neighbour < static_cast<int>(steerings_.size()))
+      evidence_[static_cast<size_t>(1 + side)] += peakNear(steerings_[static_cast<size_t>(neighbour)], highest.direction);
+  }
+  if (++compared_ < learning_.evidenceFrames) return;
+  int best = 1;
+  for (int side : {0, 2})
+    if (evidence_[static_cast<size_t>(side)] > evidence_[static_cast<size_t>(best)] * (1.0 + learning_.margin) &&
+        evidence_[static_cast<size_t>(side)] > evidence_[1] * (1.0 + learning_.margin))
+      best = side;
+  current_ += best - 1;
+  evidence_ = {};
+  compared_ = 0;
 }
 
 // How much of a source alone at direction m shows at each candidate's
@@ -171,14 +232,15 @@ void DirectSoundLocalizer::computeSpectrum() {
 // strengths, sum_j strength_j f(S_nj . S_mj) over sum_j strength_j f(S_mj . S_mj).
 // One pass over the bins serves every candidate.
 void DirectSoundLocalizer::sidelobeShares(int m, const PeakList &candidates, float *share) const {
+  const InterauralSteering &table = steering();
   std::fill(share, share + candidates.count, 0.0f);
   float self = 0.0f;
-  const int low = steering_.lowBin();
-  const bool level = steering_.usesLevel();
+  const int low = table.lowBin();
+  const bool level = table.usesLevel();
   for (int k = 0; k < bins_; ++k) {
     if (strength_[k] == 0.0f) continue;
     const int j = low + k;
-    const float *sr = steering_.real(j), *si = steering_.imag(j), *sl = steering_.level(j);
+    const float *sr = table.real(j), *si = table.imag(j), *sl = table.level(j);
     auto dot = [&](int n) { return sr[n] * sr[m] + si[n] * si[m] + (level ? sl[n] * sl[m] : 0.0f); };
     self += strength_[k] * sharpenedAt(settings_.sharpness, dot(m));
     for (int i = 0; i < candidates.count; ++i)
@@ -230,6 +292,7 @@ bool DirectSoundLocalizer::locate(const std::complex<float> *left, const std::co
   integrate();
   computeSpectrum();
   selectPeaks(peaks);
+  if (learning_.enabled && steerings_.size() > 1 && peaks.count > 0) compareHeadScales(peaks.peaks[0]);
   leaders_.admit(peaks);
   sortByDirection(peaks);
   return true;

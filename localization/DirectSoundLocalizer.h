@@ -6,6 +6,7 @@
 #ifndef KOLV_LOCALIZATION_DIRECT_SOUND_LOCALIZER_H
 #define KOLV_LOCALIZATION_DIRECT_SOUND_LOCALIZER_H
 
+#include <array>
 #include <complex>
 #include <vector>
 
@@ -38,10 +39,33 @@ struct LocalizerSettings {
   RoomSettings room;
 };
 
+// Learning the listening head's size. The steering is kept for several
+// sizes (scales of the measured head or the sphere), and the one in use
+// moves to a neighbouring size whose spectrum peaks higher at the frames'
+// highest peaks: cues that match the head agree across the bins.
+struct HeadScaleLearning {
+  bool enabled = false;
+  int everyFrames = 2;        // frames between two comparisons
+  int evidenceFrames = 25;    // comparisons behind each decision
+  // Only frames whose highest peak reaches this are compared: there the
+  // direct sound leads. In a reverberant room lower peaks favour a smaller
+  // head, the reflections drawing the cues towards the front.
+  float minPeak = 0.45f;
+  float margin = 0.01f;       // how much higher (relative) a neighbour must peak to be taken
+  int searchDirections = 6;   // directions either side of the highest peak where a neighbour's peak is sought
+};
+
 class DirectSoundLocalizer {
  public:
   DirectSoundLocalizer() = default;
   DirectSoundLocalizer(const LocalizerSettings &settings, InterauralSteering steering);
+  // With the steering for several head sizes, increasing, `scales` their
+  // sizes, `start` the one used first.
+  DirectSoundLocalizer(const LocalizerSettings &settings, std::vector<InterauralSteering> steerings,
+                       std::vector<float> scales, int start, const HeadScaleLearning &learning);
+
+  // The size of the head the steering in use is for (1: as measured).
+  float headScale() const { return scales_[static_cast<size_t>(current_)]; }
 
   // The peaks of this frame (at most maxPeaks, in increasing direction) from
   // rows `left` and `right` of a spectrum that has the steering's bins.
@@ -59,9 +83,18 @@ class DirectSoundLocalizer {
   void selectPeaks(PeakList &peaks) const;
   static void sortByDirection(PeakList &peaks);
   void sidelobeShares(int m, const PeakList &candidates, float *share) const;
+  const InterauralSteering &steering() const { return steerings_[static_cast<size_t>(current_)]; }
+  float peakNear(const InterauralSteering &steering, int direction) const;
+  void compareHeadScales(const Peak &highest);
 
   LocalizerSettings settings_;
-  InterauralSteering steering_;
+  std::vector<InterauralSteering> steerings_;  // by increasing head size
+  std::vector<float> scales_;
+  int current_ = 0;
+  HeadScaleLearning learning_;
+  std::array<double, 3> evidence_{};  // summed peaks of the sizes below, in use and above
+  int compared_ = 0;
+  int frames_ = 0;
   BinTrust trust_;
   LeadingDirections leaders_;
   int bins_ = 0;
@@ -71,6 +104,8 @@ class DirectSoundLocalizer {
   std::vector<Contribution> history_;   // integrationFrames x bins, a ring
   std::vector<Contribution> sum_;       // per bin, the sum of the ring
   std::vector<float> strength_;     // per bin, its share of the spectrum: g |sum|
+  std::vector<Contribution> unit_;  // per bin, its sum's direction (re, im, level)
+  float normaliser_ = 0.0f;
   int newest_ = -1;                 // ring slot of the current frame
   float spectrum_[kPaddedDirections] = {};
 };

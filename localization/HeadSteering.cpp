@@ -1,5 +1,6 @@
 #include "HeadSteering.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "SteeringTables.h"
@@ -8,13 +9,14 @@ namespace localization {
 
 namespace {
 
-// Bins 0 .. cols-1 of the (cols-1)*2-point transform of an impulse response
-// delayed by `delay` seconds (a fractional delay, applied as a phase).
-std::vector<std::complex<double>> transform(const std::vector<float> &impulse, double delay,
-                                            int samplingRate, int cols) {
+// Bins firstBin .. endBin-1 of the (cols-1)*2-point transform of an impulse
+// response delayed by `delay` seconds (a fractional delay, applied as a
+// phase), each taken at `scale` times its frequency; the other bins 0.
+std::vector<std::complex<double>> transform(const std::vector<float> &impulse, double delay, int samplingRate,
+                                            int cols, double scale, int firstBin, int endBin) {
   std::vector<std::complex<double>> H(static_cast<size_t>(cols));
-  const int points = 2 * (cols - 1);
-  for (int j = 0; j < cols; ++j) {
+  const double points = 2.0 * (cols - 1) / scale;
+  for (int j = firstBin; j < endBin; ++j) {
     const std::complex<double> step = std::polar(1.0, -2.0 * kPi * j / points);
     std::complex<double> turn = 1.0, sum = 0.0;
     for (float sample : impulse) {
@@ -28,10 +30,11 @@ std::vector<std::complex<double>> transform(const std::vector<float> &impulse, d
 
 }  // namespace
 
-EarResponses MeasuredHead::responses(double azimuthDegrees, int cols) const {
+EarResponses MeasuredHead::responses(double azimuthDegrees, int cols, double scale, int firstBin, int endBin) const {
   const HeadFilters ir = set_.filters(azimuthDegrees, 0.0);
-  return {transform(ir.left, ir.delayLeft, set_.samplingRate(), cols),
-          transform(ir.right, ir.delayRight, set_.samplingRate(), cols)};
+  const int first = std::max(0, firstBin), end = endBin < 0 ? cols : std::min(cols, endBin);
+  return {transform(ir.left, ir.delayLeft, set_.samplingRate(), cols, scale, first, end),
+          transform(ir.right, ir.delayRight, set_.samplingRate(), cols, scale, first, end)};
 }
 
 double MeasuredHead::interauralDelay(double azimuthDegrees) const {
@@ -62,11 +65,12 @@ void InterauralSteering::allocate(int lowBin, int highBin) {
   level_.assign(size, 0.0f);
 }
 
-InterauralSteering::InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin)
+InterauralSteering::InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin,
+                                       double scale)
     : usesLevel_(cues == Cues::PhaseAndLevel) {
   allocate(lowBin, highBin);
   for (int n = 0; n < kDirections; ++n) {
-    const EarResponses h = head.responses(azimuthOfDirection(n), cols);
+    const EarResponses h = head.responses(azimuthOfDirection(n), cols, scale, lowBin_, highBin_);
     for (int j = lowBin_; j < highBin_; ++j) {
       const std::complex<double> l = h.left[static_cast<size_t>(j)], r = h.right[static_cast<size_t>(j)];
       const double power = std::norm(l) + std::norm(r);

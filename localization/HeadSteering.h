@@ -35,7 +35,12 @@ class MeasuredHead {
   // transform for an azimuth on the horizontal plane (this project's sign:
   // positive towards channel 1), interpolated between the measurements by
   // libmysofa, with the set's broadband delays as exact phase terms.
-  EarResponses responses(double azimuthDegrees, int cols) const;
+  // With a scale, those of a head `scale` times as large: what it hears at
+  // a bin's frequency f this head hears at scale * f (every delay grows by
+  // the scale); only bins firstBin .. endBin-1 are computed (all when endBin
+  // is negative), the others are 0.
+  EarResponses responses(double azimuthDegrees, int cols, double scale = 1.0, int firstBin = 0,
+                         int endBin = -1) const;
 
   // The interaural delay (s, positive when channel 1 leads) at the peak of
   // the cross-correlation of the two responses, refined by a parabola.
@@ -54,8 +59,8 @@ class MeasuredHead {
 class InterauralSteering {
  public:
   InterauralSteering() = default;
-  // From measured responses.
-  InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin);
+  // From measured responses, of the head itself or of one `scale` times as large.
+  InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin, double scale = 1.0);
   // From the rigid-sphere delay for a head `headDiameter` cm wide (phase only).
   InterauralSteering(float headDiameter, int samplingRate, int cols, int lowBin, int highBin);
 

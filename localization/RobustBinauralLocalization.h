@@ -30,6 +30,7 @@ class RobustBinauralLocalization : public KOLV::BufferedNode {
   void checkShape(const Spectrum &spectrum, int count) const;
   [[noreturn]] void fail(int count, const std::string &what) const;
   void warnOfUnusableFrame(int count);
+  void reportHeadScale(int count);
 
   int spectrumID;
   int doaID;
@@ -38,6 +39,7 @@ class RobustBinauralLocalization : public KOLV::BufferedNode {
   std::string sofaFile;
   localization::Cues cues;
   float micsDistance;            // cm, for the spherical head
+  float headScale;               // HEAD_SCALE, 0 learnt
   int advance;                   // samples
   int samplingRate;              // Hz
   float frequencyLow;            // Hz
@@ -48,6 +50,7 @@ class RobustBinauralLocalization : public KOLV::BufferedNode {
   int cols = 0;                  // column count of every input frame, from frame 0
   localization::DirectSoundLocalizer localizer;      // set up at frame 0
   bool warnedOfUnusableFrame = false;
+  float reportedScale = 1.0f;    // the head size last said
 };
 
 #endif

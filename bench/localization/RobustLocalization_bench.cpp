@@ -33,6 +33,18 @@ std::vector<std::vector<std::complex<float>>> randomFrames(std::mt19937 &rng) {
   return frames;
 }
 
+// The same with a source 300 us nearer the right ear in every bin, so that
+// every frame has a peak.
+std::vector<std::vector<std::complex<float>>> sourceFrames(std::mt19937 &rng) {
+  auto frames = randomFrames(rng);
+  for (size_t f = 0; f < frames.size(); f += 2)
+    for (int j = 0; j < kCols; ++j) {
+      const float phase = static_cast<float>(-2.0 * M_PI * j * kRate / (2.0 * (kCols - 1)) * 300e-6);
+      frames[f + 1][static_cast<size_t>(j)] = frames[f][static_cast<size_t>(j)] * std::polar(1.0f, phase);
+    }
+  return frames;
+}
+
 void BM_RobustLocalizationPerFrame(benchmark::State &state) {
   static const MeasuredHead head(kDefaultSofaFile, kRate);
   static const InterauralSteering steering(head, Cues::Phase, kCols, kLowBin, kHighBin);
@@ -48,6 +60,37 @@ void BM_RobustLocalizationPerFrame(benchmark::State &state) {
   }
 }
 BENCHMARK(BM_RobustLocalizationPerFrame);
+
+// A source in every frame, the head's size learnt (argument 1) or not (0):
+// learning, every other frame with a peak also scores the sizes either side
+// of the one in use.
+void BM_RobustLocalizationLearningHeadScale(benchmark::State &state) {
+  static const MeasuredHead head(kDefaultSofaFile, kRate);
+  static const std::vector<float> scales = {0.956f, 1.0f, 1.046f};
+  static const std::vector<InterauralSteering> steerings = [] {
+    std::vector<InterauralSteering> tables;
+    for (float scale : scales) tables.emplace_back(head, Cues::Phase, kCols, kLowBin, kHighBin, scale);
+    return tables;
+  }();
+  HeadScaleLearning learning;
+  learning.enabled = state.range(0) != 0;
+  learning.minPeak = 0.0f;
+  learning.evidenceFrames = 1 << 30;  // scoring without end, the size kept
+  std::mt19937 rng(1);
+  const auto frames = sourceFrames(rng);
+  DirectSoundLocalizer localizer(LocalizerSettings{}, steerings, scales, 1, learning);
+  PeakList peaks;
+  size_t f = 0;
+  double withPeaks = 0.0;
+  for (auto _ : state) {
+    localizer.locate(frames[2 * f].data(), frames[2 * f + 1].data(), peaks);
+    benchmark::DoNotOptimize(peaks);
+    withPeaks += peaks.count > 0 ? 1.0 : 0.0;
+    f = (f + 1) % kCycle;
+  }
+  state.counters["frames_with_peaks"] = benchmark::Counter(withPeaks, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_RobustLocalizationLearningHeadScale)->Arg(0)->Arg(1);
 
 // Six talkers held steady, four of them estimated in each frame (in turn).
 void BM_TalkerTracksPerFrame(benchmark::State &state) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <complex>
 #include <random>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -41,11 +42,13 @@ const InterauralSteering &kemarSteering() {
 
 // A frame of a broadband source (random phase, unit magnitude per bin) heard
 // through the measured head from `azimuth`, at `gain` in amplitude.
+// `headScale` times as large as the measured head.
 struct Scene {
   std::mt19937 rng{7};
   std::vector<EarResponses> heads;  // by direction index
-  Scene() {
-    for (int n = 0; n < kDirections; ++n) heads.push_back(kemar().responses(azimuthOfDirection(n), kCols));
+  explicit Scene(double headScale = 1.0) {
+    for (int n = 0; n < kDirections; ++n)
+      heads.push_back(kemar().responses(azimuthOfDirection(n), kCols, headScale));
   }
   // The bins j with holds[j] (all when empty) hold the source: two talkers
   // rarely fill the same bins of speech.
@@ -118,6 +121,20 @@ TEST(HeadSteering, SteeringPhaseDelayAtLowFrequenciesExceedsTheBroadbandDelay) {
   }
 }
 
+// A head `scale` times as large hears at bin j what the measured one hears at
+// bin scale * j.
+TEST(HeadSteering, ALargerHeadHearsAtEachFrequencyWhatTheMeasuredOneHearsHigher) {
+  for (const auto &[scale, bin, measuredBin] : {std::tuple<double, int, int>{1.25, 40, 50}, {0.8, 100, 80},
+                                                {1.1, 110, 121}}) {
+    SCOPED_TRACE(scale);
+    const InterauralSteering scaled(kemar(), Cues::Phase, kCols, kLowBin, kHighBin, scale);
+    for (int n = 0; n < kDirections; n += 15) {
+      EXPECT_NEAR(scaled.real(bin)[n], kemarSteering().real(measuredBin)[n], 1e-4) << n;
+      EXPECT_NEAR(scaled.imag(bin)[n], kemarSteering().imag(measuredBin)[n], 1e-4) << n;
+    }
+  }
+}
+
 TEST(HeadSteering, MissingSofaFileIsNamed) {
   try {
     MeasuredHead head("/nonexistent/head.sofa", kRate);
@@ -144,6 +161,31 @@ TEST(DirectSoundLocalizer, FindsASourceThroughTheMeasuredHeadWithoutSideBias) {
     }
     ASSERT_GE(peaks.count, 1);
     EXPECT_NEAR(strongest(peaks), azimuth, 1);
+  }
+}
+
+// With the steering kept for several head sizes, the localizer moves to the
+// size of the head that hears the talkers and stays at the measured size
+// when that is the one.
+TEST(DirectSoundLocalizer, LearnsTheSizeOfTheListeningHead) {
+  const std::vector<float> scales = {0.8f, 0.836f, 0.875f, 0.915f, 0.956f, 1.0f,
+                                     1.046f, 1.094f, 1.143f, 1.195f, 1.25f};
+  std::vector<InterauralSteering> steerings;
+  for (float scale : scales) steerings.emplace_back(kemar(), Cues::Phase, kCols, kLowBin, kHighBin, scale);
+  HeadScaleLearning learning;
+  learning.enabled = true;
+  for (const auto &[headScale, learnt] : {std::pair<double, float>{1.1, 1.094f}, {0.9, 0.915f}, {1.0, 1.0f}}) {
+    SCOPED_TRACE(headScale);
+    Scene scene(headScale);
+    DirectSoundLocalizer localizer(LocalizerSettings{}, steerings, scales, 5, learning);
+    for (int f = 0; f < 600; ++f) {
+      Frame frame;
+      scene.addNoise(frame.left, frame.right, 0.05);
+      if (f % 100 >= 10) scene.add(frame.left, frame.right, f % 200 < 100 ? -50 : 40, 1.0);
+      PeakList peaks;
+      ASSERT_TRUE(localizer.locate(frame.left.data(), frame.right.data(), peaks));
+    }
+    EXPECT_EQ(localizer.headScale(), learnt);
   }
 }
 
@@ -298,12 +340,27 @@ TEST(RobustBinauralLocalization, RefusesValuesOutOfRange) {
                                                                        {"SHARPNESS", intValue(5)},
                                                                        {"THRESHOLD", floatValue(1.0f)},
                                                                        {"SECOND_THRESHOLD", floatValue(-0.1f)},
+                                                                       {"HEAD_SCALE", floatValue(0.3f)},
+                                                                       {"HEAD_SCALE", floatValue(2.5f)},
                                                                        {"STEERING", stringValue("FREE")}}) {
     SCOPED_TRACE(bad.first);
     const std::string text =
         kolvtest::thrownText([&] { RobustBinauralLocalization node("loc", localizerParams({bad})); });
     EXPECT_NE(text.find(bad.first), std::string::npos) << text;
   }
+}
+
+// A head scale that would need the measured responses above the Nyquist
+// frequency is refused at the first frame, naming the value.
+TEST(RobustBinauralLocalization, RefusesAHeadScaleBeyondTheMeasuredBand) {
+  std::mt19937 rng(3);
+  kolvtest::FrameFeeder feeder({loctest::noiseFrame(rng, 0.1)});
+  RobustBinauralLocalization node(
+      "loc", localizerParams({{"HEAD_SCALE", floatValue(2.0f)}, {"FREQUENCY_HIGH", floatValue(6000.0f)}}));
+  kolvtest::wire(node, "AUDIO_SPECTRUM", feeder);
+  const std::string text = kolvtest::thrownText([&] { node.getOutput(0, 0); });
+  EXPECT_NE(text.find("HEAD_SCALE 2"), std::string::npos) << text;
+  EXPECT_NE(text.find("Nyquist"), std::string::npos) << text;
 }
 
 // Sources as the first toolbox's localizer writes them, whatever the input
