@@ -49,8 +49,9 @@ struct HeadScaleLearning {
   int evidenceFrames = 25;    // comparisons behind each decision
   // Only frames whose highest peak reaches this are compared: there the
   // direct sound leads. In a reverberant room lower peaks favour a smaller
-  // head, the reflections drawing the cues towards the front.
-  float minPeak = 0.45f;
+  // head, the reflections drawing the cues towards the front; a mismatched
+  // head's peaks are lower too, so the bar cannot be much higher.
+  float minPeak = 0.35f;
   float margin = 0.01f;       // how much higher (relative) a neighbour must peak to be taken
   int searchDirections = 6;   // directions either side of the highest peak where a neighbour's peak is sought
 };

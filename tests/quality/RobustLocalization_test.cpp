@@ -25,6 +25,7 @@ constexpr double kDuration = 8.0;
 const std::string kRoomSize = "6,5,3";
 constexpr double kMeasuredSideBias = 1.0;  // degrees either way
 constexpr double kSphereSideBias = 1.0;    // degrees outwards, at least
+constexpr double kLargerHead = 1.1;        // the head's size over KEMAR's
 
 struct Goal {
   double minRecall;     // share of the talkers' active frames tracked within 10 degrees
@@ -55,6 +56,14 @@ SceneLayout twoTalkers(const std::string &name, double a, double b, int snr,
 SceneLayout oneTalker(const std::string &name, double azimuth, int snr) {
   return {name, static_cast<double>(snr), kDuration, {{kReadSpeech + "0880.wav", azimuth, kLeadIn},
                                                        {kReadSpeech + "0930.wav", azimuth, 4.5}}};
+}
+
+// An office-like room: larger, the talkers at 1 m, the direct sound 4 dB
+// above the reverberation.
+SceneLayout office() {
+  return {"robust_office_m30_p50", 20.0, kDuration,
+          {{kReadSpeech + "0890.wav", -30.0, kLeadIn, 1.0}, {kReadSpeech + "0870.wav", 50.0, kLeadIn, 1.0}},
+          quality::Room{"8,6,3", 0.3}};
 }
 
 // Runs localize.yaml on a scene (rendered on first use) with the given
@@ -138,15 +147,35 @@ INSTANTIATE_TEST_SUITE_P(
                            {0.90, 2.0, 0.22, 1, 0.40}, {"robust-localization.ROOM_LEVEL=0.0"}},
                       Case{"room06_m35_p45", twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6}),
                            {0.76, 3.0, 0.24, 4}, {}},
-                      // An office-like room: larger, the talkers at 1 m, the
-                      // direct sound 4 dB above the reverberation.
-                      Case{"office_m30_p50",
-                           {"robust_office_m30_p50", 20.0, kDuration,
-                            {{kReadSpeech + "0890.wav", -30.0, kLeadIn, 1.0},
-                             {kReadSpeech + "0870.wav", 50.0, kLeadIn, 1.0}},
-                            quality::Room{"8,6,3", 0.3}},
-                           {0.93, 2.0, 0.14, 0}, {}}),
+                      Case{"office_m30_p50", office(), {0.93, 2.0, 0.14, 0}, {}}),
     nameOf);
+
+// Heard by a head a tenth larger than the KEMAR the steering is measured on
+// (every interaural delay 10 % longer): the localizer learns the head's
+// size from the stream.
+SceneLayout withLargerHead(SceneLayout scene) {
+  scene.name += "_head1.1";
+  scene.headScale = kLargerHead;
+  return scene;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    QualityRobustHeads, RobustTracking,
+    ::testing::Values(Case{"larger_head_m60_p20", withLargerHead(twoTalkers("robust_two_m60_p20", -60, 20, 20)),
+                           {0.9, 1.6, 0.2, 0}, {}},
+                      Case{"larger_head_office", withLargerHead(office()), {0.93, 2.3, 0.14, 0}, {}}),
+    nameOf);
+
+// Steering kept at KEMAR's size places the larger head's talkers several
+// degrees too far out (4.8 degrees on average in the office); learnt, the
+// size reaches 1.094 within 3 s and the error falls to under 2 degrees.
+TEST(RobustHeads, LearningTheHeadSizeMendsTheDirectionsOfALargerHead) {
+  const SceneLayout scene = withLargerHead(office());
+  const YAML::Node learnt = robustTracks(scene, "head-learnt", {})["coverage"];
+  const YAML::Node fixed = robustTracks(scene, "head-fixed", {"robust-localization.HEAD_SCALE=1.0"})["coverage"];
+  EXPECT_LE(learnt["mean_error"].as<double>(), 0.5 * fixed["mean_error"].as<double>());
+  EXPECT_GE(learnt["recall"].as<double>(), fixed["recall"].as<double>() - 0.01);
+}
 
 // In the room at RT60 0.6 s, reflections outweigh the direct sound
 // (direct-to-reverberant ratio about -5 dB). Weighting bins by onset, where

@@ -95,6 +95,7 @@ std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
   command << quoted((buildFolder() / "kolv-render-scene").string()) << " --out " << quoted(out.string())
           << " --duration " << scene.duration << " --snr " << scene.snrDb << " --seed " << kNoiseSeed;
   if (scene.room) command << " --room " << scene.room->size << " --rt60 " << scene.room->rt60;
+  if (scene.headScale != 1.0) command << " --head-scale " << scene.headScale;
   for (const Talker &t : scene.talkers) {
     command << " --source " << quoted(t.recording);
     if (t.path.empty())

@@ -40,6 +40,7 @@ struct SceneLayout {
   double duration;   // s
   std::vector<Talker> talkers;
   std::optional<Room> room = std::nullopt;  // none: anechoic
+  double headScale = 1.0;  // the head's size over the measured KEMAR's
 };
 
 // The folder holding the scene's scene.wav, sourceN.wav and truth.json,

@@ -66,6 +66,23 @@ TEST(HeadConvention, InterauralDelaysOfTheMeasuredHead) {
   }
 }
 
+// A head scaled by S hears every direction with S times the measured head's
+// interaural delay.
+TEST(HeadConvention, AScaledHeadScalesEveryInterauralDelay) {
+  render::HrtfSet measured(render::kDefaultSofaFile, kRate);
+  for (double scale : {0.9, 1.1, 1.25}) {
+    SCOPED_TRACE(scale);
+    render::HrtfSet scaled(render::kDefaultSofaFile, kRate, scale);
+    EXPECT_EQ(scaled.samplingRate(), kRate);
+    for (double azimuth : {-75.0, -30.0, 45.0, 90.0}) {
+      const double delay = render::interauralDelay(measured.responses(azimuth, 0.0), kRate, kWholeBand);
+      EXPECT_NEAR(render::interauralDelay(scaled.responses(azimuth, 0.0), kRate, kWholeBand), scale * delay,
+                  std::fabs(0.03 * scale * delay) + 10e-6)
+          << azimuth;
+    }
+  }
+}
+
 TEST(HeadConvention, DelaysFitASphereOfAboutNineCentimetres) {
   render::HrtfSet hrtf(render::kDefaultSofaFile, kRate);
   std::vector<double> azimuths, delays;
@@ -245,6 +262,8 @@ TEST(RenderSceneProgram, RefusesBadInputWithAClearMessage) {
       {"missing source file", out + " --source " + (dir / "none.wav") + " --azimuth 0", "cannot read audio file"},
       {"no azimuth", out + " --source " + (dir / "ok.wav"), "has no --azimuth"},
       {"not a number", out + " --source " + (dir / "ok.wav") + " --azimuth left", "expects a number"},
+      {"head too large", out + " --head-scale 3 --source " + (dir / "ok.wav") + " --azimuth 0",
+       "--head-scale expects 0.5 to 2"},
       {"starts after the end", out + " --duration 1 --source " + (dir / "ok.wav") + " --azimuth 0 --start 2",
        "after the scene ends"},
   };

@@ -23,8 +23,10 @@ std::vector<double> unitVector(double azimuthDeg, double elevationDeg) {
 
 }  // namespace
 
-HrtfSet::HrtfSet(const std::string &path, int samplingRate)
-    : set_(path, samplingRate), measured_(set_.measuredDirections()) {
+HrtfSet::HrtfSet(const std::string &path, int samplingRate, double headScale)
+    : set_(path, static_cast<int>(std::lround(samplingRate * headScale))),
+      samplingRate_(samplingRate),
+      measured_(set_.measuredDirections()) {
   for (size_t i = 0; i < measured_.size(); ++i) {
     double nearest = 180.0;
     for (size_t j = 0; j < measured_.size(); ++j)
@@ -43,7 +45,7 @@ double HrtfSet::distanceToMeasured(double azimuthDeg, double elevationDeg) const
 HrirPair HrtfSet::responses(double azimuthDeg, double elevationDeg) const {
   localization::HeadFilters f = set_.filters(azimuthDeg, elevationDeg);
   auto delayed = [this](std::vector<float> ir, float delaySeconds) {
-    long shift = std::lround(delaySeconds * samplingRate());
+    long shift = std::lround(delaySeconds * set_.samplingRate());
     if (shift > 0) ir.insert(ir.begin(), static_cast<size_t>(shift), 0.0f);
     return ir;
   };

@@ -22,8 +22,11 @@ struct HrirPair {
 class HrtfSet {
  public:
   // Opens the set resampled to `samplingRate`; throws std::runtime_error
-  // naming the file when it is missing or not a usable SOFA file.
-  HrtfSet(const std::string &path, int samplingRate);
+  // naming the file when it is missing or not a usable SOFA file. With a
+  // head scale, the responses are those of a head that many times as large:
+  // the set resampled to samplingRate * headScale and played at
+  // samplingRate, every delay grown by the scale.
+  HrtfSet(const std::string &path, int samplingRate, double headScale = 1.0);
 
   // The responses for a direction, interpolated between the nearest
   // measurements, with the set's broadband delays applied as whole samples.
@@ -38,10 +41,11 @@ class HrtfSet {
   double coarsestSpacing() const { return coarsestSpacing_; }
 
   int filterLength() const { return set_.filterLength(); }
-  int samplingRate() const { return set_.samplingRate(); }
+  int samplingRate() const { return samplingRate_; }
 
  private:
   localization::SofaSet set_;
+  int samplingRate_;
   std::vector<std::vector<double>> measured_;  // unit vectors of the measured directions
   double coarsestSpacing_ = 0.0;
 };

@@ -25,12 +25,14 @@ constexpr double kMeasureStepDeg = 15.0;
 constexpr render::Band kWholeBand = {0.0, 1e9};
 constexpr double kHeadHeight = 1.2;     // m, of the head's centre by default
 constexpr double kTruthFrame = 0.01;    // s, of the moving sources' azimuths in the truth file
+constexpr double kSmallestHeadScale = 0.5;
+constexpr double kLargestHeadScale = 2.0;
 
 std::string usage() {
   return std::string() +
     "usage: kolv-render-scene --out DIR [options]\n"
     "                         --source FILE (--azimuth DEG | --path T:AZ,...) [source options] ...\n"
-    "       kolv-render-scene --measure [--sofa FILE] [--rate HZ] [--band LOW HIGH]\n"
+    "       kolv-render-scene --measure [--sofa FILE] [--head-scale S] [--rate HZ] [--band LOW HIGH]\n"
     "\n"
     "Places mono recordings around a measured head, in free field or in a shoebox\n"
     "room, still or moving, adds diffuse noise and writes\n"
@@ -46,6 +48,8 @@ std::string usage() {
     "  --seed N         of the noise (1)\n"
     "  --peak DBFS      level of the mixture's largest sample (-3)\n"
     "  --sofa FILE      measured head (" + render::kDefaultSofaFile + ")\n"
+    "  --head-scale S   a head S times as large as the measured one, 0.5 to 2 (1):\n"
+    "                   every interaural delay grows by S\n"
     "  --noise-image    also write DIR/noise.wav, the noise at both ears\n"
     "  --no-noise       no diffuse noise (the SNR is not set)\n"
     "room options (without --room the scene is anechoic):\n"
@@ -169,6 +173,10 @@ Command parse(int argc, char **argv) {
       cmd.scene.peakDb = number(opt, value(i));
     } else if (opt == "--sofa") {
       cmd.scene.sofa = value(i);
+    } else if (opt == "--head-scale") {
+      cmd.scene.headScale = number(opt, value(i));
+      if (!(cmd.scene.headScale >= kSmallestHeadScale && cmd.scene.headScale <= kLargestHeadScale))
+        throw UsageError("option --head-scale expects 0.5 to 2, the head's size over the SOFA file's");
     } else if (opt == "--noise-image") {
       cmd.noiseImage = true;
     } else if (opt == "--no-noise") {
@@ -235,9 +243,11 @@ Command parse(int argc, char **argv) {
 }
 
 int measure(const Command &cmd) {
-  render::HrtfSet hrtf(cmd.scene.sofa, cmd.scene.samplingRate);
-  std::printf("interaural delay of %s at %d Hz, %g to %g Hz\n", cmd.scene.sofa.c_str(), cmd.scene.samplingRate,
-              cmd.band.low, std::min(cmd.band.high, cmd.scene.samplingRate / 2.0));
+  render::HrtfSet hrtf(cmd.scene.sofa, cmd.scene.samplingRate, cmd.scene.headScale);
+  std::printf("interaural delay of %s", cmd.scene.sofa.c_str());
+  if (cmd.scene.headScale != 1.0) std::printf(" scaled to a head %g times as large", cmd.scene.headScale);
+  std::printf(" at %d Hz, %g to %g Hz\n", cmd.scene.samplingRate, cmd.band.low,
+              std::min(cmd.band.high, cmd.scene.samplingRate / 2.0));
   std::printf("%10s %12s\n", "azimuth", "delay (us)");
   std::vector<double> azimuths, delays;
   for (double az = -90.0; az <= 90.0; az += kMeasureStepDeg) {
@@ -284,6 +294,7 @@ int renderAndWrite(const Command &cmd) {
   truth.seed = cmd.scene.seed;
   truth.scale = scene.scale;
   truth.hrtf = cmd.scene.sofa;
+  truth.headScale = cmd.scene.headScale;
   truth.mixture = "scene.wav";
   writeChannels(dir + truth.mixture, scene.mixture, scene.samplingRate);
   for (size_t i = 0; i < scene.images.size(); ++i) {

@@ -98,6 +98,7 @@ std::string truthToJson(const Truth &truth) {
        << "  \"seed\": " << truth.seed << ",\n"
        << "  \"scale\": " << number(truth.scale) << ",\n"
        << "  \"hrtf\": " << quoted(truth.hrtf) << ",\n"
+       << "  \"head_scale\": " << number(truth.headScale) << ",\n"
        << "  \"mixture\": " << quoted(truth.mixture) << ",\n"
        << "  \"noise_image\": " << (truth.noiseImage.empty() ? "null" : quoted(truth.noiseImage)) << ",\n";
   if (truth.inRoom) json << "  \"room\": " << roomJson(truth.room) << ",\n";
@@ -144,6 +145,7 @@ Truth readTruth(const std::string &path) {
   truth.seed = field<unsigned long>(root, "seed", path);
   truth.scale = field<double>(root, "scale", path);
   truth.hrtf = field<std::string>(root, "hrtf", path);
+  if (root["head_scale"]) truth.headScale = field<double>(root, "head_scale", path);
   truth.mixture = field<std::string>(root, "mixture", path);
   if (root["noise_image"] && !root["noise_image"].IsNull())
     truth.noiseImage = field<std::string>(root, "noise_image", path);

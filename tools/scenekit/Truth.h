@@ -51,6 +51,7 @@ struct Truth {
   unsigned long seed = 0;   // of the diffuse noise
   double scale = 1.0;       // common factor applied to every signal so the mixture fits
   std::string hrtf;         // the SOFA file
+  double headScale = 1.0;   // the head's size over the SOFA file's
   std::string mixture;      // relative to the truth file
   std::string noiseImage;   // empty when not written
   bool inRoom = false;
