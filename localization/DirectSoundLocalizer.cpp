@@ -204,9 +204,9 @@ float DirectSoundLocalizer::peakNear(const InterauralSteering &other, int direct
 
 // Every everyFrames frames whose highest peak reaches minPeak, the sizes
 // either side of the one in use are scored by their spectrum's peak near the
-// frame's highest; after
-// evidenceFrames such frames the steering moves to a neighbour that peaked
-// higher by the margin, and the count starts afresh.
+// frame's highest; after evidenceFrames such frames the steering moves to the
+// neighbour that peaked higher, if it beat the size in use by the margin, and
+// the count starts afresh.
 void DirectSoundLocalizer::compareHeadScales(const Peak &highest) {
   if (highest.value < learning_.minPeak) return;
   if (++frames_ % learning_.everyFrames != 0) return;
@@ -217,12 +217,8 @@ void DirectSoundLocalizer::compareHeadScales(const Peak &highest) {
       evidence_[static_cast<size_t>(1 + side)] += peakNear(steerings_[static_cast<size_t>(neighbour)], highest.direction);
   }
   if (++compared_ < learning_.evidenceFrames) return;
-  int best = 1;
-  for (int side : {0, 2})
-    if (evidence_[static_cast<size_t>(side)] > evidence_[static_cast<size_t>(best)] * (1.0 + learning_.margin) &&
-        evidence_[static_cast<size_t>(side)] > evidence_[1] * (1.0 + learning_.margin))
-      best = side;
-  current_ += best - 1;
+  const size_t higher = evidence_[0] > evidence_[2] ? 0 : 2;
+  if (evidence_[higher] > evidence_[1] * (1.0 + learning_.margin)) current_ += static_cast<int>(higher) - 1;
   evidence_ = {};
   compared_ = 0;
 }
