@@ -52,7 +52,7 @@ struct Parameters : KOLV::ParameterTable {
       add(KOLV::floatParameter("HEAD_SCALE", "",
                                "the listening head's size over the steering's (SOFA_FILE's head, or the sphere of "
                                "MICS_DISTANCE): interaural delays grow with it; 0 learns it from the stream, from "
-                               "0.8 to 1.25, starting at 1")
+                               "0.8 to 1.25, starting at 1; else 0.5 to 2")
               .atLeast(0.0)
               .atMost(kLargestHeadScale)
               .byDefault(0.0f));
