@@ -105,6 +105,7 @@ std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
     command << " --start " << t.start;
     if (t.distance > 0.0) command << " --distance " << t.distance;
     if (t.gainDb != 0.0) command << " --gain " << t.gainDb;
+    if (t.elevation != 0.0) command << " --elevation " << t.elevation;
   }
   return command.str();
 }

@@ -25,6 +25,7 @@ struct Talker {
   double distance;        // m from the head's centre, in a room; 0: the renderer's default
   std::string path;       // a moving talker, "T:AZ,..." (s:degrees); empty: still at `azimuth`
   double gainDb;          // applied to the recording
+  double elevation = 0.0;  // degrees above the ears' plane
 };
 
 // A shoebox room around the head, which stands at the renderer's default
