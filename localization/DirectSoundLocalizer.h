@@ -94,8 +94,8 @@ class DirectSoundLocalizer {
   int current_ = 0;
   HeadScaleLearning learning_;
   std::array<double, 3> evidence_{};  // summed peaks of the sizes below, in use and above
-  int compared_ = 0;
-  int frames_ = 0;
+  int compared_ = 0;  // comparisons summed in evidence_
+  int frames_ = 0;    // frames whose highest peak reached minPeak
   BinTrust trust_;
   LeadingDirections leaders_;
   int bins_ = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-
 #include <cmath>
 #include <iostream>
 #include <sstream>
@@ -30,8 +29,6 @@ constexpr const char *kPhaseAndLevelName = "PHASE_AND_LEVEL";
 // seconds instead of 98 %.
 constexpr std::array<float, 11> kLearntHeadScales = {0.8f,   0.836f, 0.875f, 0.915f, 0.956f, 1.0f,
                                                      1.046f, 1.094f, 1.143f, 1.195f, 1.25f};
-constexpr float kSmallestHeadScale = 0.5f;
-constexpr float kLargestHeadScale = 2.0f;
 
 // One declaration per parameter, in the order the constructor reads them.
 struct Parameters : KOLV::ParameterTable {

@@ -14,6 +14,11 @@ namespace localization {
 
 constexpr const char *kDefaultSofaFile = "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa";
 
+// The sizes, over the measured head's, a set's responses may be scaled to
+// (a head that many times as large, every delay grown alike).
+constexpr double kSmallestHeadScale = 0.5;
+constexpr double kLargestHeadScale = 2.0;
+
 // The unit vector of a direction in SOFA's frame (x ahead, y towards the
 // left ear, z up), whose azimuths grow counter-clockwise, to the left; this
 // project's azimuths grow towards channel 1 (the right ear).

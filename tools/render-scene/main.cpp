@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,8 +26,6 @@ constexpr double kMeasureStepDeg = 15.0;
 constexpr render::Band kWholeBand = {0.0, 1e9};
 constexpr double kHeadHeight = 1.2;     // m, of the head's centre by default
 constexpr double kTruthFrame = 0.01;    // s, of the moving sources' azimuths in the truth file
-constexpr double kSmallestHeadScale = 0.5;
-constexpr double kLargestHeadScale = 2.0;
 
 std::string usage() {
   return std::string() +
@@ -175,8 +174,13 @@ Command parse(int argc, char **argv) {
       cmd.scene.sofa = value(i);
     } else if (opt == "--head-scale") {
       cmd.scene.headScale = number(opt, value(i));
-      if (!(cmd.scene.headScale >= kSmallestHeadScale && cmd.scene.headScale <= kLargestHeadScale))
-        throw UsageError("option --head-scale expects 0.5 to 2, the head's size over the SOFA file's");
+      if (!(cmd.scene.headScale >= localization::kSmallestHeadScale &&
+            cmd.scene.headScale <= localization::kLargestHeadScale)) {
+        std::ostringstream what;
+        what << "option --head-scale expects " << localization::kSmallestHeadScale << " to "
+             << localization::kLargestHeadScale << ", the head's size over the SOFA file's";
+        throw UsageError(what.str());
+      }
     } else if (opt == "--noise-image") {
       cmd.noiseImage = true;
     } else if (opt == "--no-noise") {
