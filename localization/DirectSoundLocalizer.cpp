@@ -9,9 +9,10 @@ DirectSoundLocalizer::DirectSoundLocalizer(const LocalizerSettings &settings, In
     : DirectSoundLocalizer(settings, {std::move(steering)}, {1.0f}, 0, HeadScaleLearning{}) {}
 
 DirectSoundLocalizer::DirectSoundLocalizer(const LocalizerSettings &settings, std::vector<InterauralSteering> steerings,
-                                           std::vector<float> scales, int start, const HeadScaleLearning &learning)
-    : settings_(settings), steerings_(std::move(steerings)), scales_(std::move(scales)), current_(start),
-      learning_(learning) {
+                                           std::vector<float> scales, int start, const HeadScaleLearning &learning,
+                                           std::vector<InterauralSteering> roomSteerings)
+    : settings_(settings), steerings_(std::move(steerings)), roomSteerings_(std::move(roomSteerings)),
+      scales_(std::move(scales)), current_(start), learning_(learning) {
   const InterauralSteering &table = steering();
   settings_.integrationFrames = std::max(1, settings_.integrationFrames);
   settings_.maxPeaks = std::max(0, std::min(settings_.maxPeaks, kMaxPeaks));
@@ -109,12 +110,19 @@ inline float sharpened(float cosine) {
   return c;
 }
 
+// With level cues a bin's agreement counts only where it is positive: the
+// level difference of a bin that one talker dominates has the opposite sign
+// at every direction on the other side, and would push them all below zero,
+// burying a second talker there.
+inline float levelAgreement(float cosine) { return std::max(0.0f, cosine); }
+
 // Adds one bin's agreement with directions 0 .. count-1 of the rows given.
 template <int Squarings>
 inline void addBin(const float *__restrict sr, const float *__restrict si, const float *__restrict sl, float ur,
                    float ui, float ul, float strength, float *__restrict P, int count) {
   if (sl) {
-    for (int n = 0; n < count; ++n) P[n] += strength * sharpened<Squarings>(sr[n] * ur + si[n] * ui + sl[n] * ul);
+    for (int n = 0; n < count; ++n)
+      P[n] += strength * sharpened<Squarings>(levelAgreement(sr[n] * ur + si[n] * ui + sl[n] * ul));
   } else {
     for (int n = 0; n < count; ++n) P[n] += strength * sharpened<Squarings>(sr[n] * ur + si[n] * ui);
   }
@@ -214,7 +222,8 @@ void DirectSoundLocalizer::compareHeadScales(const Peak &highest) {
   for (int side : {-1, 1}) {
     const int neighbour = current_ + side;
     if (neighbour >= 0 && neighbour < static_cast<int>(steerings_.size()))
-      evidence_[static_cast<size_t>(1 + side)] += peakNear(steerings_[static_cast<size_t>(neighbour)], highest.direction);
+      evidence_[static_cast<size_t>(1 + side)] +=
+          peakNear(steeringsInUse()[static_cast<size_t>(neighbour)], highest.direction);
   }
   if (++compared_ < learning_.evidenceFrames) return;
   const size_t higher = evidence_[0] > evidence_[2] ? 0 : 2;
@@ -237,7 +246,9 @@ void DirectSoundLocalizer::sidelobeShares(int m, const PeakList &candidates, flo
     if (strength_[k] == 0.0f) continue;
     const int j = low + k;
     const float *sr = table.real(j), *si = table.imag(j), *sl = table.level(j);
-    auto dot = [&](int n) { return sr[n] * sr[m] + si[n] * si[m] + (level ? sl[n] * sl[m] : 0.0f); };
+    auto dot = [&](int n) {
+      return level ? levelAgreement(sr[n] * sr[m] + si[n] * si[m] + sl[n] * sl[m]) : sr[n] * sr[m] + si[n] * si[m];
+    };
     self += strength_[k] * sharpenedAt(settings_.sharpness, dot(m));
     for (int i = 0; i < candidates.count; ++i)
       share[i] += strength_[k] * sharpenedAt(settings_.sharpness, dot(candidates.peaks[i].direction));

@@ -61,9 +61,12 @@ class DirectSoundLocalizer {
   DirectSoundLocalizer() = default;
   DirectSoundLocalizer(const LocalizerSettings &settings, InterauralSteering steering);
   // With the steering for several head sizes, increasing, `scales` their
-  // sizes, `start` the one used first.
+  // sizes, `start` the one used first; `roomSteerings`, for the same sizes,
+  // is used instead while the stream is taken for a reverberant room (empty:
+  // the same steering throughout).
   DirectSoundLocalizer(const LocalizerSettings &settings, std::vector<InterauralSteering> steerings,
-                       std::vector<float> scales, int start, const HeadScaleLearning &learning);
+                       std::vector<float> scales, int start, const HeadScaleLearning &learning,
+                       std::vector<InterauralSteering> roomSteerings = {});
 
   // The size of the head the steering in use is for (1: as measured).
   float headScale() const { return scales_[static_cast<size_t>(current_)]; }
@@ -84,12 +87,16 @@ class DirectSoundLocalizer {
   void selectPeaks(PeakList &peaks) const;
   static void sortByDirection(PeakList &peaks);
   void sidelobeShares(int m, const PeakList &candidates, float *share) const;
-  const InterauralSteering &steering() const { return steerings_[static_cast<size_t>(current_)]; }
+  const std::vector<InterauralSteering> &steeringsInUse() const {
+    return roomSteerings_.empty() || !leaders_.inRoom() ? steerings_ : roomSteerings_;
+  }
+  const InterauralSteering &steering() const { return steeringsInUse()[static_cast<size_t>(current_)]; }
   float peakNear(const InterauralSteering &steering, int direction) const;
   void compareHeadScales(const Peak &highest);
 
   LocalizerSettings settings_;
   std::vector<InterauralSteering> steerings_;  // by increasing head size
+  std::vector<InterauralSteering> roomSteerings_;  // the same sizes, for a room; or none
   std::vector<float> scales_;
   int current_ = 0;
   HeadScaleLearning learning_;

@@ -45,6 +45,13 @@ struct Parameters : KOLV::ParameterTable {
                                 "compare the interaural PHASE, or PHASE_AND_LEVEL (measured head only)")
               .oneOf({kPhaseName, kPhaseAndLevelName})
               .byDefault(kPhaseName));
+  const KOLV::ParameterInfo &roomCues =
+      add(KOLV::stringParameter("ROOM_CUES", "",
+                                "the cues compared while the stream is taken for a reverberant room (see "
+                                "ROOM_LEVEL): PHASE_AND_LEVEL keeps most reflections from leading frames; with "
+                                "SPHERICAL_HEAD the phase")
+              .oneOf({kPhaseName, kPhaseAndLevelName})
+              .byDefault(kPhaseAndLevelName));
   const KOLV::ParameterInfo &headScale =
       add(KOLV::floatParameter("HEAD_SCALE", "",
                                "the listening head's size over the steering's (SOFA_FILE's head, or the sphere of "
@@ -195,6 +202,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   steeringName = p.steering.readString(parameters);
   sofaFile = p.sofaFile.readString(parameters);
   const std::string cuesName = p.cues.readString(parameters);
+  const std::string roomCuesName = p.roomCues.readString(parameters);
   headScale = p.headScale.readFloat(parameters);
   micsDistance = p.micsDistance.readFloat(parameters);
   advance = p.advance.readInt(parameters);
@@ -227,6 +235,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
     throw new KOLV::GeneralException(what.str(), __FILE__, __LINE__);
   }
   cues = cuesName == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase;
+  roomCues = roomCuesName == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase;
   const float frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
   const auto framesOf = [frameSeconds](float seconds) {
     return std::max(1, static_cast<int>(std::lround(seconds / frameSeconds)));
@@ -282,8 +291,8 @@ void RobustBinauralLocalization::setUp(const Spectrum &spectrum, int count) {
   // A measured head's responses are known up to the Nyquist frequency: a
   // larger head's at bin j are the measured ones at scale * j.
   const auto fits = [&](float scale) { return !head || (highBin - 1) * static_cast<double>(scale) <= cols - 1; };
-  const auto steeringFor = [&](float scale) {
-    return head ? InterauralSteering(*head, cues, cols, lowBin, highBin, scale)
+  const auto steeringFor = [&](float scale, Cues compared) {
+    return head ? InterauralSteering(*head, compared, cols, lowBin, highBin, scale)
                 : InterauralSteering(micsDistance * scale, samplingRate, cols, lowBin, highBin);
   };
   std::vector<InterauralSteering> steerings;
@@ -304,9 +313,14 @@ void RobustBinauralLocalization::setUp(const Spectrum &spectrum, int count) {
     start = static_cast<int>(std::find(scales.begin(), scales.end(), 1.0f) - scales.begin());
     learning.enabled = true;
   }
-  for (float scale : scales) steerings.push_back(steeringFor(scale));
+  std::vector<InterauralSteering> roomSteerings;
+  for (float scale : scales) {
+    steerings.push_back(steeringFor(scale, cues));
+    if (head && roomCues != cues) roomSteerings.push_back(steeringFor(scale, roomCues));
+  }
   head.reset();  // the responses are in the steering now
-  localizer = DirectSoundLocalizer(settings, std::move(steerings), std::move(scales), start, learning);
+  localizer = DirectSoundLocalizer(settings, std::move(steerings), std::move(scales), start, learning,
+                                   std::move(roomSteerings));
   reportedScale = localizer.headScale();
 }
 

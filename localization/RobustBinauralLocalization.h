@@ -38,6 +38,7 @@ class RobustBinauralLocalization : public KOLV::BufferedNode {
   std::string steeringName;      // MEASURED_HEAD or SPHERICAL_HEAD
   std::string sofaFile;
   localization::Cues cues;
+  localization::Cues roomCues;   // while the stream is taken for a room (measured head)
   float micsDistance;            // cm, for the spherical head
   float headScale;               // HEAD_SCALE, 0 learnt
   int advance;                   // samples

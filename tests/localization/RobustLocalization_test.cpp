@@ -191,11 +191,16 @@ TEST(DirectSoundLocalizer, LearnsTheSizeOfTheListeningHead) {
 
 namespace {
 
+const InterauralSteering &kemarLevelSteering() {
+  static const InterauralSteering steering(kemar(), Cues::PhaseAndLevel, kCols, kLowBin, kHighBin);
+  return steering;
+}
+
 // The peaks after 40 frames of two talkers at once, the second 6 dB weaker
 // and holding half as many bins.
-PeakList twoTalkersPeaks(const LocalizerSettings &settings) {
+PeakList twoTalkersPeaks(const LocalizerSettings &settings, const InterauralSteering &steering = kemarSteering()) {
   Scene scene;
-  DirectSoundLocalizer localizer(settings, kemarSteering());
+  DirectSoundLocalizer localizer(settings, steering);
   PeakList peaks;
   std::vector<bool> first(kCols), second(kCols);
   for (int j = 0; j < kCols; ++j) {
@@ -215,11 +220,41 @@ PeakList twoTalkersPeaks(const LocalizerSettings &settings) {
 
 }  // namespace
 
+// With the phase alone and with the level difference too: the louder
+// talker's level difference, opposite in sign on the other side, must not
+// bury the weaker one there.
 TEST(DirectSoundLocalizer, FindsAWeakerSecondSource) {
-  const PeakList peaks = twoTalkersPeaks(LocalizerSettings{});
-  ASSERT_EQ(peaks.count, 2);
-  EXPECT_NEAR(azimuthOfDirection(peaks.peaks[0].direction), -35, 2);
-  EXPECT_NEAR(azimuthOfDirection(peaks.peaks[1].direction), 45, 2);
+  for (const InterauralSteering *steering : {&kemarSteering(), &kemarLevelSteering()}) {
+    SCOPED_TRACE(steering->usesLevel() ? "phase and level" : "phase");
+    const PeakList peaks = twoTalkersPeaks(LocalizerSettings{}, *steering);
+    ASSERT_EQ(peaks.count, 2);
+    EXPECT_NEAR(azimuthOfDirection(peaks.peaks[0].direction), -35, 2);
+    EXPECT_NEAR(azimuthOfDirection(peaks.peaks[1].direction), 45, 2);
+  }
+}
+
+// While the frames' highest peaks are low enough for a room, the room's
+// steering is used: here one for a head a quarter larger, which places a
+// talker at 40 degrees nearer the front; with the room test off, never.
+TEST(DirectSoundLocalizer, UsesTheRoomSteeringWhileTheStreamIsTakenForARoom) {
+  for (const auto &[roomLevel, expected] : {std::pair<float, int>{1.0f, 31}, {0.0f, 40}}) {
+    SCOPED_TRACE(roomLevel);
+    LocalizerSettings settings;
+    settings.room.level = roomLevel;
+    std::vector<InterauralSteering> room;
+    room.emplace_back(kemar(), Cues::Phase, kCols, kLowBin, kHighBin, 1.25);
+    DirectSoundLocalizer localizer(settings, {kemarSteering()}, {1.0f}, 0, HeadScaleLearning{}, std::move(room));
+    Scene scene;
+    PeakList peaks;
+    for (int f = 0; f < 40; ++f) {
+      Frame frame;
+      scene.addNoise(frame.left, frame.right, 0.05);
+      if (f >= 10) scene.add(frame.left, frame.right, 40, 1.0);
+      ASSERT_TRUE(localizer.locate(frame.left.data(), frame.right.data(), peaks));
+    }
+    ASSERT_GE(peaks.count, 1);
+    EXPECT_NEAR(strongest(peaks), expected, 2);
+  }
 }
 
 // The second threshold applies to the peaks after the highest only: just
