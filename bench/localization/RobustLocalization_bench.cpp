@@ -45,12 +45,21 @@ std::vector<std::vector<std::complex<float>>> sourceFrames(std::mt19937 &rng) {
   return frames;
 }
 
+// Anechoic (argument 0), or taken for a reverberant room from the first
+// frame on (1), where the level difference is compared with the phase.
 void BM_RobustLocalizationPerFrame(benchmark::State &state) {
   static const MeasuredHead head(kDefaultSofaFile, kRate);
   static const InterauralSteering steering(head, Cues::Phase, kCols, kLowBin, kHighBin);
+  static const InterauralSteering roomSteering(head, Cues::PhaseAndLevel, kCols, kLowBin, kHighBin);
   std::mt19937 rng(1);
   const auto frames = randomFrames(rng);
-  DirectSoundLocalizer localizer(LocalizerSettings{}, steering);
+  LocalizerSettings settings;
+  std::vector<InterauralSteering> room;
+  if (state.range(0) != 0) {
+    settings.room.level = 1.0f;
+    room.push_back(roomSteering);
+  }
+  DirectSoundLocalizer localizer(settings, {steering}, {1.0f}, 0, HeadScaleLearning{}, std::move(room));
   PeakList peaks;
   size_t f = 0;
   for (auto _ : state) {
@@ -59,7 +68,7 @@ void BM_RobustLocalizationPerFrame(benchmark::State &state) {
     f = (f + 1) % kCycle;
   }
 }
-BENCHMARK(BM_RobustLocalizationPerFrame);
+BENCHMARK(BM_RobustLocalizationPerFrame)->Arg(0)->Arg(1);
 
 // A source in every frame, the head's size learnt (argument 1) or not (0):
 // learning, every other frame with a peak also scores the sizes either side
