@@ -170,15 +170,14 @@ void DirectSoundLocalizer::computeSpectrum() {
   float total = 0.0f;
   const int low = table.lowBin();
   const BinAdder add = binAdder(settings_.sharpness, true);
+  const float exponent = leaders_.inRoom() ? settings_.roomCoherenceExponent : settings_.coherenceExponent;
   for (int k = 0; k < bins_; ++k) {
     const Contribution &c = sum_[k];
     strength_[k] = 0.0f;
     if (!(c.weight > 0.0f)) continue;
     const float length = std::sqrt(c.re * c.re + c.im * c.im + c.level * c.level);
     if (!(length > 0.0f)) continue;
-    const float g = settings_.coherenceExponent > 0.0f
-                        ? std::pow(std::min(1.0f, length / c.weight), settings_.coherenceExponent)
-                        : 1.0f;
+    const float g = exponent > 0.0f ? std::pow(std::min(1.0f, length / c.weight), exponent) : 1.0f;
     strength_[k] = g * length;
     unit_[k] = {c.re / length, c.im / length, c.level / length, 0.0f};
     total += g * c.weight;

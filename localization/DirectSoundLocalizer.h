@@ -23,6 +23,9 @@ struct LocalizerSettings {
   int integrationFrames = 20;    // frames summed, the current one included
   float phatBeta = 1.0f;         // 1: phase only (PHAT); below 1 louder bins weigh more
   float coherenceExponent = 0.0f;  // a bin's sum weighs (|sum| / weights)^this
+  // The same while the stream is taken for a reverberant room, where bins
+  // whose phase wanders over the integration are mostly reflections'.
+  float roomCoherenceExponent = 1.0f;
   // Sharpening of each bin's agreement with a direction: the cosine to the
   // power 2k+1 (0: the plain cosine; at most 4).
   int sharpness = 2;

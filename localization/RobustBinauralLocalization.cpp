@@ -115,6 +115,12 @@ struct Parameters : KOLV::ParameterTable {
                                "a bin weighs its consistency over the integration to this power (0: not)")
               .atLeast(0.0)
               .byDefault(0.0f));
+  const KOLV::ParameterInfo &roomCoherence =
+      add(KOLV::floatParameter("ROOM_COHERENCE_EXPONENT", "",
+                               "the same while the stream is taken for a reverberant room (see ROOM_LEVEL), where "
+                               "bins whose phase wanders are mostly reflections'")
+              .atLeast(0.0)
+              .byDefault(1.0f));
   const KOLV::ParameterInfo &sharpness =
       add(KOLV::intParameter("SHARPNESS", "",
                              "k: each bin's agreement with a direction, a cosine, is raised to the power "
@@ -216,6 +222,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   settings.trust.noiseOverestimate = p.noiseOverestimate.readFloat(parameters);
   settings.phatBeta = p.phatBeta.readFloat(parameters);
   settings.coherenceExponent = p.coherence.readFloat(parameters);
+  settings.roomCoherenceExponent = p.roomCoherence.readFloat(parameters);
   settings.sharpness = p.sharpness.readInt(parameters);
   settings.minEvidence = p.minEvidence.readFloat(parameters);
   settings.threshold = p.threshold.readFloat(parameters);
