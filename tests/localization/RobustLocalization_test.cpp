@@ -395,12 +395,15 @@ TEST(RobustBinauralLocalization, RefusesAMissingSofaFileWhenBuilt) {
   EXPECT_NE(text.find("/no/such/head.sofa"), std::string::npos) << text;
 }
 
+// Asked for level cues, the spherical head is refused; the room's level
+// cues, on by default, fall back to the phase there.
 TEST(RobustBinauralLocalization, RefusesLevelCuesWithTheSphericalHead) {
   const std::string text = kolvtest::thrownText([] {
     RobustBinauralLocalization node("loc", localizerParams({{"STEERING", stringValue("SPHERICAL_HEAD")},
                                                             {"CUES", stringValue("PHASE_AND_LEVEL")}}));
   });
   EXPECT_NE(text.find("CUES"), std::string::npos) << text;
+  EXPECT_NO_THROW(RobustBinauralLocalization("loc", localizerParams({{"STEERING", stringValue("SPHERICAL_HEAD")}})));
 }
 
 TEST(RobustBinauralLocalization, RefusesValuesOutOfRange) {
@@ -410,7 +413,9 @@ TEST(RobustBinauralLocalization, RefusesValuesOutOfRange) {
                                                                        {"SECOND_THRESHOLD", floatValue(-0.1f)},
                                                                        {"HEAD_SCALE", floatValue(0.3f)},
                                                                        {"HEAD_SCALE", floatValue(2.5f)},
-                                                                       {"STEERING", stringValue("FREE")}}) {
+                                                                       {"STEERING", stringValue("FREE")},
+                                                                       {"ROOM_CUES", stringValue("LEVEL")},
+                                                                       {"ROOM_COHERENCE_EXPONENT", floatValue(-1.0f)}}) {
     SCOPED_TRACE(bad.first);
     const std::string text =
         kolvtest::thrownText([&] { RobustBinauralLocalization node("loc", localizerParams({bad})); });
