@@ -90,6 +90,9 @@ class DirectSoundLocalizer {
   void selectPeaks(PeakList &peaks) const;
   static void sortByDirection(PeakList &peaks);
   void sidelobeShares(int m, const PeakList &candidates, float *share) const;
+  // A frame's vectors are formed for the cues in use when it arrives: for one
+  // integration after the room test changes its mind the sums mix both kinds,
+  // which differ only in the level term and the length of the phase term.
   const std::vector<InterauralSteering> &steeringsInUse() const {
     return roomSteerings_.empty() || !leaders_.inRoom() ? steerings_ : roomSteerings_;
   }
