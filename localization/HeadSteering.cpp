@@ -65,12 +65,23 @@ void InterauralSteering::allocate(int lowBin, int highBin) {
   level_.assign(size, 0.0f);
 }
 
+std::vector<EarResponses> steeredResponses(const MeasuredHead &head, int cols, int lowBin, int highBin, double scale) {
+  std::vector<EarResponses> responses;
+  responses.reserve(kDirections);
+  for (int n = 0; n < kDirections; ++n)
+    responses.push_back(head.responses(azimuthOfDirection(n), cols, scale, lowBin, highBin));
+  return responses;
+}
+
 InterauralSteering::InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin,
                                        double scale)
+    : InterauralSteering(steeredResponses(head, cols, lowBin, highBin, scale), cues, lowBin, highBin) {}
+
+InterauralSteering::InterauralSteering(const std::vector<EarResponses> &responses, Cues cues, int lowBin, int highBin)
     : usesLevel_(cues == Cues::PhaseAndLevel) {
   allocate(lowBin, highBin);
   for (int n = 0; n < kDirections; ++n) {
-    const EarResponses h = head.responses(azimuthOfDirection(n), cols, scale, lowBin_, highBin_);
+    const EarResponses &h = responses[static_cast<size_t>(n)];
     for (int j = lowBin_; j < highBin_; ++j) {
       const std::complex<double> l = h.left[static_cast<size_t>(j)], r = h.right[static_cast<size_t>(j)];
       const double power = std::norm(l) + std::norm(r);

@@ -61,6 +61,9 @@ class InterauralSteering {
   InterauralSteering() = default;
   // From measured responses, of the head itself or of one `scale` times as large.
   InterauralSteering(const MeasuredHead &head, Cues cues, int cols, int lowBin, int highBin, double scale = 1.0);
+  // From the responses of steeredResponses, so that both kinds of cues can
+  // be built from one transform of the set.
+  InterauralSteering(const std::vector<EarResponses> &responses, Cues cues, int lowBin, int highBin);
   // From the rigid-sphere delay for a head `headDiameter` cm wide (phase only).
   InterauralSteering(float headDiameter, int samplingRate, int cols, int lowBin, int highBin);
 
@@ -80,6 +83,11 @@ class InterauralSteering {
   bool usesLevel_ = false;
   std::vector<float> real_, imag_, level_;
 };
+
+// A head's responses (of one `scale` times as large) toward every steered
+// direction, by direction index, with bins lowBin .. highBin-1 computed.
+std::vector<EarResponses> steeredResponses(const MeasuredHead &head, int cols, int lowBin, int highBin,
+                                           double scale = 1.0);
 
 }  // namespace localization
 

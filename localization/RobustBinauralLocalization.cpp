@@ -186,6 +186,8 @@ const Parameters &declared() {
 
 std::string describe(const std::string &nodeName) { return "RobustBinauralLocalization '" + nodeName + "'"; }
 
+Cues cuesNamed(const std::string &name) { return name == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase; }
+
 }  // namespace
 
 const KOLV::NodeDescription &RobustBinauralLocalization::description() {
@@ -241,8 +243,8 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
          << kLargestHeadScale;
     throw new KOLV::GeneralException(what.str(), __FILE__, __LINE__);
   }
-  cues = cuesName == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase;
-  roomCues = roomCuesName == kPhaseAndLevelName ? Cues::PhaseAndLevel : Cues::Phase;
+  cues = cuesNamed(cuesName);
+  roomCues = cuesNamed(roomCuesName);
   const float frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
   const auto framesOf = [frameSeconds](float seconds) {
     return std::max(1, static_cast<int>(std::lround(seconds / frameSeconds)));
@@ -298,10 +300,6 @@ void RobustBinauralLocalization::setUp(const Spectrum &spectrum, int count) {
   // A measured head's responses are known up to the Nyquist frequency: a
   // larger head's at bin j are the measured ones at scale * j.
   const auto fits = [&](float scale) { return !head || (highBin - 1) * static_cast<double>(scale) <= cols - 1; };
-  const auto steeringFor = [&](float scale, Cues compared) {
-    return head ? InterauralSteering(*head, compared, cols, lowBin, highBin, scale)
-                : InterauralSteering(micsDistance * scale, samplingRate, cols, lowBin, highBin);
-  };
   std::vector<InterauralSteering> steerings;
   std::vector<float> scales;
   int start = 0;
@@ -322,8 +320,13 @@ void RobustBinauralLocalization::setUp(const Spectrum &spectrum, int count) {
   }
   std::vector<InterauralSteering> roomSteerings;
   for (float scale : scales) {
-    steerings.push_back(steeringFor(scale, cues));
-    if (head && roomCues != cues) roomSteerings.push_back(steeringFor(scale, roomCues));
+    if (!head) {
+      steerings.emplace_back(micsDistance * scale, samplingRate, cols, lowBin, highBin);
+      continue;
+    }
+    const std::vector<EarResponses> responses = steeredResponses(*head, cols, lowBin, highBin, scale);
+    steerings.emplace_back(responses, cues, lowBin, highBin);
+    if (roomCues != cues) roomSteerings.emplace_back(responses, roomCues, lowBin, highBin);
   }
   head.reset();  // the responses are in the steering now
   localizer = DirectSoundLocalizer(settings, std::move(steerings), std::move(scales), start, learning,
