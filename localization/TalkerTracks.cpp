@@ -14,6 +14,28 @@ constexpr float kMergeRateDifference = 10.0f;
 // Association order: tracks being reported choose first, then paused ones,
 // then those on probation.
 constexpr int kRanks = 3;
+// s: time constant of a fed track's cruise rate, long enough that the
+// stalls and jumps of a merged peak do not become the talker's walk.
+constexpr float kCruiseTime = 0.5f;
+// s: a crossing ends by this time even if the tracks have not parted (the
+// talkers stopped or turned), and a silent track is walked on for at most
+// this long to see whether another meets it.
+constexpr float kLongestCrossing = 2.0f;
+// deg: two tracks closing in begin to cross this far apart, before their
+// peaks merge and the merged peak stalls their rates.
+constexpr float kCrossingDistance = 20.0f;
+// deg/s: the slowest walk toward each other that makes two tracks a crossing
+// (a track's rate wanders by less while its talker stands), and s: how long
+// a track must have been followed before its rate tells.
+constexpr float kLeastWalk = 3.0f;
+constexpr float kSettledTime = 1.0f;
+// s: peaks merged this long before they part again mean the talkers passed
+// each other.
+constexpr float kMergedTime = 0.2f;
+// Per frame: how far a crossing pair's middle moves toward the merged peak;
+// deg: the widest gap at which two talkers' peaks merge.
+constexpr float kMergedPull = 0.05f;
+constexpr float kMergedGap = 10.0f;
 
 }  // namespace
 
@@ -42,7 +64,12 @@ int TalkerTracks::associationRank(const Track &t) const {
 // rate through a long pause would take the track away from them.
 void TalkerTracks::predict(Track &t) const {
   const float dt = settings_.frameSeconds;
-  if (t.silentFrames > 0) t.rate *= silentRateFactor_;
+  if (t.partner >= 0) {
+    t.rate = t.cruise;
+    ++t.contactFrames;
+  } else if (t.silentFrames > 0) {
+    t.rate *= silentRateFactor_;
+  }
   t.azimuth = std::clamp(t.azimuth + t.rate * dt, kLowestAzimuth, kHighestAzimuth);
   const float q = settings_.acceleration * settings_.acceleration;
   const float p00 = t.p00 + dt * (2.0f * t.p01 + dt * t.p11) + q * dt * dt * dt * dt / 4.0f;
@@ -58,12 +85,18 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float support) const {
   const float s = t.p00 + r;
   const float k0 = t.p00 / s, k1 = t.p01 / s;
   const float innovation = e.azimuth - t.azimuth;
-  t.azimuth = std::clamp(t.azimuth + k0 * innovation, kLowestAzimuth, kHighestAzimuth);
-  t.rate = std::clamp(t.rate + k1 * innovation, -settings_.maxRate, settings_.maxRate);
-  const float p00 = (1.0f - k0) * t.p00, p01 = (1.0f - k0) * t.p01, p11 = t.p11 - k1 * t.p01;
-  t.p00 = p00;
-  t.p01 = p01;
-  t.p11 = p11;
+  // While crossing, the merged peak keeps the track alive but does not steer
+  // it: it lies between the talkers, nearer the louder one.
+  if (t.partner < 0) {
+    t.azimuth = std::clamp(t.azimuth + k0 * innovation, kLowestAzimuth, kHighestAzimuth);
+    t.rate = std::clamp(t.rate + k1 * innovation, -settings_.maxRate, settings_.maxRate);
+    const float p00 = (1.0f - k0) * t.p00, p01 = (1.0f - k0) * t.p01, p11 = t.p11 - k1 * t.p01;
+    t.p00 = p00;
+    t.p01 = p01;
+    t.p11 = p11;
+    t.cruise += (t.rate - t.cruise) * std::min(1.0f, settings_.frameSeconds / kCruiseTime);
+    t.fedAzimuth = t.azimuth;
+  }
   t.power = e.power;
   t.envelope[slot_] = e.power;
   t.support += support;
@@ -75,7 +108,6 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float support) const {
 // track: reported tracks choose first, nearest pairs first, then paused
 // tracks (a talker resuming keeps their track), then tracks on probation.
 void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
-  taken_.assign(estimates.size(), false);
   rank_.resize(tracks_.size());
   for (size_t n = 0; n < tracks_.size(); ++n) rank_[n] = associationRank(tracks_[n]);
   for (int r = 0; r < kRanks; ++r) {
@@ -98,6 +130,7 @@ void TalkerTracks::associate(const std::vector<Estimate> &estimates) {
       if (!bestTrack) break;
       correct(*bestTrack, estimates[bestEstimate], supportOf(estimates[bestEstimate]));
       taken_[bestEstimate] = true;
+      fedBy_[static_cast<size_t>(bestTrack - tracks_.data())] = static_cast<int>(bestEstimate);
     }
   }
 }
@@ -120,7 +153,7 @@ void TalkerTracks::startTrack(const Estimate &e, float support) {
   std::vector<float> envelope(settings_.envelopeFrames, 0.0f);
   envelope[slot_] = e.power;
   tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 1,
-                          std::move(envelope), false});
+                          std::move(envelope), false, 0.0f, e.azimuth, -1, 0, 0, 0.0f});
 }
 
 // A confirmed track takes the id of the nearest paused track within reach,
@@ -151,6 +184,134 @@ void TalkerTracks::retire() {
                                  return t.silentFrames >= settings_.forgetFrames;
                                }),
                 tracks_.end());
+}
+
+// Where a track's talker is if they walked on at the cruise rate since its
+// last estimate (for at most kLongestCrossing).
+float TalkerTracks::walkedAzimuth(const Track &t) const {
+  if (t.silentFrames == 0) return t.azimuth;
+  const float silence = std::min(static_cast<float>(t.silentFrames) * settings_.frameSeconds, kLongestCrossing);
+  return std::clamp(t.fedAzimuth + t.cruise * silence, kLowestAzimuth, kHighestAzimuth);
+}
+
+// Two tracks within kCrossingDistance whose talkers walk toward each other:
+// each at kLeastWalk at least, on rates learnt over kSettledTime.
+bool TalkerTracks::closingIn(const Track &a, const Track &b) const {
+  const int settled = static_cast<int>(std::lround(kSettledTime / settings_.frameSeconds));
+  const float gap = walkedAzimuth(b) - walkedAzimuth(a);
+  const float direction = gap > 0.0f ? 1.0f : -1.0f;
+  return a.age >= settled && b.age >= settled && std::fabs(gap) <= kCrossingDistance &&
+         a.cruise * direction >= kLeastWalk && b.cruise * direction <= -kLeastWalk;
+}
+
+TalkerTracks::Track *TalkerTracks::trackWithId(int id) {
+  for (Track &t : tracks_)
+    if (t.stage == Stage::Confirmed && t.id == id) return &t;
+  return nullptr;
+}
+
+// A reported track meeting another (reported, or silent for less than
+// kLongestCrossing) as above: both coast from where their talkers have walked
+// to, at their cruise rates, until they have passed each other.
+void TalkerTracks::beginCrossings() {
+  const int longest = static_cast<int>(std::lround(kLongestCrossing / settings_.frameSeconds));
+  for (Track &a : tracks_)
+    for (Track &b : tracks_) {
+      if (&a == &b || a.partner >= 0 || b.partner >= 0 || !isReported(a) || b.stage != Stage::Confirmed ||
+          b.silentFrames > longest || !closingIn(a, b))
+        continue;
+      for (Track *t : {&a, &b}) {
+        t->azimuth = walkedAzimuth(*t);
+        t->rate = t->cruise;
+        t->contactFrames = 0;
+        t->mergedFrames = 0;
+      }
+      a.partner = b.id;
+      b.partner = a.id;
+      a.side = walkedAzimuth(b) > a.azimuth ? 1.0f : -1.0f;
+      b.side = -a.side;
+    }
+}
+
+// A crossing ends once the tracks have passed each other by the gate, after
+// kLongestCrossing, or when the partner is forgotten; then each track goes on
+// from where it coasted to.
+void TalkerTracks::endCrossings() {
+  const int longest = static_cast<int>(std::lround(kLongestCrossing / settings_.frameSeconds));
+  for (Track &t : tracks_) {
+    if (t.partner < 0) continue;
+    const Track *other = trackWithId(t.partner);
+    const bool passed = other && (other->azimuth - t.azimuth) * t.side <= -settings_.gate;
+    if (!other || passed || t.contactFrames >= longest) {
+      t.partner = -1;
+      t.fedAzimuth = t.azimuth;
+    }
+  }
+}
+
+// Peaks heard apart again after the crossing's merged ones: the talkers have
+// passed each other, so the track that began on the left takes the right-hand
+// peak and the other the left-hand one, wherever their coasting put them
+// (a talker's rate is often underestimated while the other's lobe pulls at
+// his peaks). Both then follow their talkers as before.
+void TalkerTracks::partCrossings(const std::vector<Estimate> &estimates) {
+  const int merged = static_cast<int>(std::lround(kMergedTime / settings_.frameSeconds));
+  for (size_t n = 0; n < tracks_.size(); ++n) {
+    Track &a = tracks_[n];
+    Track *b = a.partner >= 0 ? trackWithId(a.partner) : nullptr;
+    if (!b || a.id > b->id || a.mergedFrames < merged) continue;
+    const float middle = 0.5f * (a.azimuth + b->azimuth);
+    const float reach = 0.5f * std::fabs(a.azimuth - b->azimuth) + settings_.gate;
+    int left = -1, right = -1;
+    for (size_t i = 0; i < estimates.size(); ++i) {
+      if (taken_[i] || std::fabs(estimates[i].azimuth - middle) > reach) continue;
+      if (left < 0 || estimates[i].azimuth < estimates[left].azimuth) left = static_cast<int>(i);
+      if (right < 0 || estimates[i].azimuth > estimates[right].azimuth) right = static_cast<int>(i);
+    }
+    if (left < 0 || estimates[right].azimuth - estimates[left].azimuth < settings_.mergeDistance) continue;
+    Track &onRight = a.side > 0.0f ? a : *b, &onLeft = a.side > 0.0f ? *b : a;
+    for (Track *t : {&a, b}) {
+      t->partner = -1;
+      t->fedAzimuth = t->azimuth;
+    }
+    correct(onRight, estimates[right], supportOf(estimates[right]));
+    correct(onLeft, estimates[left], supportOf(estimates[left]));
+    taken_[right] = taken_[left] = true;
+    fedBy_[static_cast<size_t>(&onRight - tracks_.data())] = right;
+    fedBy_[static_cast<size_t>(&onLeft - tracks_.data())] = left;
+  }
+}
+
+// While the peaks are merged, one peak stands for both crossing talkers: a
+// track whose partner took it is fed too (and reported with it), and the
+// pair's middle moves a little toward it and the tracks close to within the
+// gap at which peaks merge, so that rates underestimated before the crossing
+// do not leave both tracks behind their talkers.
+void TalkerTracks::followMergedPeaks(const std::vector<Estimate> &estimates) {
+  for (size_t n = 0; n < tracks_.size(); ++n) {
+    Track &a = tracks_[n];
+    Track *b = a.partner >= 0 ? trackWithId(a.partner) : nullptr;
+    if (!b || a.id > b->id) continue;
+    const size_t m = static_cast<size_t>(b - tracks_.data());
+    const int fedA = fedBy_[n], fedB = fedBy_[m];
+    if (fedA >= 0 && fedB >= 0) continue;
+    ++a.mergedFrames;
+    ++b->mergedFrames;
+    const int fed = std::max(fedA, fedB);
+    if (fed < 0) continue;
+    const float middle = 0.5f * (a.azimuth + b->azimuth);
+    const float shift = kMergedPull * (estimates[static_cast<size_t>(fed)].azimuth - middle);
+    // Peaks heard as one lie within kMergedGap of each other, however far
+    // apart the tracks had coasted.
+    const float halfGap = std::min(0.5f * std::fabs(a.azimuth - b->azimuth), 0.5f * kMergedGap);
+    for (Track *t : {&a, b}) {
+      const float away = t->azimuth >= middle ? halfGap : -halfGap;
+      t->azimuth = std::clamp(middle + away + shift, kLowestAzimuth, kHighestAzimuth);
+      if (t->silentFrames == 0) continue;
+      t->silentFrames = 0;
+      t->streak = std::max(t->streak + 1, settings_.resumeEstimates);
+    }
+  }
 }
 
 // Two reported tracks that meet moving alike follow one talker (split by a
@@ -235,12 +396,18 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
   }
   strongest_ = 0.0f;
   for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
+  taken_.assign(estimates.size(), false);
+  fedBy_.assign(tracks_.size(), -1);
+  partCrossings(estimates);
   associate(estimates);
+  followMergedPeaks(estimates);
   for (size_t i = 0; i < estimates.size(); ++i)
     if (!taken_[i] && !nearFollowedTrack(estimates[i].azimuth)) startTrack(estimates[i], supportOf(estimates[i]));
   findShadows();
   mergeDuplicates();
   retire();
+  endCrossings();
+  beginCrossings();
   collectReported();
 }
 

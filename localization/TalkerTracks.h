@@ -4,7 +4,9 @@
 // reported while its estimates keep coming, pauses unreported (still taking
 // estimates, so its talker resumes under the same id) and is forgotten after
 // a longer silence; a talker who resumes near a paused track gets its id
-// back. Ids are never reused.
+// back. Ids are never reused. Two tracks that walk into each other coast
+// through the crossing on the rates they walked at, so that each takes its
+// own talker again when the peaks part.
 #ifndef KOLV_LOCALIZATION_TALKER_TRACKS_H
 #define KOLV_LOCALIZATION_TALKER_TRACKS_H
 
@@ -78,6 +80,12 @@ class TalkerTracks {
     int streak;          // estimates taken since the track last paused
     std::vector<float> envelope;  // the last envelopeFrames frames' estimate powers (0: none), a ring
     bool shadow;         // follows a stronger track's envelope this frame (see shadowCorrelation)
+    float cruise;        // deg/s, the rate smoothed while fed: how the talker was walking
+    float fedAzimuth;    // deg, where the last estimate left the track
+    int partner;         // id of the track it is crossing, -1 if none
+    int contactFrames;   // frames since the crossing began
+    int mergedFrames;    // frames of the crossing in which the two were not heard apart
+    float side;          // +1 or -1: the partner's side of it when the crossing began
   };
 
   bool isLive(const Track &t) const;
@@ -88,6 +96,13 @@ class TalkerTracks {
   void correct(Track &t, const Estimate &e, float support) const;
   void mergeDuplicates();
   void associate(const std::vector<Estimate> &estimates);
+  float walkedAzimuth(const Track &t) const;
+  bool closingIn(const Track &a, const Track &b) const;
+  Track *trackWithId(int id);
+  void beginCrossings();
+  void endCrossings();
+  void partCrossings(const std::vector<Estimate> &estimates);
+  void followMergedPeaks(const std::vector<Estimate> &estimates);
   bool nearFollowedTrack(float azimuth) const;
   float supportOf(const Estimate &e) const;
   void startTrack(const Estimate &e, float support);
@@ -104,6 +119,7 @@ class TalkerTracks {
   std::vector<TrackedTalker> reported_;
   std::vector<bool> taken_;  // per estimate of the frame
   std::vector<int> rank_;    // per track, its association rank this frame
+  std::vector<int> fedBy_;   // per track, the estimate it took this frame (-1: none)
   std::vector<float> means_; // per track, its envelope's mean this frame
   float strongest_ = 0.0f;   // the frame's strongest estimate's power
   int slot_ = 0;             // this frame's place in the tracks' envelopes

@@ -239,6 +239,55 @@ TEST(TalkerTracks, TwoTalkersCrossingKeepTheirIds) {
   EXPECT_EQ(idNear(run.last(), b), idB);
 }
 
+// Where two crossing talkers' peaks merge, the localizer reports one peak
+// that may follow either talker or stall between them, and one talker may
+// have fallen silent just before: the tracks coast through on the rates
+// their talkers walked at and, when the peaks part, each takes its own talker.
+TEST(TalkerTracks, CrossingTalkersKeepTheirIdsWhateverTheMergedPeakDoes) {
+  struct MergedPeak {
+    const char *name;
+    std::function<float(float a, float b)> at;
+  };
+  const std::vector<MergedPeak> peaks = {{"on the first talker", [](float a, float) { return a; }},
+                                         {"on the second talker", [](float, float b) { return b; }},
+                                         {"stalled between them", [](float, float) { return 1.0f; }},
+                                         {"nearer the second", [](float a, float b) { return 0.3f * a + 0.7f * b; }}};
+  for (const MergedPeak &peak : peaks) {
+    SCOPED_TRACE(peak.name);
+    TrackRun run;
+    std::mt19937 rng(4);
+    std::normal_distribution<float> scatter(0.0f, 1.0f);
+    // Each walks 40 degrees in 4 s, from frame 100; the peaks merge while
+    // the talkers are less than 14 degrees apart (1.4 s), and the second
+    // talker is silent for the 0.3 s before.
+    auto positions = [](int f) {
+      const float t = std::clamp((f - 100) / 400.0f, 0.0f, 1.0f);
+      return std::pair<float, float>(-20.0f + 40.0f * t, 20.0f - 40.0f * t);
+    };
+    int idA = -1, idB = -1;
+    for (int f = 0; f < 700; ++f) {
+      const auto [a, b] = positions(f);
+      std::vector<Estimate> e;
+      if (std::fabs(a - b) < 14.0f)
+        e = {{peak.at(a, b) + scatter(rng), 0.8f}};
+      else if (b - a < 20.0f && a < b)
+        e = {{a + scatter(rng), 0.8f}};
+      else
+        e = {{a + scatter(rng), 0.8f}, {b + scatter(rng), 0.7f}};
+      run.frame(e);
+      if (f == 90) {
+        idA = idNear(run.last(), a);
+        idB = idNear(run.last(), b);
+      }
+    }
+    const auto [a, b] = positions(699);
+    ASSERT_NE(idA, -1);
+    ASSERT_NE(idB, -1);
+    EXPECT_EQ(idNear(run.last(), a), idA);
+    EXPECT_EQ(idNear(run.last(), b), idB);
+  }
+}
+
 namespace {
 
 // A talker's syllables as the localizer's peak values: 20 frames rising from

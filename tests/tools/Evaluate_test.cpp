@@ -124,6 +124,24 @@ TEST(TrackingMetrics, AMovingSourceIsJudgedFrameByFrame) {
   EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(truth, 0.505), truth.azimuths[50]);
 }
 
+// Where two talkers cross, the nearest id may flip for a few frames: only an
+// id that then stays nearest for half a second counts as a lasting change.
+TEST(TrackingMetrics, LastingIdChangesLeaveOutBriefFlips) {
+  scenekit::TruthSource a;
+  a.azimuth = 10.0;
+  a.active = {{0.0, 3.0}};
+  const evaluate::FrameClock clock{kAdvance, kRate, 300};
+  std::vector<evaluate::TrackedSource> rows;
+  for (int f = 0; f < 300; ++f) {
+    const int id = f < 100 ? 0 : f < 105 ? 1 : f < 200 ? 0 : 1;  // a 5-frame flip, then a lasting change
+    rows.push_back({f, id, 11.0});
+  }
+  const evaluate::CoverageScore c = evaluate::scoreCoverage(rows, {a}, clock);
+  ASSERT_EQ(c.talkers.size(), 1u);
+  EXPECT_EQ(c.talkers[0].idChanges, 3);
+  EXPECT_EQ(c.talkers[0].lastingIdChanges, 1);
+}
+
 // Coverage within 10 degrees: talker A (fixed at -40, frames 0-99) and
 // talker B (walking from 0 to +20 over frames 100-199, truth per 10 ms).
 TEST(TrackingMetrics, CoverageFalseShareAndIdChanges) {

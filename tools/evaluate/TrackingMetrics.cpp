@@ -65,6 +65,26 @@ DirectionScore scoreDirection(const std::vector<TrackedSource> &rows, const scen
   return score;
 }
 
+namespace {
+
+// Changes between the ids that stay nearest for at least `frames` covered
+// frames in a row; shorter runs are left out.
+int lastingChanges(const std::vector<int> &ids, int frames) {
+  int changes = 0, kept = -1;
+  for (size_t start = 0; start < ids.size();) {
+    size_t end = start;
+    while (end < ids.size() && ids[end] == ids[start]) ++end;
+    if (static_cast<int>(end - start) >= frames) {
+      if (kept >= 0 && ids[start] != kept) ++changes;
+      kept = ids[start];
+    }
+    start = end;
+  }
+  return changes;
+}
+
+}  // namespace
+
 CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
                             const FrameClock &clock) {
   std::map<int, std::vector<const TrackedSource *>> byFrame;
@@ -72,6 +92,7 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
   CoverageScore score;
   score.talkers.resize(truth.size());
   std::vector<int> lastId(truth.size(), -1);
+  std::vector<std::vector<int>> nearestIds(truth.size());
   int covered = 0, active = 0, falseRows = 0;
   double errorSum = 0.0;
   for (int frame = 0; frame < clock.frames; ++frame) {
@@ -101,12 +122,17 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
       errorSum += error;
       if (lastId[s] >= 0 && nearest->id != lastId[s]) ++talker.idChanges;
       lastId[s] = nearest->id;
+      nearestIds[s].push_back(nearest->id);
     }
     for (bool e : explained) falseRows += e ? 0 : 1;
     score.trackFrames += static_cast<int>(tracks.size());
   }
-  for (TalkerCoverage &talker : score.talkers)
+  const int lasting = static_cast<int>(std::lround(kLastingIdTime * clock.samplingRate / clock.advance));
+  for (size_t s = 0; s < truth.size(); ++s) {
+    TalkerCoverage &talker = score.talkers[s];
     if (talker.coveredFrames) talker.meanError /= talker.coveredFrames;
+    talker.lastingIdChanges = lastingChanges(nearestIds[s], lasting);
+  }
   if (active) score.recall = static_cast<double>(covered) / active;
   if (covered) score.meanError = errorSum / covered;
   if (score.trackFrames) score.falseShare = static_cast<double>(falseRows) / score.trackFrames;

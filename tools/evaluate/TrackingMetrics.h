@@ -49,7 +49,13 @@ struct TalkerCoverage {
   int coveredFrames = 0;  // of those, frames with a track within 10 degrees
   double meanError = 0.0; // degrees, mean over the covered frames of the nearest track's distance
   int idChanges = 0;      // times the id of the nearest track changed from one covered frame to the next
+  // The same, counting only ids that then stay nearest for kLastingIdTime:
+  // where two talkers cross, the nearest id may flip for a few frames while
+  // both tracks lie within a degree or two of both talkers.
+  int lastingIdChanges = 0;
 };
+
+constexpr double kLastingIdTime = 0.5;  // s
 
 struct CoverageScore {
   std::vector<TalkerCoverage> talkers;  // in the truth file's order

@@ -166,9 +166,10 @@ void evaluateCoverage(const std::vector<evaluate::TrackedSource> &rows, const sc
     const double recall = t.activeFrames ? static_cast<double>(t.coveredFrames) / t.activeFrames : 0.0;
     json << (i ? ", " : "") << "{\"recall\": " << jsonNumber(recall) << ", \"mean_error\": "
          << (t.coveredFrames ? jsonNumber(t.meanError) : "null") << ", \"active_frames\": " << t.activeFrames
-         << ", \"id_changes\": " << t.idChanges << "}";
-    std::snprintf(line, sizeof line, "  source %zu: %.1f%% of %d active frames, mean error %.2f deg, %d id change(s)\n",
-                  i + 1, 100.0 * recall, t.activeFrames, t.meanError, t.idChanges);
+         << ", \"id_changes\": " << t.idChanges << ", \"lasting_id_changes\": " << t.lastingIdChanges << "}";
+    std::snprintf(line, sizeof line,
+                  "  source %zu: %.1f%% of %d active frames, mean error %.2f deg, %d id change(s), %d lasting\n", i + 1,
+                  100.0 * recall, t.activeFrames, t.meanError, t.idChanges, t.lastingIdChanges);
     text << line;
   }
   json << "]}";
