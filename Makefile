@@ -53,11 +53,18 @@ endif
 	  $(XVFB) $(DEMO_RUN) --snapshots $(DEMO_PICTURES); \
 	fi
 ifneq ($(ROOM),)
-	@echo "Against the truth of the scene in the room ($(ROOM_DIR)/truth.json):"
+	@echo "Against the truth of the scene in the room ($(ROOM_DIR)/truth.json), the first toolbox's nodes:"
 	@./$(BUILD)/kolv-evaluate --truth $(ROOM_DIR)/truth.json --block 3 \
 	  --sources $(ROOM_DIR)/kolv-out/tracked.csv --speech $(ROOM_DIR)/kolv-out/speech.csv \
 	  --enhanced $(ROOM_DIR)/kolv-out/enhanced.wav \
 	  --separated $(ROOM_DIR)/kolv-out/separated-1.wav,$(ROOM_DIR)/kolv-out/separated-2.wav
+	@echo
+	@echo "The same for the second toolbox's nodes (robust localization and tracking, online separation,"
+	@echo "adaptive enhancement and voice activity):"
+	@./$(BUILD)/kolv-evaluate --truth $(ROOM_DIR)/truth.json \
+	  --sources $(ROOM_DIR)/kolv-out/robust-tracked.csv --speech $(ROOM_DIR)/kolv-out/speech-adaptive.csv \
+	  --enhanced $(ROOM_DIR)/kolv-out/enhanced-adaptive.wav \
+	  --separated $(ROOM_DIR)/kolv-out/online-separated-1.wav,$(ROOM_DIR)/kolv-out/online-separated-2.wav
 endif
 
 bench: build
