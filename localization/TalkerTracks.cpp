@@ -32,9 +32,11 @@ constexpr float kSettledTime = 1.0f;
 // s: peaks merged this long before they part again mean the talkers passed
 // each other.
 constexpr float kMergedTime = 0.2f;
-// Per frame: how far a crossing pair's middle moves toward the merged peak;
-// deg: the widest gap at which two talkers' peaks merge.
+// Per frame: how far a crossing pair's middle moves toward the merged peak,
+// and a crossing track toward a peak of its own; deg: the widest gap at which
+// two talkers' peaks merge.
 constexpr float kMergedPull = 0.05f;
+constexpr float kCrossingGain = 0.3f;
 constexpr float kMergedGap = 10.0f;
 
 }  // namespace
@@ -282,27 +284,30 @@ void TalkerTracks::partCrossings(const std::vector<Estimate> &estimates) {
   }
 }
 
-// While the peaks are merged, one peak stands for both crossing talkers: a
-// track whose partner took it is fed too (and reported with it), and the
-// pair's middle moves a little toward it and the tracks close to within the
-// gap at which peaks merge, so that rates underestimated before the crossing
-// do not leave both tracks behind their talkers.
-void TalkerTracks::followMergedPeaks(const std::vector<Estimate> &estimates) {
+// While crossing, a track follows a peak of its own (the two heard apart, or
+// the other talker silent) at kCrossingGain per frame, its rate kept. A peak
+// nearer the pair's middle than either track is the merged one and stands for
+// both talkers: a track whose partner took it is fed too (and reported with
+// it), the pair's middle moves a little toward it and the tracks close to
+// within the gap at which peaks merge, so that rates underestimated before
+// the crossing do not leave both tracks behind their talkers.
+void TalkerTracks::followCrossingPeaks(const std::vector<Estimate> &estimates) {
   for (size_t n = 0; n < tracks_.size(); ++n) {
     Track &a = tracks_[n];
     Track *b = a.partner >= 0 ? trackWithId(a.partner) : nullptr;
     if (!b || a.id > b->id) continue;
     const size_t m = static_cast<size_t>(b - tracks_.data());
     const int fedA = fedBy_[n], fedB = fedBy_[m];
-    if (fedA >= 0 && fedB >= 0) continue;
+    const float middle = 0.5f * (a.azimuth + b->azimuth);
+    const int single = fedA >= 0 && fedB >= 0 ? -1 : std::max(fedA, fedB);
+    if (single < 0) {
+      for (const auto &[t, fed] : {std::pair<Track *, int>{&a, fedA}, {b, fedB}})
+        if (fed >= 0) t->azimuth += kCrossingGain * (estimates[static_cast<size_t>(fed)].azimuth - t->azimuth);
+      continue;
+    }
     ++a.mergedFrames;
     ++b->mergedFrames;
-    const int fed = std::max(fedA, fedB);
-    if (fed < 0) continue;
-    const float middle = 0.5f * (a.azimuth + b->azimuth);
-    const float shift = kMergedPull * (estimates[static_cast<size_t>(fed)].azimuth - middle);
-    // Peaks heard as one lie within kMergedGap of each other, however far
-    // apart the tracks had coasted.
+    const float shift = kMergedPull * (estimates[static_cast<size_t>(single)].azimuth - middle);
     const float halfGap = std::min(0.5f * std::fabs(a.azimuth - b->azimuth), 0.5f * kMergedGap);
     for (Track *t : {&a, b}) {
       const float away = t->azimuth >= middle ? halfGap : -halfGap;
@@ -400,7 +405,7 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
   fedBy_.assign(tracks_.size(), -1);
   partCrossings(estimates);
   associate(estimates);
-  followMergedPeaks(estimates);
+  followCrossingPeaks(estimates);
   for (size_t i = 0; i < estimates.size(); ++i)
     if (!taken_[i] && !nearFollowedTrack(estimates[i].azimuth)) startTrack(estimates[i], supportOf(estimates[i]));
   findShadows();

@@ -102,7 +102,7 @@ class TalkerTracks {
   void beginCrossings();
   void endCrossings();
   void partCrossings(const std::vector<Estimate> &estimates);
-  void followMergedPeaks(const std::vector<Estimate> &estimates);
+  void followCrossingPeaks(const std::vector<Estimate> &estimates);
   bool nearFollowedTrack(float azimuth) const;
   float supportOf(const Estimate &e) const;
   void startTrack(const Estimate &e, float support);
