@@ -236,15 +236,16 @@ void TalkerTracks::beginCrossings() {
 }
 
 // A crossing ends once the tracks have passed each other by the gate, after
-// kLongestCrossing, or when the partner is forgotten; then each track goes on
-// from where it coasted to.
+// kLongestCrossing, or when the partner is gone; then each track goes on from
+// where it coasted to.
 void TalkerTracks::endCrossings() {
   const int longest = static_cast<int>(std::lround(kLongestCrossing / settings_.frameSeconds));
   for (Track &t : tracks_) {
     if (t.partner < 0) continue;
     const Track *other = trackWithId(t.partner);
     const bool passed = other && (other->azimuth - t.azimuth) * t.side <= -settings_.gate;
-    if (!other || passed || t.contactFrames >= longest) {
+    // A paused partner's id may have gone to a newly confirmed track.
+    if (!other || other->partner != t.id || passed || t.contactFrames >= longest) {
       t.partner = -1;
       t.fedAzimuth = t.azimuth;
     }
@@ -267,30 +268,33 @@ void TalkerTracks::partCrossings(const std::vector<Estimate> &estimates) {
     int left = -1, right = -1;
     for (size_t i = 0; i < estimates.size(); ++i) {
       if (taken_[i] || std::fabs(estimates[i].azimuth - middle) > reach) continue;
-      if (left < 0 || estimates[i].azimuth < estimates[left].azimuth) left = static_cast<int>(i);
-      if (right < 0 || estimates[i].azimuth > estimates[right].azimuth) right = static_cast<int>(i);
+      const float azimuth = estimates[i].azimuth;
+      if (left < 0 || azimuth < estimates[static_cast<size_t>(left)].azimuth) left = static_cast<int>(i);
+      if (right < 0 || azimuth > estimates[static_cast<size_t>(right)].azimuth) right = static_cast<int>(i);
     }
-    if (left < 0 || estimates[right].azimuth - estimates[left].azimuth < settings_.mergeDistance) continue;
+    if (left < 0) continue;
+    const Estimate &leftPeak = estimates[static_cast<size_t>(left)], &rightPeak = estimates[static_cast<size_t>(right)];
+    if (rightPeak.azimuth - leftPeak.azimuth < settings_.mergeDistance) continue;
     Track &onRight = a.side > 0.0f ? a : *b, &onLeft = a.side > 0.0f ? *b : a;
     for (Track *t : {&a, b}) {
       t->partner = -1;
       t->fedAzimuth = t->azimuth;
     }
-    correct(onRight, estimates[right], supportOf(estimates[right]));
-    correct(onLeft, estimates[left], supportOf(estimates[left]));
-    taken_[right] = taken_[left] = true;
+    correct(onRight, rightPeak, supportOf(rightPeak));
+    correct(onLeft, leftPeak, supportOf(leftPeak));
+    taken_[static_cast<size_t>(right)] = taken_[static_cast<size_t>(left)] = true;
     fedBy_[static_cast<size_t>(&onRight - tracks_.data())] = right;
     fedBy_[static_cast<size_t>(&onLeft - tracks_.data())] = left;
   }
 }
 
-// While crossing, a track follows a peak of its own (the two heard apart, or
-// the other talker silent) at kCrossingGain per frame, its rate kept. A peak
-// nearer the pair's middle than either track is the merged one and stands for
-// both talkers: a track whose partner took it is fed too (and reported with
-// it), the pair's middle moves a little toward it and the tracks close to
-// within the gap at which peaks merge, so that rates underestimated before
-// the crossing do not leave both tracks behind their talkers.
+// While crossing talkers are heard apart, each track follows its own peak by
+// kCrossingGain per frame, its rate kept. A single peak taken by the pair is
+// the merged one and stands for both talkers: a track whose partner took it
+// is fed too (and reported with it), the pair's middle moves a little toward
+// it and the tracks close to within the gap at which peaks merge, so that
+// rates underestimated before the crossing do not leave both tracks behind
+// their talkers.
 void TalkerTracks::followCrossingPeaks(const std::vector<Estimate> &estimates) {
   for (size_t n = 0; n < tracks_.size(); ++n) {
     Track &a = tracks_[n];
