@@ -210,33 +210,49 @@ TEST(TalkerTracks, FollowsAWalkingTalkerUnderOneId) {
   EXPECT_EQ(ids.size(), 1u);
 }
 
-// Two talkers walking past each other, from -30 and +30 degrees to the other
-// side in 4 s: each keeps its id after the crossing.
-TEST(TalkerTracks, TwoTalkersCrossingKeepTheirIds) {
+namespace {
+
+// Two talkers walking from -span and +span degrees to the other side in 4 s,
+// from frame 100.
+std::pair<float, float> crossingPositions(int frame, float span) {
+  const float t = std::clamp((frame - 100) / 400.0f, 0.0f, 1.0f);
+  return {-span + 2.0f * span * t, span - 2.0f * span * t};
+}
+
+// Runs 700 frames of two crossing talkers with the estimates estimatesAt(f,
+// a, b) gives (a and b where the talkers are); expects each talker to be
+// reported at the end under the id they had at frame 90.
+void expectIdsKeptThroughCrossing(float span,
+                                  const std::function<std::vector<Estimate>(int, float, float)> &estimatesAt) {
   TrackRun run;
-  std::mt19937 rng(9);
-  std::normal_distribution<float> scatter(0.0f, 1.0f);
-  auto positions = [](int f) {
-    const float t = std::min(1.0f, std::max(0.0f, (f - 100) / 400.0f));
-    return std::pair<float, float>(-30.0f + 60.0f * t, 30.0f - 60.0f * t);
-  };
   int idA = -1, idB = -1;
   for (int f = 0; f < 700; ++f) {
-    const auto [a, b] = positions(f);
-    // Near the crossing the localizer sees one merged peak half the time.
-    std::vector<Estimate> e = {{a + scatter(rng), 0.8f}, {b + scatter(rng), 0.7f}};
-    if (std::fabs(a - b) < 4.0f && f % 2) e = {{0.5f * (a + b), 0.8f}};
-    run.frame(e);
+    const auto [a, b] = crossingPositions(f, span);
+    run.frame(estimatesAt(f, a, b));
     if (f == 90) {
       idA = idNear(run.last(), a);
       idB = idNear(run.last(), b);
     }
   }
-  const auto [a, b] = positions(699);
+  const auto [a, b] = crossingPositions(699, span);
   ASSERT_NE(idA, -1);
   ASSERT_NE(idB, -1);
   EXPECT_EQ(idNear(run.last(), a), idA);
   EXPECT_EQ(idNear(run.last(), b), idB);
+}
+
+}  // namespace
+
+// Two talkers walking past each other, from -30 and +30 degrees: each keeps
+// its id after the crossing.
+TEST(TalkerTracks, TwoTalkersCrossingKeepTheirIds) {
+  std::mt19937 rng(9);
+  std::normal_distribution<float> scatter(0.0f, 1.0f);
+  expectIdsKeptThroughCrossing(30.0f, [&](int f, float a, float b) {
+    // Near the crossing the localizer sees one merged peak half the time.
+    if (std::fabs(a - b) < 4.0f && f % 2) return std::vector<Estimate>{{0.5f * (a + b), 0.8f}};
+    return std::vector<Estimate>{{a + scatter(rng), 0.8f}, {b + scatter(rng), 0.7f}};
+  });
 }
 
 // Where two crossing talkers' peaks merge, the localizer reports one peak
@@ -254,37 +270,16 @@ TEST(TalkerTracks, CrossingTalkersKeepTheirIdsWhateverTheMergedPeakDoes) {
                                          {"nearer the second", [](float a, float b) { return 0.3f * a + 0.7f * b; }}};
   for (const MergedPeak &peak : peaks) {
     SCOPED_TRACE(peak.name);
-    TrackRun run;
     std::mt19937 rng(4);
     std::normal_distribution<float> scatter(0.0f, 1.0f);
-    // Each walks 40 degrees in 4 s, from frame 100; the peaks merge while
-    // the talkers are less than 14 degrees apart (1.4 s), and the second
-    // talker is silent for the 0.3 s before.
-    auto positions = [](int f) {
-      const float t = std::clamp((f - 100) / 400.0f, 0.0f, 1.0f);
-      return std::pair<float, float>(-20.0f + 40.0f * t, 20.0f - 40.0f * t);
-    };
-    int idA = -1, idB = -1;
-    for (int f = 0; f < 700; ++f) {
-      const auto [a, b] = positions(f);
-      std::vector<Estimate> e;
-      if (std::fabs(a - b) < 14.0f)
-        e = {{peak.at(a, b) + scatter(rng), 0.8f}};
-      else if (b - a < 20.0f && a < b)
-        e = {{a + scatter(rng), 0.8f}};
-      else
-        e = {{a + scatter(rng), 0.8f}, {b + scatter(rng), 0.7f}};
-      run.frame(e);
-      if (f == 90) {
-        idA = idNear(run.last(), a);
-        idB = idNear(run.last(), b);
-      }
-    }
-    const auto [a, b] = positions(699);
-    ASSERT_NE(idA, -1);
-    ASSERT_NE(idB, -1);
-    EXPECT_EQ(idNear(run.last(), a), idA);
-    EXPECT_EQ(idNear(run.last(), b), idB);
+    // Each walks 40 degrees in 4 s; the peaks merge while the talkers are
+    // less than 14 degrees apart (1.4 s), and the second talker is silent
+    // for the 0.3 s before.
+    expectIdsKeptThroughCrossing(20.0f, [&](int, float a, float b) {
+      if (std::fabs(a - b) < 14.0f) return std::vector<Estimate>{{peak.at(a, b) + scatter(rng), 0.8f}};
+      if (b - a < 20.0f && a < b) return std::vector<Estimate>{{a + scatter(rng), 0.8f}};
+      return std::vector<Estimate>{{a + scatter(rng), 0.8f}, {b + scatter(rng), 0.7f}};
+    });
   }
 }
 
