@@ -68,7 +68,7 @@ void TalkerTracks::predict(Track &t) const {
   const float dt = settings_.frameSeconds;
   if (t.partner >= 0) {
     t.rate = t.cruise;
-    ++t.contactFrames;
+    ++t.crossingFrames;
   } else if (t.silentFrames > 0) {
     t.rate *= silentRateFactor_;
   }
@@ -225,7 +225,7 @@ void TalkerTracks::beginCrossings() {
       for (Track *t : {&a, &b}) {
         t->azimuth = walkedAzimuth(*t);
         t->rate = t->cruise;
-        t->contactFrames = 0;
+        t->crossingFrames = 0;
         t->mergedFrames = 0;
       }
       a.partner = b.id;
@@ -245,7 +245,7 @@ void TalkerTracks::endCrossings() {
     const Track *other = trackWithId(t.partner);
     const bool passed = other && (other->azimuth - t.azimuth) * t.side <= -settings_.gate;
     // A paused partner's id may have gone to a newly confirmed track.
-    if (!other || other->partner != t.id || passed || t.contactFrames >= longest) {
+    if (!other || other->partner != t.id || passed || t.crossingFrames >= longest) {
       t.partner = -1;
       t.fedAzimuth = t.azimuth;
     }

@@ -83,8 +83,8 @@ class TalkerTracks {
     float cruise;        // deg/s, the rate smoothed while fed: how the talker was walking
     float fedAzimuth;    // deg, where the last estimate left the track
     int partner;         // id of the track it is crossing, -1 if none
-    int contactFrames;   // frames since the crossing began
-    int mergedFrames;    // frames of the crossing in which the two were not heard apart
+    int crossingFrames;  // frames since the crossing began
+    int mergedFrames;    // frames of the crossing in which one peak stood for both
     float side;          // +1 or -1: the partner's side of it when the crossing began
   };
 
