@@ -235,9 +235,14 @@ void TalkerTracks::beginCrossings() {
     }
 }
 
+// The track goes on from where it coasted to.
+void TalkerTracks::leaveCrossing(Track &t) {
+  t.partner = -1;
+  t.fedAzimuth = t.azimuth;
+}
+
 // A crossing ends once the tracks have passed each other by the gate, after
-// kLongestCrossing, or when the partner is gone; then each track goes on from
-// where it coasted to.
+// kLongestCrossing, or when the partner is gone.
 void TalkerTracks::endCrossings() {
   const int longest = static_cast<int>(std::lround(kLongestCrossing / settings_.frameSeconds));
   for (Track &t : tracks_) {
@@ -245,10 +250,7 @@ void TalkerTracks::endCrossings() {
     const Track *other = trackWithId(t.partner);
     const bool passed = other && (other->azimuth - t.azimuth) * t.side <= -settings_.gate;
     // A paused partner's id may have gone to a newly confirmed track.
-    if (!other || other->partner != t.id || passed || t.crossingFrames >= longest) {
-      t.partner = -1;
-      t.fedAzimuth = t.azimuth;
-    }
+    if (!other || other->partner != t.id || passed || t.crossingFrames >= longest) leaveCrossing(t);
   }
 }
 
@@ -276,10 +278,8 @@ void TalkerTracks::partCrossings(const std::vector<Estimate> &estimates) {
     const Estimate &leftPeak = estimates[static_cast<size_t>(left)], &rightPeak = estimates[static_cast<size_t>(right)];
     if (rightPeak.azimuth - leftPeak.azimuth < settings_.mergeDistance) continue;
     Track &onRight = a.side > 0.0f ? a : *b, &onLeft = a.side > 0.0f ? *b : a;
-    for (Track *t : {&a, b}) {
-      t->partner = -1;
-      t->fedAzimuth = t->azimuth;
-    }
+    leaveCrossing(a);
+    leaveCrossing(*b);
     correct(onRight, rightPeak, supportOf(rightPeak));
     correct(onLeft, leftPeak, supportOf(leftPeak));
     taken_[static_cast<size_t>(right)] = taken_[static_cast<size_t>(left)] = true;

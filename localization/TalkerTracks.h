@@ -101,6 +101,7 @@ class TalkerTracks {
   Track *trackWithId(int id);
   void beginCrossings();
   void endCrossings();
+  void leaveCrossing(Track &t);
   void partCrossings(const std::vector<Estimate> &estimates);
   void followCrossingPeaks(const std::vector<Estimate> &estimates);
   bool nearFollowedTrack(float azimuth) const;
