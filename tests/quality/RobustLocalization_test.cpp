@@ -105,15 +105,17 @@ TEST_P(RobustTracking, TracksTheTalkersWithinTheGoals) {
 // Anechoic: two talkers at 20 dB; one talker at 20 and 5 dB, to the sides.
 INSTANTIATE_TEST_SUITE_P(
     QualityRobustAnechoic, RobustTracking,
-    ::testing::Values(Case{"two_m60_p20", twoTalkers("robust_two_m60_p20", -60, 20, 20), {0.9, 1.5, 0.2, 0}, {}},
-                      Case{"two_m35_p45", twoTalkers("robust_two_m35_p45", -35, 45, 20), {0.9, 1.5, 0.2, 0}, {}},
+    ::testing::Values(Case{"two_m60_p20", twoTalkers("robust_two_m60_p20", -60, 20, 20), {0.9, 0.8, 0.2, 0}, {}},
+                      Case{"two_m35_p45", twoTalkers("robust_two_m35_p45", -35, 45, 20), {0.9, 0.8, 0.2, 0}, {}},
                       Case{"one_m80_20dB", oneTalker("robust_one_m80_20", -80, 20), {0.97, 1.0, 0.26, 0}, {}},
                       Case{"one_p45_5dB", oneTalker("robust_one_p45_5", 45, 5), {0.95, 1.5, 0.28, 0}, {}}),
     nameOf);
 
-// A second talker who speaks a fifth of the time, 6 dB below the first; a
-// talker walking 40 degrees in 8 s; two talkers walking past each other, who
-// keep their ids (the nearest id flips for a few frames where they meet).
+// A second talker who speaks a fifth of the time, 6 dB below the first (in
+// bins both talkers fill, the level difference fits neither, so the quieter
+// one is found in fewer frames than with the phase alone: 72 % against 82 %);
+// a talker walking 40 degrees in 8 s; two talkers walking past each other,
+// who keep their ids (the nearest id flips for a few frames where they meet).
 INSTANTIATE_TEST_SUITE_P(
     QualityRobustHard, RobustTracking,
     ::testing::Values(
@@ -121,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"robust_quieter", 20.0, kDuration,
               {{kReadSpeech + "0870.wav", -30.0, kLeadIn},
                {kReadSpeech + "0880.wav", 40.0, 6.4, 0.0, "", -6.0}}},
-             {0.93, 1.0, 0.14, 0, 0.8},
+             {0.93, 1.0, 0.14, 0, 0.68},
              {}},
         Case{"walking",
              {"robust_walking", 20.0, 9.0, {{kReadSpeech + "0870.wav", 0.0, 1.0, 0.0, "1:-20,9:20"}}},
@@ -135,9 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
              {}}),
     nameOf);
 
-// In the room, talkers 1.5 m from the head. There the localizer compares the
-// level difference with the phase and reports a peak after the frame's
-// highest only near the recent highest ones, which
+// In the room, talkers 1.5 m from the head. There the localizer reports a
+// peak after the frame's highest only near the recent highest ones, which
 // keeps most reflections' ghosts out but also the quieter second talker, who
 // seldom leads; with that off (ROOM_LEVEL 0) the tracker must still keep
 // them, not taking them for a ghost. Their track here is confirmed 0.45 s
@@ -154,7 +155,13 @@ INSTANTIATE_TEST_SUITE_P(
                             {{kReadSpeech + "0870.wav", -30.0, kLeadIn},
                              {kReadSpeech + "0880.wav", 40.0, 6.4, 0.0, "", -6.0}},
                             quality::Room{kRoomSize, 0.3}},
-                           {0.90, 2.0, 0.24, 1, 0.40}, {"robust-localization.ROOM_LEVEL=0.0"}},
+                           {0.90, 2.0, 0.33, 1, 0.40}, {"robust-localization.ROOM_LEVEL=0.0"}},
+                      Case{"crossing_room03",
+                           {"robust_crossing_room03", 20.0, kDuration,
+                            {{kReadSpeech + "0870.wav", 0.0, kLeadIn, 0.0, "1:-40,8:30"},
+                             {quality::promptsVoice(), 0.0, kLeadIn, 0.0, "1:40,8:-30"}},
+                            quality::Room{kRoomSize, 0.3}},
+                           {0.84, 2.0, 0.14, 3, 0.0, 0}, {}},
                       Case{"room06_m35_p45", twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6}),
                            {0.79, 3.0, 0.16, 1}, {}},
                       Case{"office_m30_p50", office(), {0.93, 2.0, 0.14, 0}, {}}),
@@ -221,6 +228,19 @@ TEST(RobustRoom, LevelCuesInTheRoomKeepReflectionsFromBecomingTracks) {
   const YAML::Node phase = robustTracks(room, "room-phase", {"robust-localization.ROOM_CUES=PHASE"})["coverage"];
   EXPECT_LE(level["false_share"].as<double>(), 0.8 * phase["false_share"].as<double>());
   EXPECT_GE(level["recall"].as<double>(), phase["recall"].as<double>() - 0.02);
+}
+
+// At 5 dB often only a fricative's bins near 3.5 kHz rise above the noise,
+// and there the interaural phase of a talker at +15 degrees repeats at -16.
+// The level difference (the right ear louder, not the left) tells the two
+// apart: compared with the phase too (the default), the mirror image makes
+// no track, where with the phase alone it takes a tenth of the track frames.
+TEST(RobustSides, LevelCuesKeepThePhasesMirrorImageFromBecomingATrack) {
+  const SceneLayout scene{"robust_one_p15_5_fricatives", 5.0, kDuration, {{kReadSpeech + "0920.wav", 15.0, kLeadIn}}};
+  const YAML::Node level = robustTracks(scene, "mirror-level", {})["coverage"];
+  const YAML::Node phase = robustTracks(scene, "mirror-phase", {"robust-localization.CUES=PHASE"})["coverage"];
+  EXPECT_LE(level["false_share"].as<double>(), 0.6 * phase["false_share"].as<double>());
+  EXPECT_GE(level["recall"].as<double>(), phase["recall"].as<double>() - 0.01);
 }
 
 // The spherical-head model places talkers near 70 degrees several degrees
