@@ -53,6 +53,12 @@ struct Parameters : KOLV::ParameterTable {
                                "not reported)")
               .atLeast(0.0)
               .byDefault(0.2f));
+  const KOLV::ParameterInfo &quietHold =
+      add(KOLV::floatParameter("QUIET_HOLD", "s",
+                               "the hold instead of HOLD (if shorter) while no estimate at all has come since the "
+                               "track's last: nothing else heard, its talker has most likely stopped")
+              .atLeast(0.0)
+              .byDefault(0.08f));
   const KOLV::ParameterInfo &forget =
       add(KOLV::floatParameter("FORGET", "s", "a track without an estimate for this long is forgotten with its id")
               .above(0.0)
@@ -129,6 +135,7 @@ SourceTracker::SourceTracker(std::string nodeName, KOLV::ParameterSet params) : 
   const float probation = p.probation.readFloat(parameters);
   s.confirmSupport = p.confirmSupport.readFloat(parameters);
   const float hold = p.hold.readFloat(parameters);
+  const float quietHold = p.quietHold.readFloat(parameters);
   const float forget = p.forget.readFloat(parameters);
   s.resumeGate = p.resumeGate.readFloat(parameters);
   s.mergeDistance = p.mergeDistance.readFloat(parameters);
@@ -139,6 +146,7 @@ SourceTracker::SourceTracker(std::string nodeName, KOLV::ParameterSet params) : 
   s.frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
   s.probationFrames = std::max(1, framesOf(probation, s.frameSeconds));
   s.holdFrames = framesOf(hold, s.frameSeconds);
+  s.quietHoldFrames = std::min(s.holdFrames, framesOf(quietHold, s.frameSeconds));
   s.forgetFrames = std::max(s.holdFrames + 1, framesOf(forget, s.frameSeconds));
   s.envelopeFrames = std::max(2, framesOf(shadowDuration, s.frameSeconds));
   tracks = TalkerTracks(s);

@@ -48,7 +48,9 @@ TalkerTracks::TalkerTracks(const TrackSettings &settings)
 
 // Live: confirmed and fed lately; reported unless it is a shadow.
 bool TalkerTracks::isLive(const Track &t) const {
-  return t.stage == Stage::Confirmed && t.silentFrames <= settings_.holdFrames && t.streak >= settings_.resumeEstimates;
+  const int hold = quietFrames_ >= t.silentFrames ? std::min(settings_.quietHoldFrames, settings_.holdFrames)
+                                                   : settings_.holdFrames;
+  return t.stage == Stage::Confirmed && t.silentFrames <= hold && t.streak >= settings_.resumeEstimates;
 }
 
 bool TalkerTracks::isReported(const Track &t) const { return isLive(t) && !t.shadow; }
@@ -403,6 +405,7 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
     // take new estimates again before it is reported.
     if (++t.silentFrames == settings_.holdFrames + 1) t.streak = 0;
   }
+  quietFrames_ = estimates.empty() ? quietFrames_ + 1 : 0;
   strongest_ = 0.0f;
   for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
   taken_.assign(estimates.size(), false);

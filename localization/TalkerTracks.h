@@ -29,6 +29,10 @@ struct TrackSettings {
   float confirmSupport = 7.0f;
   float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
   int holdFrames = 20;             // a track is reported until this many frames without an estimate
+  // The hold while no estimate at all has come since the track's last: the
+  // hold bridges the frames where other sound hides a talker, but when
+  // nothing at all is heard their talker has most likely stopped.
+  int quietHoldFrames = 8;
   int resumeEstimates = 2;         // a paused track is reported again after this many estimates
   int forgetFrames = 400;          // and forgotten after this many frames without one
   float resumeGate = 15.0f;        // deg, how near a paused track a new one takes its id
@@ -124,6 +128,7 @@ class TalkerTracks {
   std::vector<float> means_; // per track, its envelope's mean this frame
   float strongest_ = 0.0f;   // the frame's strongest estimate's power
   int slot_ = 0;             // this frame's place in the tracks' envelopes
+  int quietFrames_ = 0;      // frames in a row without any estimate, this one included
   int nextId_ = 0;
 };
 

@@ -64,11 +64,31 @@ TEST(TalkerTracks, BornAfterProbationAndEndedAfterTheHold) {
   EXPECT_NEAR(run.last()[0].azimuth, 20.0f, 1e-3f);
   EXPECT_EQ(run.last()[0].power, 0.5f);
 
-  const int hold = defaults().holdFrames;
-  run.frames(hold, {});
-  EXPECT_EQ(run.last().size(), 1u) << "still held " << hold << " frames after the last estimate";
+  // Nothing else is heard: the shorter hold.
+  const int quietHold = defaults().quietHoldFrames;
+  run.frames(quietHold, {});
+  EXPECT_EQ(run.last().size(), 1u) << "still held " << quietHold << " frames after the last estimate";
   run.frames(1, {});
   EXPECT_TRUE(run.last().empty());
+  // A pause shorter than the full hold: back at the first estimate, same id.
+  run.frames(1, {20.0f});
+  EXPECT_EQ(idNear(run.last(), 20.0f), 0);
+}
+
+// While another talker is heard the silent one may only be hidden by them:
+// their track is held the full HOLD. (The other talker is the quieter here,
+// so that the silent track is not taken for their shadow as its estimates
+// thin out.)
+TEST(TalkerTracks, HeldTheFullHoldWhileAnotherTalkerIsHeard) {
+  TrackRun run;
+  const Estimate loud{20.0f, 1.0f}, quiet{-40.0f, 0.2f};
+  for (int f = 0; f < 60; ++f) run.frame({quiet, loud});
+  ASSERT_EQ(idNear(run.last(), 20.0f), 0);
+  const int hold = defaults().holdFrames;
+  for (int f = 0; f < hold; ++f) run.frame({quiet});
+  EXPECT_EQ(idNear(run.last(), 20.0f), 0) << "still held " << hold << " frames after the last estimate";
+  run.frame({quiet});
+  EXPECT_EQ(idNear(run.last(), 20.0f), -1);
 }
 
 TEST(TalkerTracks, ShortBurstsNeverOutliveProbation) {
