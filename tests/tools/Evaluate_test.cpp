@@ -174,6 +174,7 @@ TEST(TrackingMetrics, CoverageFalseShareAndIdChanges) {
   EXPECT_NEAR(c.meanError, (60 * 4.0 + 100 * 1.0) / 160.0, 1e-9);
   EXPECT_EQ(c.trackFrames, 250);
   EXPECT_DOUBLE_EQ(c.falseShare, 90.0 / 250.0);
+  EXPECT_DOUBLE_EQ(c.ghostShare, 40.0 / 250.0);  // at -55; the 50 on A while A is silent are false, no ghosts
   EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(b, 1.505), 0.2 * 50);
   EXPECT_DOUBLE_EQ(evaluate::truthAzimuthAt(a, 1.5), -40.0);
 }
@@ -204,6 +205,7 @@ SecondsScene secondsScene() {
   track(0, 50, 4, 30.0);      // on B, who has not started yet: false
   track(300, 341, 3, 0.0);    // near nobody in 41 frames of second 3,
   track(341, 400, 3, 35.0);   // near B in 59: not false
+  track(0, 30, 5, -80.0);     // near nobody at all: false, a ghost
   return scene;
 }
 
@@ -218,14 +220,16 @@ TEST(TrackingMetrics, CoverageBySecond) {
   EXPECT_EQ(c.talkers[1].coveredWindows, 3);
   EXPECT_DOUBLE_EQ(c.recall, 5.0 / 6.0);
   EXPECT_DOUBLE_EQ(c.meanError, (2.0 + 3.0 + 1.0 + 1.0 + 1.0) / 5.0);
-  EXPECT_EQ(c.trackWindows, 9);  // ids 0 and 1 in three seconds each, 2, 3 and 4 in one
-  EXPECT_DOUBLE_EQ(c.falseShare, 1.0 / 9.0);
+  EXPECT_EQ(c.trackWindows, 10);  // ids 0 and 1 in three seconds each, 2, 3, 4 and 5 in one
+  EXPECT_DOUBLE_EQ(c.falseShare, 2.0 / 10.0);
+  EXPECT_DOUBLE_EQ(c.ghostShare, 1.0 / 10.0);  // id 5; id 4, false, points at B, who speaks later
 
   const evaluate::SecondCoverageScore none =
       evaluate::scoreCoverageBySecond({}, scene.truth, evaluate::FrameClock{kAdvance, kRate, 400});
   EXPECT_DOUBLE_EQ(none.recall, 0.0);
   EXPECT_EQ(none.trackWindows, 0);
   EXPECT_DOUBLE_EQ(none.falseShare, 0.0);
+  EXPECT_DOUBLE_EQ(none.ghostShare, 0.0);
 }
 
 TEST(EvaluateProgram, ReportsCoverageBySecond) {
@@ -249,13 +253,13 @@ TEST(EvaluateProgram, ReportsCoverageBySecond) {
   auto json = runTool("kolv-evaluate", arguments + " --json", dir);
   ASSERT_EQ(json.status, 0) << json.output;
   EXPECT_NE(json.output.find("\"coverage_by_second\": {\"recall\": 0.833333, \"mean_error\": 1.6, "
-                             "\"false_share\": 0.111111, \"track_seconds\": 9"),
+                             "\"false_share\": 0.2, \"ghost_share\": 0.1, \"track_seconds\": 10"),
             std::string::npos)
       << json.output;
   auto summary = runTool("kolv-evaluate", arguments, dir);
   ASSERT_EQ(summary.status, 0) << summary.output;
-  EXPECT_NE(summary.output.find("by the second: 83.3% of the talkers' active seconds, mean error 1.60 deg, 11.1% "
-                                "of 9 track seconds false"),
+  EXPECT_NE(summary.output.find("by the second: 83.3% of the talkers' active seconds, mean error 1.60 deg, 20.0% "
+                                "of 10 track seconds false, 10.0% near no talker"),
             std::string::npos)
       << summary.output;
 }

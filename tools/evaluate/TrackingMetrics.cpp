@@ -83,6 +83,14 @@ int lastingChanges(const std::vector<int> &ids, int frames) {
   return changes;
 }
 
+// Whether a row lies within the tolerance of some talker of the scene at its
+// time, speaking or not.
+bool nearAnyTalker(const TrackedSource &row, const std::vector<scenekit::TruthSource> &truth, double t) {
+  for (const scenekit::TruthSource &talker : truth)
+    if (std::fabs(row.azimuth - truthAzimuthAt(talker, t)) <= kCoverageTolerance) return true;
+  return false;
+}
+
 }  // namespace
 
 CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
@@ -93,7 +101,7 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
   score.talkers.resize(truth.size());
   std::vector<int> lastId(truth.size(), -1);
   std::vector<std::vector<int>> nearestIds(truth.size());
-  int covered = 0, active = 0, falseRows = 0;
+  int covered = 0, active = 0, falseRows = 0, ghostRows = 0;
   double errorSum = 0.0;
   for (int frame = 0; frame < clock.frames; ++frame) {
     const double t = frameTime(frame, clock.advance, clock.samplingRate);
@@ -125,6 +133,7 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
       nearestIds[s].push_back(nearest->id);
     }
     for (bool e : explained) falseRows += e ? 0 : 1;
+    for (const TrackedSource *row : tracks) ghostRows += nearAnyTalker(*row, truth, t) ? 0 : 1;
     score.trackFrames += static_cast<int>(tracks.size());
   }
   const int lasting = static_cast<int>(std::lround(kLastingIdTime * clock.samplingRate / clock.advance));
@@ -135,7 +144,10 @@ CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::v
   }
   if (active) score.recall = static_cast<double>(covered) / active;
   if (covered) score.meanError = errorSum / covered;
-  if (score.trackFrames) score.falseShare = static_cast<double>(falseRows) / score.trackFrames;
+  if (score.trackFrames) {
+    score.falseShare = static_cast<double>(falseRows) / score.trackFrames;
+    score.ghostShare = static_cast<double>(ghostRows) / score.trackFrames;
+  }
   return score;
 }
 
@@ -156,7 +168,10 @@ struct TalkerWindow {
 struct TrackWindow {
   int frames = 0;
   int unexplained = 0;  // frames farther than the tolerance from every talker who speaks in the window
+  int ghostly = 0;      // frames farther than the tolerance from every talker
 };
+
+bool mostly(int part, int frames) { return 2 * part > frames; }
 
 }  // namespace
 
@@ -220,15 +235,22 @@ SecondCoverageScore scoreCoverageBySecond(const std::vector<TrackedSource> &rows
         explained = talkerWindows[s][window].activeFrames > 0 &&
                     std::fabs(row->azimuth - truthAzimuthAt(truth[s], t)) <= kCoverageTolerance;
       if (!explained) ++w.unexplained;
+      if (!nearAnyTalker(*row, truth, t)) ++w.ghostly;
     }
   }
-  int falseWindows = 0;
-  for (const auto &entry : trackWindows) falseWindows += 2 * entry.second.unexplained > entry.second.frames ? 1 : 0;
+  int falseWindows = 0, ghostWindows = 0;
+  for (const auto &entry : trackWindows) {
+    falseWindows += mostly(entry.second.unexplained, entry.second.frames) ? 1 : 0;
+    ghostWindows += mostly(entry.second.ghostly, entry.second.frames) ? 1 : 0;
+  }
 
   score.trackWindows = static_cast<int>(trackWindows.size());
   if (active) score.recall = static_cast<double>(covered) / active;
   if (covered) score.meanError = errorSum / covered;
-  if (score.trackWindows) score.falseShare = static_cast<double>(falseWindows) / score.trackWindows;
+  if (score.trackWindows) {
+    score.falseShare = static_cast<double>(falseWindows) / score.trackWindows;
+    score.ghostShare = static_cast<double>(ghostWindows) / score.trackWindows;
+  }
   return score;
 }
 

@@ -63,6 +63,10 @@ struct CoverageScore {
   double meanError = 0.0;  // degrees, over all covered frames
   int trackFrames = 0;     // rows of the table
   double falseShare = 0.0; // share of the rows that are false
+  // Share of the rows farther than 10 degrees from every talker of the
+  // scene, speaking or not: ghosts, as against a track that follows its
+  // talker a little into a pause or past their last word.
+  double ghostShare = 0.0;
 };
 
 CoverageScore scoreCoverage(const std::vector<TrackedSource> &rows, const std::vector<scenekit::TruthSource> &truth,
@@ -93,6 +97,7 @@ struct SecondCoverageScore {
                            // frames; averaged over the covered windows
   int trackWindows = 0;    // windows of all track ids
   double falseShare = 0.0; // share of the track windows that are false
+  double ghostShare = 0.0; // share of the track windows that are false against every talker, speaking or not
 };
 
 SecondCoverageScore scoreCoverageBySecond(const std::vector<TrackedSource> &rows,

@@ -153,13 +153,15 @@ void evaluateCoverage(const std::vector<evaluate::TrackedSource> &rows, const sc
   const evaluate::CoverageScore c = evaluate::scoreCoverage(rows, truth.sources, clock);
   std::ostringstream json, text;
   json << "{\"recall\": " << jsonNumber(c.recall) << ", \"mean_error\": " << jsonNumber(c.meanError)
-       << ", \"false_share\": " << jsonNumber(c.falseShare) << ", \"track_frames\": " << c.trackFrames
+       << ", \"false_share\": " << jsonNumber(c.falseShare) << ", \"ghost_share\": " << jsonNumber(c.ghostShare)
+       << ", \"track_frames\": " << c.trackFrames
        << ", \"talkers\": [";
   char line[256];
   std::snprintf(line, sizeof line,
                 "coverage within 10 deg (%s):\n  %.1f%% of the talkers' active frames, mean error %.2f deg, "
-                "%.1f%% of %d track frames false\n",
-                o.sources.c_str(), 100.0 * c.recall, c.meanError, 100.0 * c.falseShare, c.trackFrames);
+                "%.1f%% of %d track frames false, %.1f%% near no talker\n",
+                o.sources.c_str(), 100.0 * c.recall, c.meanError, 100.0 * c.falseShare, c.trackFrames,
+                100.0 * c.ghostShare);
   text << line;
   for (size_t i = 0; i < c.talkers.size(); ++i) {
     const evaluate::TalkerCoverage &t = c.talkers[i];
@@ -181,7 +183,8 @@ void evaluateCoverageBySecond(const std::vector<evaluate::TrackedSource> &rows, 
   const evaluate::SecondCoverageScore c = evaluate::scoreCoverageBySecond(rows, truth.sources, clock);
   std::ostringstream json;
   json << "{\"recall\": " << jsonNumber(c.recall) << ", \"mean_error\": " << jsonNumber(c.meanError)
-       << ", \"false_share\": " << jsonNumber(c.falseShare) << ", \"track_seconds\": " << c.trackWindows
+       << ", \"false_share\": " << jsonNumber(c.falseShare) << ", \"ghost_share\": " << jsonNumber(c.ghostShare)
+       << ", \"track_seconds\": " << c.trackWindows
        << ", \"talkers\": [";
   for (size_t i = 0; i < c.talkers.size(); ++i) {
     const evaluate::TalkerSeconds &t = c.talkers[i];
@@ -193,8 +196,8 @@ void evaluateCoverageBySecond(const std::vector<evaluate::TrackedSource> &rows, 
   char line[256];
   std::snprintf(line, sizeof line,
                 "  by the second: %.1f%% of the talkers' active seconds, mean error %.2f deg, %.1f%% of %d track "
-                "seconds false\n",
-                100.0 * c.recall, c.meanError, 100.0 * c.falseShare, c.trackWindows);
+                "seconds false, %.1f%% near no talker\n",
+                100.0 * c.recall, c.meanError, 100.0 * c.falseShare, c.trackWindows, 100.0 * c.ghostShare);
   report.section("coverage_by_second", json.str(), line);
 }
 
