@@ -146,7 +146,7 @@ SourceTracker::SourceTracker(std::string nodeName, KOLV::ParameterSet params) : 
   s.frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
   s.probationFrames = std::max(1, framesOf(probation, s.frameSeconds));
   s.holdFrames = framesOf(hold, s.frameSeconds);
-  s.quietHoldFrames = std::min(s.holdFrames, framesOf(quietHold, s.frameSeconds));
+  s.quietHoldFrames = framesOf(quietHold, s.frameSeconds);
   s.forgetFrames = std::max(s.holdFrames + 1, framesOf(forget, s.frameSeconds));
   s.envelopeFrames = std::max(2, framesOf(shadowDuration, s.frameSeconds));
   tracks = TalkerTracks(s);

@@ -44,12 +44,13 @@ constexpr float kMergedGap = 10.0f;
 TalkerTracks::TalkerTracks(const TrackSettings &settings)
     : settings_(settings),
       silentRateFactor_(settings.silentRateTime > 0.0f ? std::exp(-settings.frameSeconds / settings.silentRateTime)
-                                                       : 0.0f) {}
+                                                       : 0.0f) {
+  settings_.quietHoldFrames = std::min(settings_.quietHoldFrames, settings_.holdFrames);
+}
 
 // Live: confirmed and fed lately; reported unless it is a shadow.
 bool TalkerTracks::isLive(const Track &t) const {
-  const int hold = quietFrames_ >= t.silentFrames ? std::min(settings_.quietHoldFrames, settings_.holdFrames)
-                                                   : settings_.holdFrames;
+  const int hold = quietFrames_ >= t.silentFrames ? settings_.quietHoldFrames : settings_.holdFrames;
   return t.stage == Stage::Confirmed && t.silentFrames <= hold && t.streak >= settings_.resumeEstimates;
 }
 

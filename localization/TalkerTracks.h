@@ -31,7 +31,8 @@ struct TrackSettings {
   int holdFrames = 20;             // a track is reported until this many frames without an estimate
   // The hold while no estimate at all has come since the track's last: the
   // hold bridges the frames where other sound hides a talker, but when
-  // nothing at all is heard their talker has most likely stopped.
+  // nothing at all is heard their talker has most likely stopped (holdFrames
+  // if that is shorter).
   int quietHoldFrames = 8;
   int resumeEstimates = 2;         // a paused track is reported again after this many estimates
   int forgetFrames = 400;          // and forgotten after this many frames without one
