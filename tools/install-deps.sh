@@ -10,7 +10,7 @@ libmysofa-dev libmysofa1 libsoxr-dev libasound2-dev
 libgtest-dev googletest libbenchmark-dev
 xvfb xauth xfonts-base
 clang libclang-rt-14-dev
-pocketsphinx-testdata alsa-utils espeak-ng sox time ccache
+pocketsphinx-testdata alsa-utils espeak-ng sox time ccache soundscaperenderer-common
 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-matplotlib
 parallel"
 

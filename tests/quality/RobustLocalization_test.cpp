@@ -185,6 +185,30 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"larger_head_office", withLargerHead(office()), {0.93, 2.3, 0.14, 0}, {}}),
     nameOf);
 
+// Heard by another head than the KEMAR the steering is measured on: the
+// FABIAN head-and-torso simulator. Its interaural delays are up to 20 %
+// shorter over the front and 13 % shorter to the left than to the right (at
+// 60 degrees), and at 0 degrees the right ear leads by 40 microseconds while
+// the left is 1.7 dB louder: its talkers on the left are placed 5 to 6
+// degrees towards the front, those on the right 1 to 2 degrees outwards,
+// and no head size mends that. The office goal (a mean error of at
+// most 4 degrees) holds by a small margin.
+SceneLayout withOtherHead(SceneLayout scene) {
+  scene.name += "_fabian";
+  scene.otherHead = quality::kFabianHead;
+  return scene;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    QualityRobustOtherHead, RobustTracking,
+    ::testing::Values(Case{"other_head_m60_p20", withOtherHead(twoTalkers("robust_two_m60_p20", -60, 20, 20)),
+                           {0.88, 5.2, 0.18, 0}, {}},
+                      Case{"other_head_office", withOtherHead(office()), {0.9, 3.6, 0.13, 0}, {}},
+                      Case{"other_head_room06_m35_p45",
+                           withOtherHead(twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6})),
+                           {0.76, 4.8, 0.21, 1}, {}}),
+    nameOf);
+
 // Steering kept at KEMAR's size places the larger head's talkers several
 // degrees too far out (4.8 degrees on average in the office); learnt, the
 // size reaches 1.094 within 3 s and the error falls to under 2 degrees.

@@ -13,6 +13,8 @@
 
 namespace quality {
 
+const std::string kFabianHead = "/usr/share/ssr/default_hrirs.wav";
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -96,6 +98,7 @@ std::string renderCommand(const SceneLayout &scene, const fs::path &out) {
           << " --duration " << scene.duration << " --snr " << scene.snrDb << " --seed " << kNoiseSeed;
   if (scene.room) command << " --room " << scene.room->size << " --rt60 " << scene.room->rt60;
   if (scene.headScale != 1.0) command << " --head-scale " << scene.headScale;
+  if (!scene.otherHead.empty()) command << " --hrirs " << quoted(scene.otherHead);
   for (const Talker &t : scene.talkers) {
     command << " --source " << quoted(t.recording);
     if (t.path.empty())

@@ -42,7 +42,14 @@ struct SceneLayout {
   std::vector<Talker> talkers;
   std::optional<Room> room = std::nullopt;  // none: anechoic
   double headScale = 1.0;  // the head's size over the measured KEMAR's
+  // Another measured head, a horizontal-plane WAV set (kolv-render-scene
+  // --hrirs); empty: KEMAR, whose responses the robust localizer steers by.
+  std::string otherHead = {};
 };
+
+// SoundScape Renderer's FABIAN head-and-torso simulator, another head than
+// the KEMAR the localizer steers by.
+extern const std::string kFabianHead;
 
 // The folder holding the scene's scene.wav, sourceN.wav and truth.json,
 // rendered on first use. The folder is reused while the renderer and the

@@ -66,6 +66,39 @@ TEST(HeadConvention, InterauralDelaysOfTheMeasuredHead) {
   }
 }
 
+// A horizontal-plane set in one WAV file, eight directions 45 degrees apart
+// counterclockwise of the front, each marked by its impulses' height k + 1:
+// the right ear's side (positive azimuths) is the set's 270 degrees, and
+// between two measurements the responses are mixed linearly.
+TEST(HeadConvention, AHorizontalSetIsReadCounterclockwiseAndInterpolated) {
+  ScratchDir dir;
+  constexpr int kDirections = 8;
+  constexpr size_t kImpulse = 20;
+  scenekit::Audio set;
+  set.samplingRate = kRate;
+  for (int k = 0; k < kDirections; ++k)
+    for (int ear = 0; ear < 2; ++ear) {
+      std::vector<double> response(64, 0.0);
+      response[kImpulse] = 0.1 * (k + 1);
+      set.channels.push_back(response);
+    }
+  scenekit::writeWavFloat(dir / "set.wav", set);
+  render::HrtfSet hrtf(dir / "set.wav", kRate, 1.0, render::HeadFormat::HorizontalWav);
+  struct Case {
+    double azimuth;
+    double height;  // of the left ear's impulse over 0.1
+  };
+  const Case cases[] = {{0.0, 1.0}, {90.0, 7.0}, {-90.0, 3.0}, {67.5, 7.5}, {180.0, 5.0}, {-22.5, 1.5}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.azimuth);
+    const render::HrirPair pair = hrtf.responses(c.azimuth, 0.0);
+    EXPECT_NEAR(pair.left[kImpulse], 0.1 * c.height, 1e-3);
+    EXPECT_NEAR(pair.right[kImpulse], 0.1 * c.height, 1e-3);
+  }
+  EXPECT_NEAR(hrtf.coarsestSpacing(), 45.0, 1e-6);
+  EXPECT_NEAR(hrtf.distanceToMeasured(0.0, 30.0), 30.0, 1e-3);
+}
+
 // A head scaled by S hears every direction with S times the measured head's
 // interaural delay.
 TEST(HeadConvention, AScaledHeadScalesEveryInterauralDelay) {
@@ -259,6 +292,12 @@ TEST(RenderSceneProgram, RefusesBadInputWithAClearMessage) {
        "cannot open SOFA file"},
       {"not a SOFA file", out + " --sofa " + (dir / "ok.wav") + " --source " + (dir / "ok.wav") + " --azimuth 0",
        "cannot use SOFA file"},
+      {"two heads", out + " --sofa " + render::kDefaultSofaFile + " --hrirs " + (dir / "ok.wav") + " --source " +
+                        (dir / "ok.wav") + " --azimuth 0",
+       "give the measured head once"},
+      {"a horizontal set of one channel", out + " --hrirs " + (dir / "ok.wav") + " --source " + (dir / "ok.wav") +
+                                              " --azimuth 0",
+       "not a left and a right ear for each of at least two directions"},
       {"missing source file", out + " --source " + (dir / "none.wav") + " --azimuth 0", "cannot read audio file"},
       {"no azimuth", out + " --source " + (dir / "ok.wav"), "has no --azimuth"},
       {"not a number", out + " --source " + (dir / "ok.wav") + " --azimuth left", "expects a number"},

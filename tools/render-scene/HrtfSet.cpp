@@ -1,7 +1,12 @@
 #include "HrtfSet.h"
 
+#include <soxr.h>
+
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
+
+#include "WavFile.h"
 
 namespace render {
 
@@ -21,18 +26,71 @@ std::vector<double> unitVector(double azimuthDeg, double elevationDeg) {
   return {xyz[0], xyz[1], xyz[2]};
 }
 
+std::vector<float> resampled(const std::vector<double> &response, int fromRate, int toRate) {
+  std::vector<float> out(static_cast<size_t>(std::ceil(response.size() * double(toRate) / fromRate)));
+  const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT32_I);
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  size_t produced = 0;
+  soxr_error_t error = soxr_oneshot(fromRate, toRate, 1, response.data(), response.size(), nullptr, out.data(),
+                                    out.size(), &produced, &io, &quality, nullptr);
+  if (error) throw std::runtime_error(std::string("cannot resample a head response: ") + error);
+  out.resize(produced);
+  return out;
+}
+
 }  // namespace
 
-HrtfSet::HrtfSet(const std::string &path, int samplingRate, double headScale)
-    : set_(path, static_cast<int>(std::lround(samplingRate * headScale))),
-      samplingRate_(samplingRate),
-      measured_(set_.measuredDirections()) {
+HrtfSet::HrtfSet(const std::string &path, int samplingRate, double headScale, HeadFormat format)
+    : samplingRate_(samplingRate) {
+  const int resampledRate = static_cast<int>(std::lround(samplingRate * headScale));
+  if (format == HeadFormat::Sofa) {
+    sofa_ = std::make_unique<localization::SofaSet>(path, resampledRate);
+    filterLength_ = sofa_->filterLength();
+    measured_ = sofa_->measuredDirections();
+  } else {
+    readHorizontalSet(path, resampledRate);
+  }
   for (size_t i = 0; i < measured_.size(); ++i) {
     double nearest = 180.0;
     for (size_t j = 0; j < measured_.size(); ++j)
       if (j != i) nearest = std::min(nearest, angleBetween(measured_[i], measured_[j]));
     coarsestSpacing_ = std::max(coarsestSpacing_, nearest);
   }
+}
+
+HrtfSet::~HrtfSet() = default;
+
+void HrtfSet::readHorizontalSet(const std::string &path, int resampledRate) {
+  const scenekit::Audio set = scenekit::readWav(path);
+  const size_t channels = set.channels.size();
+  if (channels < 4 || channels % 2 != 0)
+    throw std::runtime_error("head response file " + path + " has " + std::to_string(channels) +
+                             " channel(s), not a left and a right ear for each of at least two directions");
+  const size_t directions = channels / 2;
+  for (size_t k = 0; k < directions; ++k) {
+    HrirPair pair{resampled(set.channels[2 * k], set.samplingRate, resampledRate),
+                  resampled(set.channels[2 * k + 1], set.samplingRate, resampledRate)};
+    filterLength_ = std::max(filterLength_, static_cast<int>(std::max(pair.left.size(), pair.right.size())));
+    horizontal_.push_back(std::move(pair));
+    measured_.push_back(unitVector(-360.0 * k / directions, 0.0));
+  }
+}
+
+// Linear between the two measured azimuths around the direction.
+HrirPair HrtfSet::horizontalResponses(double azimuthDeg) const {
+  const size_t n = horizontal_.size();
+  const double counterclockwise = std::fmod(std::fmod(-azimuthDeg, 360.0) + 360.0, 360.0);
+  const double position = counterclockwise * n / 360.0;
+  const size_t below = static_cast<size_t>(position) % n;
+  const size_t above = (below + 1) % n;
+  const float share = static_cast<float>(position - std::floor(position));
+  auto mix = [share](const std::vector<float> &a, const std::vector<float> &b) {
+    std::vector<float> out(std::max(a.size(), b.size()), 0.0f);
+    for (size_t i = 0; i < a.size(); ++i) out[i] += (1.0f - share) * a[i];
+    for (size_t i = 0; i < b.size(); ++i) out[i] += share * b[i];
+    return out;
+  };
+  return {mix(horizontal_[below].left, horizontal_[above].left), mix(horizontal_[below].right, horizontal_[above].right)};
 }
 
 double HrtfSet::distanceToMeasured(double azimuthDeg, double elevationDeg) const {
@@ -43,9 +101,10 @@ double HrtfSet::distanceToMeasured(double azimuthDeg, double elevationDeg) const
 }
 
 HrirPair HrtfSet::responses(double azimuthDeg, double elevationDeg) const {
-  localization::HeadFilters f = set_.filters(azimuthDeg, elevationDeg);
+  if (!sofa_) return horizontalResponses(azimuthDeg);
+  localization::HeadFilters f = sofa_->filters(azimuthDeg, elevationDeg);
   auto delayed = [this](std::vector<float> ir, float delaySeconds) {
-    long shift = std::lround(delaySeconds * set_.samplingRate());
+    long shift = std::lround(delaySeconds * sofa_->samplingRate());
     if (shift > 0) ir.insert(ir.begin(), static_cast<size_t>(shift), 0.0f);
     return ir;
   };

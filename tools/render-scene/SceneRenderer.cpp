@@ -255,7 +255,7 @@ RenderedScene renderScene(const SceneLayout &layout) {
     throw std::runtime_error("the duration must be positive");
   std::optional<Room> room;
   if (layout.room) room = roomOf(*layout.room);
-  HrtfSet hrtf(layout.sofa, layout.samplingRate, layout.headScale);
+  HrtfSet hrtf(layout.headFile, layout.samplingRate, layout.headScale, layout.headFormat);
   const int rate = layout.samplingRate;
   std::optional<RoomResponses> roomResponses;
   if (room) roomResponses.emplace(hrtf, *room, layout.room->rt60);

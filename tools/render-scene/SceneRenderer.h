@@ -50,8 +50,9 @@ struct SceneLayout {
   double snrDb = 15.0;
   uint64_t seed = 1;                          // of the diffuse noise
   double peakDb = -3.0;                       // dB full scale of the mixture's largest sample
-  std::string sofa = kDefaultSofaFile;
-  double headScale = 1.0;                     // the head's size over the SOFA file's
+  std::string headFile = kDefaultSofaFile;    // the measured head's responses
+  HeadFormat headFormat = HeadFormat::Sofa;
+  double headScale = 1.0;                     // the head's size over the measured one's
   bool noise = true;                          // false: no diffuse noise, the SNR is not set
   std::optional<RoomLayout> room;
   std::vector<SourceSpec> sources;

@@ -31,7 +31,8 @@ std::string usage() {
   return std::string() +
     "usage: kolv-render-scene --out DIR [options]\n"
     "                         --source FILE (--azimuth DEG | --path T:AZ,...) [source options] ...\n"
-    "       kolv-render-scene --measure [--sofa FILE] [--head-scale S] [--rate HZ] [--band LOW HIGH]\n"
+    "       kolv-render-scene --measure [--sofa FILE | --hrirs FILE] [--head-scale S] [--rate HZ]\n"
+    "                         [--band LOW HIGH]\n"
     "\n"
     "Places mono recordings around a measured head, in free field or in a shoebox\n"
     "room, still or moving, adds diffuse noise and writes\n"
@@ -47,6 +48,11 @@ std::string usage() {
     "  --seed N         of the noise (1)\n"
     "  --peak DBFS      level of the mixture's largest sample (-3)\n"
     "  --sofa FILE      measured head (" + render::kDefaultSofaFile + ")\n"
+    "  --hrirs FILE     another measured head, its horizontal plane in one WAV file:\n"
+    "                   channels 2k and 2k+1 the left and right ear at k * 360 / N degrees\n"
+    "                   counterclockwise of the front, as SoundScape Renderer's sets\n"
+    "                   (/usr/share/ssr/default_hrirs.wav, the FABIAN head); sources\n"
+    "                   stay in that plane\n"
     "  --head-scale S   a head S times as large as the measured one, 0.5 to 2 (1):\n"
     "                   every interaural delay grows by S\n"
     "  --noise-image    also write DIR/noise.wav, the noise at both ears\n"
@@ -135,6 +141,7 @@ struct Command {
 
 Command parse(int argc, char **argv) {
   Command cmd;
+  bool headGiven = false;
   auto value = [&](int &i) -> const char * {
     if (i + 1 >= argc) throw UsageError(std::string("option ") + argv[i] + " needs a value");
     return argv[++i];
@@ -170,15 +177,18 @@ Command parse(int argc, char **argv) {
       cmd.scene.seed = static_cast<uint64_t>(seed);
     } else if (opt == "--peak") {
       cmd.scene.peakDb = number(opt, value(i));
-    } else if (opt == "--sofa") {
-      cmd.scene.sofa = value(i);
+    } else if (opt == "--sofa" || opt == "--hrirs") {
+      if (headGiven) throw UsageError("give the measured head once, with --sofa or --hrirs");
+      headGiven = true;
+      cmd.scene.headFile = value(i);
+      cmd.scene.headFormat = opt == "--sofa" ? render::HeadFormat::Sofa : render::HeadFormat::HorizontalWav;
     } else if (opt == "--head-scale") {
       cmd.scene.headScale = number(opt, value(i));
       if (!(cmd.scene.headScale >= localization::kSmallestHeadScale &&
             cmd.scene.headScale <= localization::kLargestHeadScale)) {
         std::ostringstream what;
         what << "option --head-scale expects " << localization::kSmallestHeadScale << " to "
-             << localization::kLargestHeadScale << ", the head's size over the SOFA file's";
+             << localization::kLargestHeadScale << ", the head's size over the measured one's";
         throw UsageError(what.str());
       }
     } else if (opt == "--noise-image") {
@@ -247,8 +257,8 @@ Command parse(int argc, char **argv) {
 }
 
 int measure(const Command &cmd) {
-  render::HrtfSet hrtf(cmd.scene.sofa, cmd.scene.samplingRate, cmd.scene.headScale);
-  std::printf("interaural delay of %s", cmd.scene.sofa.c_str());
+  render::HrtfSet hrtf(cmd.scene.headFile, cmd.scene.samplingRate, cmd.scene.headScale, cmd.scene.headFormat);
+  std::printf("interaural delay of %s", cmd.scene.headFile.c_str());
   if (cmd.scene.headScale != 1.0) std::printf(" scaled to a head %g times as large", cmd.scene.headScale);
   std::printf(" at %d Hz, %g to %g Hz\n", cmd.scene.samplingRate, cmd.band.low,
               std::min(cmd.band.high, cmd.scene.samplingRate / 2.0));
@@ -297,7 +307,7 @@ int renderAndWrite(const Command &cmd) {
   truth.snrDb = cmd.scene.noise ? cmd.scene.snrDb : std::nan("");
   truth.seed = cmd.scene.seed;
   truth.scale = scene.scale;
-  truth.hrtf = cmd.scene.sofa;
+  truth.hrtf = cmd.scene.headFile;
   truth.headScale = cmd.scene.headScale;
   truth.mixture = "scene.wav";
   writeChannels(dir + truth.mixture, scene.mixture, scene.samplingRate);
