@@ -118,7 +118,8 @@ TEST(SpectralTest, NonFiniteFrameSpoilsOnlyTheSamplesItCovers) {
     adder.synthesize(input.data(), out.data());
     // Frames 5 and 6 reach the output of frames 5 to 6 + LENGTH/ADVANCE - 1.
     const bool covered = frame >= 5 && frame < 6 + kLength / kAdvance;
-    if (!covered)
+    if (!covered) {
       for (float s : out) EXPECT_TRUE(std::isfinite(s)) << "frame " << frame;
+    }
   }
 }
