@@ -62,6 +62,17 @@ quality::SceneLayout room03() { return room("online_room_rt03_20dB", 0.3); }
 // the check keys every later one to, is separated least.
 quality::SceneLayout room06() { return room("online_room_rt06_20dB", 0.6); }
 
+// An office (8 x 6 x 3 m, RT60 0.3 s, the talkers 1 m away) heard by
+// another head than KEMAR, the FABIAN head-and-torso simulator: the
+// separation asks nothing of the head, and keeps the office's figures.
+quality::SceneLayout officeOtherHead() {
+  quality::SceneLayout scene{"online_office_fabian_20dB", kSnrDb, 6.5,
+                             {{kReader, -30, kLeadIn, 1.0}, {quality::promptsVoice(), 50, kLeadIn, 1.0}}};
+  scene.room = quality::Room{"8,6,3", 0.3};
+  scene.otherHead = quality::kFabianHead;
+  return scene;
+}
+
 std::vector<Case> cases() {
   return {{"anechoic_live", standing, {}, 41.0, 8.5, 14.5},
           {"anechoic_whole_file", standing, kWholeFile, 52.0, 12.0, 18.0},
@@ -72,7 +83,9 @@ std::vector<Case> cases() {
           {"room_rt03_live_post_filtered", room03, kRoomPostFiltered, 14.0, 1.0, 3.5},
           {"room_rt06_live_post_filtered", room06, kRoomPostFiltered, 8.5, -1.5, -0.5},
           {"room_rt03_whole_file", room03, kRoomWholeFile, 16.0, 5.0, 8.0},
-          {"room_rt06_whole_file", room06, kRoomWholeFile, 9.5, 2.0, 3.5}};
+          {"room_rt06_whole_file", room06, kRoomWholeFile, 9.5, 2.0, 3.5},
+          {"office_other_head_live_post_filtered", officeOtherHead, kRoomPostFiltered, 19.0, 4.5, 5.5},
+          {"office_other_head_whole_file", officeOtherHead, kRoomWholeFile, 18.0, 7.0, 8.5}};
 }
 
 void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
