@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
 // 60 degrees), and at 0 degrees the right ear leads by 40 microseconds while
 // the left is 1.7 dB louder: its talkers on the left are placed 5 to 6
 // degrees towards the front, those on the right 1 to 2 degrees outwards,
-// and no head size mends that. The office goal (a mean error of at
+// and no head size mends that. The office goal (a mean error of at
 // most 4 degrees) holds by a small margin.
 SceneLayout withOtherHead(SceneLayout scene) {
   scene.name += "_fabian";
