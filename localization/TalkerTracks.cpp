@@ -50,7 +50,7 @@ TalkerTracks::TalkerTracks(const TrackSettings &settings)
 
 // Live: confirmed and fed lately; reported unless it is a shadow.
 bool TalkerTracks::isLive(const Track &t) const {
-  const int hold = quietFrames_ >= t.silentFrames ? settings_.quietHoldFrames : settings_.holdFrames;
+  const int hold = t.quietEnd ? settings_.quietHoldFrames : settings_.holdFrames;
   return t.stage == Stage::Confirmed && t.silentFrames <= hold && t.streak >= settings_.resumeEstimates;
 }
 
@@ -106,6 +106,8 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float support) const {
   t.envelope[slot_] = e.power;
   t.support += support;
   t.silentFrames = 0;
+  t.heardFrames = 0;
+  t.quietEnd = false;
   ++t.streak;
 }
 
@@ -157,7 +159,7 @@ void TalkerTracks::startTrack(const Estimate &e, float support) {
   const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
   std::vector<float> envelope(settings_.envelopeFrames, 0.0f);
   envelope[slot_] = e.power;
-  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 1,
+  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 0, false, 1,
                           std::move(envelope), false, 0.0f, e.azimuth, -1, 0, 0, 0.0f});
 }
 
@@ -321,6 +323,8 @@ void TalkerTracks::followCrossingPeaks(const std::vector<Estimate> &estimates) {
       t->azimuth = std::clamp(middle + away + shift, kLowestAzimuth, kHighestAzimuth);
       if (t->silentFrames == 0) continue;
       t->silentFrames = 0;
+      t->heardFrames = 0;
+      t->quietEnd = false;
       t->streak = std::max(t->streak + 1, settings_.resumeEstimates);
     }
   }
@@ -338,6 +342,8 @@ void TalkerTracks::mergeDuplicates() {
         if (b.silentFrames < a.silentFrames) {
           a.azimuth = b.azimuth;
           a.silentFrames = b.silentFrames;
+          a.heardFrames = b.heardFrames;
+          a.quietEnd = b.quietEnd;
         }
         b.silentFrames = settings_.forgetFrames;  // retired below
       }
@@ -402,11 +408,15 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
     t.envelope[slot_] = 0.0f;
     predict(t);
     ++t.age;
+    // Whether the track is held the full hold is settled once, when its
+    // quiet hold has passed, so that a talker heard later does not bring a
+    // stopped one's track back.
+    if (!estimates.empty()) ++t.heardFrames;
+    if (++t.silentFrames == settings_.quietHoldFrames + 1) t.quietEnd = t.heardFrames == 0;
     // A track that has gone unfed for longer than the hold pauses: it must
     // take new estimates again before it is reported.
-    if (++t.silentFrames == settings_.holdFrames + 1) t.streak = 0;
+    if (t.silentFrames == settings_.holdFrames + 1) t.streak = 0;
   }
-  quietFrames_ = estimates.empty() ? quietFrames_ + 1 : 0;
   strongest_ = 0.0f;
   for (const Estimate &e : estimates) strongest_ = std::max(strongest_, e.power);
   taken_.assign(estimates.size(), false);

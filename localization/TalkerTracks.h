@@ -29,10 +29,10 @@ struct TrackSettings {
   float confirmSupport = 7.0f;
   float mergeDistance = 4.0f;      // deg, two reported tracks this close are one talker
   int holdFrames = 20;             // a track is reported until this many frames without an estimate
-  // The hold while no estimate at all has come since the track's last: the
-  // hold bridges the frames where other sound hides a talker, but when
-  // nothing at all is heard their talker has most likely stopped (holdFrames
-  // if that is shorter).
+  // The hold of a track whose quiet hold has passed with no other estimate
+  // since its last: the hold bridges the frames where other sound
+  // hides a talker, but when nothing else is heard their talker has most
+  // likely stopped (holdFrames if that is shorter).
   int quietHoldFrames = 8;
   int resumeEstimates = 2;         // a paused track is reported again after this many estimates
   int forgetFrames = 400;          // and forgotten after this many frames without one
@@ -82,6 +82,8 @@ class TalkerTracks {
     int age;             // frames since birth
     float support;       // sum of the supports of the estimates taken (see confirmSupport)
     int silentFrames;    // frames since the last estimate
+    int heardFrames;     // of those, frames that brought some other estimate
+    bool quietEnd;       // nothing else was heard through its quiet hold: held no longer
     int streak;          // estimates taken since the track last paused
     std::vector<float> envelope;  // the last envelopeFrames frames' estimate powers (0: none), a ring
     bool shadow;         // follows a stronger track's envelope this frame (see shadowCorrelation)
@@ -129,7 +131,6 @@ class TalkerTracks {
   std::vector<float> means_; // per track, its envelope's mean this frame
   float strongest_ = 0.0f;   // the frame's strongest estimate's power
   int slot_ = 0;             // this frame's place in the tracks' envelopes
-  int quietFrames_ = 0;      // frames in a row without any estimate, this one included
   int nextId_ = 0;
 };
 

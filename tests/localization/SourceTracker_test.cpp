@@ -70,6 +70,9 @@ TEST(TalkerTracks, BornAfterProbationAndEndedAfterTheHold) {
   EXPECT_EQ(run.last().size(), 1u) << "still held " << quietHold << " frames after the last estimate";
   run.frames(1, {});
   EXPECT_TRUE(run.last().empty());
+  // Another talker heard after the quiet hold does not bring the track back.
+  run.frames(1, {-40.0f});
+  EXPECT_EQ(idNear(run.last(), 20.0f), -1);
   // A pause shorter than the full hold: back at the first estimate, same id.
   run.frames(1, {20.0f});
   EXPECT_EQ(idNear(run.last(), 20.0f), 0);
