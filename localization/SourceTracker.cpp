@@ -55,8 +55,8 @@ struct Parameters : KOLV::ParameterTable {
               .byDefault(0.2f));
   const KOLV::ParameterInfo &quietHold =
       add(KOLV::floatParameter("QUIET_HOLD", "s",
-                               "the hold instead of HOLD (if shorter) while no estimate at all has come since the "
-                               "track's last: nothing else heard, its talker has most likely stopped")
+                               "the hold instead of HOLD (if shorter) when no estimate at all has come since the "
+                               "track's last by its end: nothing else heard, its talker has most likely stopped")
               .atLeast(0.0)
               .byDefault(0.08f));
   const KOLV::ParameterInfo &forget =
