@@ -303,7 +303,7 @@ bool DirectSoundLocalizer::locate(const std::complex<float> *left, const std::co
   computeSpectrum();
   selectPeaks(peaks);
   if (learning_.enabled && steerings_.size() > 1 && peaks.count > 0) compareHeadScales(peaks.peaks[0]);
-  leaders_.admit(peaks);
+  leaders_.admit(peaks, spectrum_);
   sortByDirection(peaks);
   return true;
 }

@@ -5,10 +5,20 @@
 
 namespace localization {
 
+namespace {
+
+// Below this the spectrum at a direction is taken as this, so that growth
+// from nothing is finite and noise hovering near zero does not grow.
+constexpr float kLeastEarlierValue = 0.02f;
+
+}  // namespace
+
 LeadingDirections::LeadingDirections(const RoomSettings &settings) : settings_(settings) {
   settings_.memoryFrames = std::max(1, settings_.memoryFrames);
   leader_.assign(static_cast<size_t>(settings_.memoryFrames), -1);
   value_.assign(static_cast<size_t>(settings_.memoryFrames), 0.0f);
+  settings_.riseFrames = std::max(1, settings_.riseFrames);
+  if (settings_.rise > 0.0f) earlier_.assign(static_cast<size_t>(settings_.riseFrames) * kDirections, 0.0f);
 }
 
 bool LeadingDirections::inRoom() const {
@@ -22,18 +32,36 @@ int LeadingDirections::leadersNear(int direction) const {
   return near;
 }
 
-void LeadingDirections::admit(PeakList &peaks) {
-  if (peaks.count > 1 && inRoom()) {
-    const int needed = std::max(1, static_cast<int>(std::ceil(settings_.share * leaders_)));
-    int kept = 1;
-    for (int i = 1; i < peaks.count; ++i)
-      if (leadersNear(peaks.peaks[i].direction) >= needed) peaks.peaks[kept++] = peaks.peaks[i];
-    peaks.count = kept;
-  }
-  record(peaks);
+// The growth of the spectrum at a direction over the last riseFrames frames
+// against that at the frame's leader and at every direction near enough
+// leaders to admit a peak.
+bool LeadingDirections::growsAlone(int direction, int leader, int needed, const float *spectrum) const {
+  if (earlier_.empty() || spectraKept_ < settings_.riseFrames) return false;
+  const float *then = earlier_.data() + static_cast<size_t>(earlierNext_) * kDirections;  // the oldest kept
+  const auto growth = [&](int n) { return spectrum[n] / std::max(then[n], kLeastEarlierValue); };
+  const float own = growth(direction);
+  if (own < settings_.rise || own < settings_.rise * growth(leader)) return false;
+  for (int n = 0; n < kDirections; ++n)
+    if (count_[n] > 0 && leadersNear(n) >= needed && own < settings_.rise * growth(n)) return false;
+  return true;
 }
 
-void LeadingDirections::record(const PeakList &peaks) {
+void LeadingDirections::admit(PeakList &peaks, const float *spectrum) {
+  if (peaks.count > 1 && inRoom()) {
+    const int needed = std::max(1, static_cast<int>(std::ceil(settings_.share * leaders_)));
+    const int leader = peaks.peaks[0].direction;
+    int kept = 1;
+    for (int i = 1; i < peaks.count; ++i) {
+      const int direction = peaks.peaks[i].direction;
+      if (leadersNear(direction) >= needed || growsAlone(direction, leader, needed, spectrum))
+        peaks.peaks[kept++] = peaks.peaks[i];
+    }
+    peaks.count = kept;
+  }
+  record(peaks, spectrum);
+}
+
+void LeadingDirections::record(const PeakList &peaks, const float *spectrum) {
   if (leader_.empty()) return;
   const size_t slot = static_cast<size_t>(next_);
   if (leader_[slot] >= 0) {
@@ -47,6 +75,11 @@ void LeadingDirections::record(const PeakList &peaks) {
     ++count_[leader_[slot]];
     valueSum_ += value_[slot];
     ++leaders_;
+  }
+  if (!earlier_.empty()) {
+    std::copy(spectrum, spectrum + kDirections, earlier_.begin() + static_cast<std::ptrdiff_t>(earlierNext_) * kDirections);
+    earlierNext_ = (earlierNext_ + 1) % settings_.riseFrames;
+    spectraKept_ = std::min(spectraKept_ + 1, settings_.riseFrames);
   }
   next_ = (next_ + 1) % settings_.memoryFrames;
 }

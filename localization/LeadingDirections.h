@@ -1,7 +1,10 @@
 // Where the frames' strongest peaks have lately been, and how strong they
 // were. In a reverberant room a reflection's peak is seldom a frame's
 // strongest, while a talker's is whenever their voice leads; so there a
-// further peak far from every recent leader is taken for a reflection. How
+// further peak far from every recent leader is taken for a reflection,
+// unless it grows alone: a talker who starts while another speaks grows
+// where nothing else does, while a reflection grows with its own talker's
+// peak. How
 // reverberant the stream is shows in the leaders' mean value: the direct
 // sound dominates fewer bins, and the spatial spectrum's peaks fall (about
 // 0.6 to 0.95 anechoic, 0.2 to 0.4 in rooms of RT60 0.3 to 0.6 s).
@@ -23,6 +26,12 @@ struct RoomSettings {
   int memoryFrames = 200;  // frames of leaders kept
   float share = 0.1f;      // of the leaders kept, the share a further peak must lie near, in a room
   int gate = 6;            // degrees: how near
+  // A further peak far from the leaders is kept where the spectrum has grown
+  // this many times over the last riseFrames frames, and this many times
+  // more than at the frame's leader and at every direction that has lately
+  // led (0: never).
+  float rise = 2.0f;
+  int riseFrames = 10;
 };
 
 class LeadingDirections {
@@ -30,18 +39,20 @@ class LeadingDirections {
   LeadingDirections() = default;
   explicit LeadingDirections(const RoomSettings &settings);
 
-  // peaks: this frame's, the highest first. In a room, drops each peak
-  // after the first that lies within `gate` of fewer than `share` of the
-  // leaders of the frames kept (at least one); then keeps the first as this
-  // frame's leader (a frame without peaks counts as a frame without a
-  // leader). A share rather than a count: a talker who starts with the other
-  // is admitted once they have led a few of the first frames.
-  void admit(PeakList &peaks);
+  // peaks: this frame's, the highest first; spectrum: the frame's spatial
+  // spectrum, kDirections values. In a room, drops each peak after the
+  // first that lies within `gate` of fewer than `share` of the leaders of
+  // the frames kept (at least one) and does not grow alone; then keeps the
+  // first as this frame's leader (a frame without peaks counts as a frame
+  // without a leader). A share rather than a count: a talker who starts with
+  // the other is admitted once they have led a few of the first frames.
+  void admit(PeakList &peaks, const float *spectrum);
   bool inRoom() const;
 
  private:
   int leadersNear(int direction) const;
-  void record(const PeakList &peaks);
+  bool growsAlone(int direction, int leader, int needed, const float *spectrum) const;
+  void record(const PeakList &peaks, const float *spectrum);
 
   RoomSettings settings_;
   std::vector<int> leader_;      // per kept frame, a ring: its leader's direction, -1 for none
@@ -50,6 +61,9 @@ class LeadingDirections {
   double valueSum_ = 0.0;
   int leaders_ = 0;
   int next_ = 0;                 // ring slot of the next frame
+  std::vector<float> earlier_;   // the spectra of the last riseFrames frames, a ring
+  int earlierNext_ = 0;          // its slot of the next frame, the oldest kept
+  int spectraKept_ = 0;
 };
 
 }  // namespace localization

@@ -30,6 +30,12 @@ constexpr const char *kPhaseAndLevelName = "PHASE_AND_LEVEL";
 constexpr std::array<float, 11> kLearntHeadScales = {0.8f,   0.836f, 0.875f, 0.915f, 0.956f, 1.0f,
                                                      1.046f, 1.094f, 1.143f, 1.195f, 1.25f};
 
+// s: the span over which ROOM_RISE measures how the spatial spectrum grew; a
+// talker who starts while another speaks grows out of the summed spectrum
+// in about this time (0.05 s caught none of them earlier, 0.2 s let more
+// reflections through).
+constexpr float kRiseSpan = 0.1f;
+
 // One declaration per parameter, in the order the constructor reads them.
 struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &steering =
@@ -179,6 +185,14 @@ struct Parameters : KOLV::ParameterTable {
               .atLeast(0)
               .atMost(180)
               .byDefault(6));
+  const KOLV::ParameterInfo &roomRise =
+      add(KOLV::floatParameter("ROOM_RISE", "",
+                               "in a room, a peak away from those highest peaks is still reported where the spatial "
+                               "spectrum has grown this many times over the last 0.1 s, and this many times more "
+                               "than at the frame's highest peak and at every direction lately highest: a talker "
+                               "who starts while another speaks, whose reflections grow with them (0: never)")
+              .atLeast(0.0)
+              .byDefault(2.0f));
 };
 
 const Parameters &declared() {
@@ -236,6 +250,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   const float roomMemory = p.roomMemory.readFloat(parameters);
   settings.room.share = p.roomShare.readFloat(parameters);
   settings.room.gate = p.roomGate.readInt(parameters);
+  settings.room.rise = p.roomRise.readFloat(parameters);
   p.validate(parameters, describe(getName()));
 
   if (headScale != 0.0f && headScale < kSmallestHeadScale) {
@@ -253,6 +268,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   };
   settings.integrationFrames = framesOf(integration);
   settings.room.memoryFrames = framesOf(roomMemory);
+  settings.room.riseFrames = framesOf(kRiseSpan);
   settings.trust.tailDecay = perFrameFactor(-onsetDecay, frameSeconds);
   settings.trust.noiseRise = perFrameFactor(noiseRise, frameSeconds);
 

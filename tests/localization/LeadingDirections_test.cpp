@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -21,23 +22,36 @@ RoomSettings roomSettings(float level) {
   return settings;
 }
 
+using Spectrum = std::array<float, kDirections>;
+
 PeakList frameOf(std::vector<Peak> highestFirst) {
   PeakList peaks;
   for (const Peak &p : highestFirst) peaks.peaks[peaks.count++] = p;
   return peaks;
 }
 
-// Feeds `frames` frames whose only peak is at `direction` with `value`.
+// A spatial spectrum with these values at these directions and a steady
+// level elsewhere (a further peak of that value has not grown).
+Spectrum spectrumOf(std::vector<Peak> values) {
+  Spectrum spectrum;
+  spectrum.fill(0.15f);
+  for (const Peak &p : values) spectrum[p.direction] = p.value;
+  return spectrum;
+}
+
+// Feeds `frames` frames whose only peak is at `direction` with `value`, the
+// spectrum unchanged from frame to frame.
 void lead(LeadingDirections &leaders, int frames, int direction, float value) {
+  const Spectrum spectrum = spectrumOf({{direction, value}});
   for (int t = 0; t < frames; ++t) {
     PeakList peaks = frameOf({{direction, value}});
-    leaders.admit(peaks);
+    leaders.admit(peaks, spectrum.data());
   }
 }
 
 int keptAfterHighest(LeadingDirections &leaders, int direction, float highest) {
   PeakList peaks = frameOf({{kLeader, highest}, {direction, 0.15f}});
-  leaders.admit(peaks);
+  leaders.admit(peaks, spectrumOf({{kLeader, highest}, {direction, 0.15f}}).data());
   return peaks.count - 1;
 }
 
@@ -98,15 +112,61 @@ TEST(LeadingDirections, AFurtherPeakNeedsAShareOfTheLeadersKept) {
   EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 1);  // 2 of 10 leaders
 
   lead(leaders, 20, 150, 0.3f);
+  const Spectrum quiet = spectrumOf({});
   for (int t = 0; t < kMemory - 10; ++t) {
     PeakList none;
-    leaders.admit(none);
+    leaders.admit(none, quiet.data());
   }
   EXPECT_EQ(keptAfterHighest(leaders, 150, 0.3f), 1);  // the last 10 of them are still kept
 
   lead(leaders, 40, 100, 0.3f);
   PeakList peaks = frameOf({{100, 0.3f}, {150, 0.15f}});
-  leaders.admit(peaks);
+  leaders.admit(peaks, spectrumOf({{100, 0.3f}, {150, 0.15f}}).data());
   ASSERT_EQ(peaks.count, 1);
   EXPECT_EQ(peaks.peaks[0].direction, 100);
+}
+
+// Away from the recent leaders a further peak is still kept where the
+// spectrum has grown alone over the last riseFrames frames: by `rise` times,
+// and `rise` times more than at the frame's leader and at every direction
+// that has lately led. A talker who starts while another speaks grows where
+// nothing else does; a reflection grows with its own talker's peak.
+TEST(LeadingDirections, KeepsAFurtherPeakThatGrowsAlone) {
+  struct Case {
+    std::string name;
+    float rise;                 // ROOM_RISE
+    Peak leaderThen, leaderNow;  // the frame's leader, riseFrames frames ago and now
+    Peak otherThen, otherNow;    // a direction that led lately
+    Peak candidateThen, candidateNow;
+    int kept;
+  };
+  const int talker = 110, otherLeader = 140;
+  const std::vector<Case> cases = {
+      {"a talker starting while another speaks", 2.0f, {kLeader, 0.3f}, {kLeader, 0.3f}, {otherLeader, 0.1f},
+       {otherLeader, 0.1f}, {talker, 0.02f}, {talker, 0.15f}, 1},
+      {"a reflection growing with the frame's leader", 2.0f, {kLeader, 0.1f}, {kLeader, 0.3f}, {otherLeader, 0.1f},
+       {otherLeader, 0.1f}, {talker, 0.02f}, {talker, 0.1f}, 0},
+      {"a reflection growing with a talker who led lately", 2.0f, {kLeader, 0.3f}, {kLeader, 0.3f},
+       {otherLeader, 0.05f}, {otherLeader, 0.25f}, {talker, 0.02f}, {talker, 0.1f}, 0},
+      {"grown too little", 2.0f, {kLeader, 0.3f}, {kLeader, 0.3f}, {otherLeader, 0.1f}, {otherLeader, 0.1f},
+       {talker, 0.1f}, {talker, 0.15f}, 0},
+      {"rule off", 0.0f, {kLeader, 0.3f}, {kLeader, 0.3f}, {otherLeader, 0.1f}, {otherLeader, 0.1f},
+       {talker, 0.02f}, {talker, 0.15f}, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    RoomSettings settings = roomSettings(0.5f);
+    settings.rise = c.rise;
+    LeadingDirections leaders(settings);
+    lead(leaders, 60, kLeader, 0.3f);
+    lead(leaders, 20, otherLeader, 0.3f);
+    const Spectrum then = spectrumOf({c.leaderThen, c.otherThen, c.candidateThen});
+    for (int t = 0; t < settings.riseFrames; ++t) {
+      PeakList peaks = frameOf({c.leaderThen});
+      leaders.admit(peaks, then.data());
+    }
+    PeakList peaks = frameOf({c.leaderNow, c.candidateNow});
+    leaders.admit(peaks, spectrumOf({c.leaderNow, c.otherNow, c.candidateNow}).data());
+    EXPECT_EQ(peaks.count - 1, c.kept);
+  }
 }
