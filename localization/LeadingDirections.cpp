@@ -18,7 +18,8 @@ LeadingDirections::LeadingDirections(const RoomSettings &settings) : settings_(s
   leader_.assign(static_cast<size_t>(settings_.memoryFrames), -1);
   value_.assign(static_cast<size_t>(settings_.memoryFrames), 0.0f);
   settings_.riseFrames = std::max(1, settings_.riseFrames);
-  if (settings_.rise > 0.0f) earlier_.assign(static_cast<size_t>(settings_.riseFrames) * kDirections, 0.0f);
+  if (settings_.rise > 0.0f || settings_.leadRise > 0.0f)
+    earlier_.assign(static_cast<size_t>(settings_.riseFrames) * kDirections, 0.0f);
 }
 
 bool LeadingDirections::inRoom() const {
@@ -32,33 +33,48 @@ int LeadingDirections::leadersNear(int direction) const {
   return near;
 }
 
-// The growth of the spectrum at a direction over the last riseFrames frames
-// against that at the frame's leader and at every direction near enough
-// leaders to admit a peak.
-bool LeadingDirections::growsAlone(int direction, int leader, int needed, const float *spectrum) const {
-  if (earlier_.empty() || spectraKept_ < settings_.riseFrames) return false;
+bool LeadingDirections::growthKnown() const {
+  return !earlier_.empty() && spectraKept_ == settings_.riseFrames;
+}
+
+// How many times the spectrum at a direction has grown over the last
+// riseFrames frames.
+float LeadingDirections::growth(int direction, const float *spectrum) const {
   const float *then = earlier_.data() + static_cast<size_t>(earlierNext_) * kDirections;  // the oldest kept
-  const auto growth = [&](int n) { return spectrum[n] / std::max(then[n], kLeastEarlierValue); };
-  const float own = growth(direction);
-  if (own < settings_.rise || own < settings_.rise * growth(leader)) return false;
+  return spectrum[direction] / std::max(then[direction], kLeastEarlierValue);
+}
+
+// A further peak's growth against that at the frame's leader and at every
+// direction near enough leaders to admit a peak.
+bool LeadingDirections::growsAlone(int direction, int leader, int needed, const float *spectrum) const {
+  const float own = growth(direction, spectrum);
+  if (own < settings_.rise || own < settings_.rise * growth(leader, spectrum)) return false;
   for (int n = 0; n < kDirections; ++n)
-    if (count_[n] > 0 && leadersNear(n) >= needed && own < settings_.rise * growth(n)) return false;
+    if (count_[n] > 0 && leadersNear(n) >= needed && own < settings_.rise * growth(n, spectrum)) return false;
   return true;
 }
 
 void LeadingDirections::admit(PeakList &peaks, const float *spectrum) {
-  if (peaks.count > 1 && inRoom()) {
+  // The frame's leader is counted as one even where it is not reported, so
+  // that a talker who leads often is admitted however they started.
+  const PeakList heard = peaks;
+  if (peaks.count > 0 && inRoom()) {
     const int needed = std::max(1, static_cast<int>(std::ceil(settings_.share * leaders_)));
+    const bool known = growthKnown();
     const int leader = peaks.peaks[0].direction;
-    int kept = 1;
-    for (int i = 1; i < peaks.count; ++i) {
+    int kept = 0;
+    for (int i = 0; i < peaks.count; ++i) {
       const int direction = peaks.peaks[i].direction;
-      if (leadersNear(direction) >= needed || growsAlone(direction, leader, needed, spectrum))
-        peaks.peaks[kept++] = peaks.peaks[i];
+      bool keep = leadersNear(direction) >= needed;
+      if (!keep && i == 0)
+        keep = settings_.leadRise <= 0.0f || !known || growth(direction, spectrum) >= settings_.leadRise;
+      else if (!keep)
+        keep = settings_.rise > 0.0f && known && growsAlone(direction, leader, needed, spectrum);
+      if (keep) peaks.peaks[kept++] = peaks.peaks[i];
     }
     peaks.count = kept;
   }
-  record(peaks, spectrum);
+  record(heard, spectrum);
 }
 
 void LeadingDirections::record(const PeakList &peaks, const float *spectrum) {

@@ -4,7 +4,9 @@
 // further peak far from every recent leader is taken for a reflection,
 // unless it grows alone: a talker who starts while another speaks grows
 // where nothing else does, while a reflection grows with its own talker's
-// peak. How
+// peak. A frame's strongest peak far from every recent one is reported only
+// where it has grown: a talker starts, while a reflection that leads the
+// reverberant tail after its talker's last word only decays. How
 // reverberant the stream is shows in the leaders' mean value: the direct
 // sound dominates fewer bins, and the spatial spectrum's peaks fall (about
 // 0.6 to 0.95 anechoic, 0.2 to 0.4 in rooms of RT60 0.3 to 0.6 s).
@@ -31,6 +33,9 @@ struct RoomSettings {
   // more than at the frame's leader and at every direction that has lately
   // led (0: never).
   float rise = 2.0f;
+  // A frame's leader far from the recent leaders is reported where the
+  // spectrum has grown this many times over those frames (0: always).
+  float leadRise = 1.5f;
   int riseFrames = 10;
 };
 
@@ -40,10 +45,10 @@ class LeadingDirections {
   explicit LeadingDirections(const RoomSettings &settings);
 
   // peaks: this frame's, the highest first; spectrum: the frame's spatial
-  // spectrum, kDirections values. In a room, drops each peak after the
-  // first that lies within `gate` of fewer than `share` of the leaders of
-  // the frames kept (at least one) and does not grow alone; then keeps the
-  // first as this frame's leader (a frame without peaks counts as a frame
+  // spectrum, kDirections values. In a room, drops each peak that lies
+  // within `gate` of fewer than `share` of the leaders of the frames kept
+  // (at least one) and has not grown as above; then keeps the first as this
+  // frame's leader, reported or not (a frame without peaks counts as a frame
   // without a leader). A share rather than a count: a talker who starts with
   // the other is admitted once they have led a few of the first frames.
   void admit(PeakList &peaks, const float *spectrum);
@@ -51,6 +56,8 @@ class LeadingDirections {
 
  private:
   int leadersNear(int direction) const;
+  bool growthKnown() const;
+  float growth(int direction, const float *spectrum) const;
   bool growsAlone(int direction, int leader, int needed, const float *spectrum) const;
   void record(const PeakList &peaks, const float *spectrum);
 

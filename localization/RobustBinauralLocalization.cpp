@@ -193,6 +193,14 @@ struct Parameters : KOLV::ParameterTable {
                                "who starts while another speaks, whose reflections grow with them (0: never)")
               .atLeast(0.0)
               .byDefault(2.0f));
+  const KOLV::ParameterInfo &roomLeadRise =
+      add(KOLV::floatParameter("ROOM_LEAD_RISE", "",
+                               "in a room, a frame's highest peak away from the recent highest ones is reported "
+                               "only where the spatial spectrum has grown this many times over the last 0.1 s: a "
+                               "talker starts, a reflection leading the reverberation after its talker's last word "
+                               "decays (0: always)")
+              .atLeast(0.0)
+              .byDefault(1.5f));
 };
 
 const Parameters &declared() {
@@ -251,6 +259,7 @@ RobustBinauralLocalization::RobustBinauralLocalization(std::string nodeName, KOL
   settings.room.share = p.roomShare.readFloat(parameters);
   settings.room.gate = p.roomGate.readInt(parameters);
   settings.room.rise = p.roomRise.readFloat(parameters);
+  settings.room.leadRise = p.roomLeadRise.readFloat(parameters);
   p.validate(parameters, describe(getName()));
 
   if (headScale != 0.0f && headScale < kSmallestHeadScale) {

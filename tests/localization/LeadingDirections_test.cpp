@@ -170,3 +170,46 @@ TEST(LeadingDirections, KeepsAFurtherPeakThatGrowsAlone) {
     EXPECT_EQ(peaks.count - 1, c.kept);
   }
 }
+
+// A frame's highest peak far from every recent one is reported only where
+// the spectrum has grown there `leadRise` times over the last riseFrames
+// frames: a talker starts, a reflection that leads the reverberant tail
+// after its talker's last word only decays. It still counts as a leader.
+TEST(LeadingDirections, ReportsALeaderAwayFromTheRecentOnesOnlyWhereItGrew) {
+  struct Case {
+    std::string name;
+    float leadRise;  // ROOM_LEAD_RISE
+    float then, now;  // the spectrum at the leader's direction
+    int reported;
+  };
+  const std::vector<Case> cases = {
+      {"a talker starting", 1.5f, 0.05f, 0.2f, 1},
+      {"a reflection leading a decay", 1.5f, 0.2f, 0.12f, 0},
+      {"grown too little", 1.5f, 0.1f, 0.14f, 0},
+      {"rule off", 0.0f, 0.2f, 0.12f, 1},
+  };
+  const int away = 110;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    RoomSettings settings = roomSettings(0.5f);
+    settings.leadRise = c.leadRise;
+    LeadingDirections leaders(settings);
+    lead(leaders, 60, kLeader, 0.3f);
+    const Spectrum then = spectrumOf({{kLeader, 0.3f}, {away, c.then}});
+    for (int t = 0; t < settings.riseFrames; ++t) {
+      PeakList peaks = frameOf({{kLeader, 0.3f}});
+      leaders.admit(peaks, then.data());
+    }
+    PeakList peaks = frameOf({{away, c.now}});
+    leaders.admit(peaks, spectrumOf({{kLeader, 0.1f}, {away, c.now}}).data());
+    EXPECT_EQ(peaks.count, c.reported);
+  }
+  // Unreported, such leaders still count: one that leads long enough is
+  // reported near its own earlier frames.
+  LeadingDirections leaders(roomSettings(0.5f));
+  lead(leaders, 60, kLeader, 0.3f);
+  lead(leaders, 40, away, 0.2f);
+  PeakList peaks = frameOf({{away, 0.2f}});
+  leaders.admit(peaks, spectrumOf({{away, 0.2f}}).data());
+  EXPECT_EQ(peaks.count, 1);
+}
