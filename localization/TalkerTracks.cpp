@@ -106,7 +106,7 @@ void TalkerTracks::correct(Track &t, const Estimate &e, float support) const {
   t.envelope[slot_] = e.power;
   t.support += support;
   t.silentFrames = 0;
-  t.heardFrames = 0;
+  t.heard = false;
   t.quietEnd = false;
   ++t.streak;
 }
@@ -159,7 +159,7 @@ void TalkerTracks::startTrack(const Estimate &e, float support) {
   const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
   std::vector<float> envelope(settings_.envelopeFrames, 0.0f);
   envelope[slot_] = e.power;
-  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, 0, false, 1,
+  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, false, false, 1,
                           std::move(envelope), false, 0.0f, e.azimuth, -1, 0, 0, 0.0f});
 }
 
@@ -323,7 +323,7 @@ void TalkerTracks::followCrossingPeaks(const std::vector<Estimate> &estimates) {
       t->azimuth = std::clamp(middle + away + shift, kLowestAzimuth, kHighestAzimuth);
       if (t->silentFrames == 0) continue;
       t->silentFrames = 0;
-      t->heardFrames = 0;
+      t->heard = false;
       t->quietEnd = false;
       t->streak = std::max(t->streak + 1, settings_.resumeEstimates);
     }
@@ -342,7 +342,7 @@ void TalkerTracks::mergeDuplicates() {
         if (b.silentFrames < a.silentFrames) {
           a.azimuth = b.azimuth;
           a.silentFrames = b.silentFrames;
-          a.heardFrames = b.heardFrames;
+          a.heard = b.heard;
           a.quietEnd = b.quietEnd;
         }
         b.silentFrames = settings_.forgetFrames;  // retired below
@@ -411,8 +411,8 @@ void TalkerTracks::update(const std::vector<Estimate> &estimates) {
     // Whether the track is held the full hold is settled once, when its
     // quiet hold has passed, so that a talker heard later does not bring a
     // stopped one's track back.
-    if (!estimates.empty()) ++t.heardFrames;
-    if (++t.silentFrames == settings_.quietHoldFrames + 1) t.quietEnd = t.heardFrames == 0;
+    t.heard = t.heard || !estimates.empty();
+    if (++t.silentFrames == settings_.quietHoldFrames + 1) t.quietEnd = !t.heard;
     // A track that has gone unfed for longer than the hold pauses: it must
     // take new estimates again before it is reported.
     if (t.silentFrames == settings_.holdFrames + 1) t.streak = 0;

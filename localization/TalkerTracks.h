@@ -82,7 +82,7 @@ class TalkerTracks {
     int age;             // frames since birth
     float support;       // sum of the supports of the estimates taken (see confirmSupport)
     int silentFrames;    // frames since the last estimate
-    int heardFrames;     // of those, frames that brought some other estimate
+    bool heard;          // some other estimate has come since the last
     bool quietEnd;       // nothing else was heard through its quiet hold: held no longer
     int streak;          // estimates taken since the track last paused
     std::vector<float> envelope;  // the last envelopeFrames frames' estimate powers (0: none), a ring
