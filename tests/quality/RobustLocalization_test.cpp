@@ -256,6 +256,33 @@ TEST(RobustRoom, LevelCuesInTheRoomKeepReflectionsFromBecomingTracks) {
   EXPECT_GE(level["recall"].as<double>(), phase["recall"].as<double>() - 0.02);
 }
 
+// In the room at RT60 0.6 s some reflections lead frames of their own, in
+// the reverberation after their talker's last word, where nothing grows: a
+// highest peak away from the recent ones is reported only where the
+// spectrum grew (ghost frames 2 % of the track frames without that, none
+// with it).
+TEST(RobustRoom, AHighestPeakAwayFromTheRecentOnesIsReportedOnlyWhereItGrew) {
+  const SceneLayout room = twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6});
+  const YAML::Node grown = robustTracks(room, "lead-grown", {})["coverage"];
+  const YAML::Node any = robustTracks(room, "lead-any", {"robust-localization.ROOM_LEAD_RISE=0.0"})["coverage"];
+  EXPECT_LE(grown["ghost_share"].as<double>(), 0.5 * any["ghost_share"].as<double>());
+  EXPECT_LE(grown["false_share"].as<double>(), any["false_share"].as<double>() - 0.01);
+  EXPECT_GE(grown["recall"].as<double>(), any["recall"].as<double>() - 0.01);
+}
+
+// A talker who starts while another speaks grows out of the spatial
+// spectrum where nothing else does, and is reported before they have led a
+// tenth of the frames (here their track comes 0.5 s after their first word
+// instead of 1.1 s).
+TEST(RobustRoom, ATalkerStartingWhileAnotherSpeaksIsReportedWhereTheyGrowAlone) {
+  const SceneLayout room{"robust_late_p50_m20_room03", 20.0, kDuration,
+                         {{kReadSpeech + "0870.wav", 50.0, kLeadIn}, {kReadSpeech + "0880.wav", -20.0, 1.8}},
+                         quality::Room{kRoomSize, 0.3}};
+  const YAML::Node grown = robustTracks(room, "late-grown", {})["coverage"]["talkers"][1];
+  const YAML::Node led = robustTracks(room, "late-led", {"robust-localization.ROOM_RISE=0.0"})["coverage"]["talkers"][1];
+  EXPECT_GE(grown["recall"].as<double>(), led["recall"].as<double>() + 0.05);
+}
+
 // At 5 dB often only a fricative's bins near 3.5 kHz rise above the noise,
 // and there the interaural phase of a talker at +15 degrees repeats at -16.
 // The level difference (the right ear louder, not the left) tells the two
