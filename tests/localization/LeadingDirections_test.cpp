@@ -39,14 +39,17 @@ Spectrum spectrumOf(std::vector<Peak> values) {
   return spectrum;
 }
 
-// Feeds `frames` frames whose only peak is at `direction` with `value`, the
-// spectrum unchanged from frame to frame.
-void lead(LeadingDirections &leaders, int frames, int direction, float value) {
-  const Spectrum spectrum = spectrumOf({{direction, value}});
+// Feeds `frames` frames whose only peak is `leader`, with the same spectrum.
+void repeat(LeadingDirections &leaders, int frames, Peak leader, const Spectrum &spectrum) {
   for (int t = 0; t < frames; ++t) {
-    PeakList peaks = frameOf({{direction, value}});
+    PeakList peaks = frameOf({leader});
     leaders.admit(peaks, spectrum.data());
   }
+}
+
+// Feeds `frames` frames whose only peak is at `direction` with `value`.
+void lead(LeadingDirections &leaders, int frames, int direction, float value) {
+  repeat(leaders, frames, {direction, value}, spectrumOf({{direction, value}}));
 }
 
 int keptAfterHighest(LeadingDirections &leaders, int direction, float highest) {
@@ -160,11 +163,7 @@ TEST(LeadingDirections, KeepsAFurtherPeakThatGrowsAlone) {
     LeadingDirections leaders(settings);
     lead(leaders, 60, kLeader, 0.3f);
     lead(leaders, 20, otherLeader, 0.3f);
-    const Spectrum then = spectrumOf({c.leaderThen, c.otherThen, c.candidateThen});
-    for (int t = 0; t < settings.riseFrames; ++t) {
-      PeakList peaks = frameOf({c.leaderThen});
-      leaders.admit(peaks, then.data());
-    }
+    repeat(leaders, settings.riseFrames, c.leaderThen, spectrumOf({c.leaderThen, c.otherThen, c.candidateThen}));
     PeakList peaks = frameOf({c.leaderNow, c.candidateNow});
     leaders.admit(peaks, spectrumOf({c.leaderNow, c.otherNow, c.candidateNow}).data());
     EXPECT_EQ(peaks.count - 1, c.kept);
@@ -195,11 +194,7 @@ TEST(LeadingDirections, ReportsALeaderAwayFromTheRecentOnesOnlyWhereItGrew) {
     settings.leadRise = c.leadRise;
     LeadingDirections leaders(settings);
     lead(leaders, 60, kLeader, 0.3f);
-    const Spectrum then = spectrumOf({{kLeader, 0.3f}, {away, c.then}});
-    for (int t = 0; t < settings.riseFrames; ++t) {
-      PeakList peaks = frameOf({{kLeader, 0.3f}});
-      leaders.admit(peaks, then.data());
-    }
+    repeat(leaders, settings.riseFrames, {kLeader, 0.3f}, spectrumOf({{kLeader, 0.3f}, {away, c.then}}));
     PeakList peaks = frameOf({{away, c.now}});
     leaders.admit(peaks, spectrumOf({{kLeader, 0.1f}, {away, c.now}}).data());
     EXPECT_EQ(peaks.count, c.reported);
