@@ -54,25 +54,25 @@ bool LeadingDirections::growsAlone(int direction, int leader, int needed, const 
   return true;
 }
 
+// Whether peak i of the frame (0: its leader) is reported: near enough
+// recent leaders, or grown as the rules for a leader and a further peak ask.
+bool LeadingDirections::reported(const PeakList &peaks, int i, int needed, const float *spectrum) const {
+  const int direction = peaks.peaks[i].direction;
+  if (leadersNear(direction) >= needed) return true;
+  if (i == 0)
+    return settings_.leadRise <= 0.0f || !growthKnown() || growth(direction, spectrum) >= settings_.leadRise;
+  return settings_.rise > 0.0f && growthKnown() && growsAlone(direction, peaks.peaks[0].direction, needed, spectrum);
+}
+
 void LeadingDirections::admit(PeakList &peaks, const float *spectrum) {
   // The frame's leader is counted as one even where it is not reported, so
   // that a talker who leads often is admitted however they started.
   const PeakList heard = peaks;
-  if (peaks.count > 0 && inRoom()) {
+  if (heard.count > 0 && inRoom()) {
     const int needed = std::max(1, static_cast<int>(std::ceil(settings_.share * leaders_)));
-    const bool known = growthKnown();
-    const int leader = peaks.peaks[0].direction;
-    int kept = 0;
-    for (int i = 0; i < peaks.count; ++i) {
-      const int direction = peaks.peaks[i].direction;
-      bool keep = leadersNear(direction) >= needed;
-      if (!keep && i == 0)
-        keep = settings_.leadRise <= 0.0f || !known || growth(direction, spectrum) >= settings_.leadRise;
-      else if (!keep)
-        keep = settings_.rise > 0.0f && known && growsAlone(direction, leader, needed, spectrum);
-      if (keep) peaks.peaks[kept++] = peaks.peaks[i];
-    }
-    peaks.count = kept;
+    peaks.count = 0;
+    for (int i = 0; i < heard.count; ++i)
+      if (reported(heard, i, needed, spectrum)) peaks.peaks[peaks.count++] = heard.peaks[i];
   }
   record(heard, spectrum);
 }

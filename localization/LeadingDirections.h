@@ -59,6 +59,7 @@ class LeadingDirections {
   bool growthKnown() const;
   float growth(int direction, const float *spectrum) const;
   bool growsAlone(int direction, int leader, int needed, const float *spectrum) const;
+  bool reported(const PeakList &peaks, int i, int needed, const float *spectrum) const;
   void record(const PeakList &peaks, const float *spectrum);
 
   RoomSettings settings_;
