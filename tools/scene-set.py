@@ -123,6 +123,8 @@ def render(args):
         raise Refused("--scenes must be at least 1")
     if not 0.0 <= args.min_separation <= HIGHEST_AZIMUTH - LOWEST_AZIMUTH:
         raise Refused(f"--min-separation must lie between 0 and {HIGHEST_AZIMUTH - LOWEST_AZIMUTH:g} degrees")
+    if args.second_within < 0.0:
+        raise Refused("--second-within must be at least 0 seconds")
     if len(set(args.voices)) < 2:
         raise Refused("--voices needs at least two recordings")
     renderer = program("KOLV_RENDER", "kolv-render-scene")
@@ -267,6 +269,8 @@ def score(args):
         raise Refused("say what to score: --tracks NAME.csv, --separated A.wav,B.wav or both")
     if not os.path.isfile(args.network):
         raise Refused(f"no network file {args.network}")
+    if args.jobs < 1:
+        raise Refused("-j must be at least 1")
     names = scenes_of(args.dir)
     args.runs = args.runs or os.path.join(args.dir, "runs")
     kolv = program("KOLV", "kolv")

@@ -69,6 +69,8 @@ def test_scores_the_tracks_of_a_network(two_scenes, tmp_path):
     (["score", "{empty}", LOCALIZE, "--tracks", "robust-tracked.csv"], "holds no scene"),
     (["score", "{empty}", LOCALIZE], "say what to score"),
     (["score", "{empty}", "/no/such/network.yaml", "--tracks", "t.csv"], "no network file"),
+    (["score", "{empty}", LOCALIZE, "--tracks", "t.csv", "-j", "0"], "-j must be at least 1"),
+    (["render", "{empty}/set", "--second-within", "-1"], "--second-within must be at least 0"),
     (["render", "{empty}/set", "--voices", "{voice}"], "at least two recordings"),
     (["render", "{empty}/set", "--voices", "{voice}", "{stereo}"], "is not mono 16-bit PCM"),
     (["render", "{empty}/set", "--sofa", "a.sofa", "--hrirs", "b.wav"], "give the head once"),
