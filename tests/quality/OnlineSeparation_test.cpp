@@ -36,7 +36,8 @@ const std::vector<std::string> kRoomDereverberated = {"source.LENGTH=2048", "sou
                                                       "online.DEREVERBERATION=0.16"};
 const std::vector<std::string> kRoomPostFiltered = {"source.LENGTH=2048", "source.ADVANCE=512",
                                                      "online.DEREVERBERATION=0.16", "online.POST_FILTER_FLOOR=-20.0"};
-const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0"};
+const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0",
+                                                  "online.MEMORY=0.0"};
 const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0"};
 
 quality::SceneLayout standing() {
