@@ -208,7 +208,7 @@ def score_scene(args, kolv, evaluator, name):
         tracks = os.path.join(out, args.tracks)
         if not os.path.isfile(tracks):
             raise Refused(f"the network wrote no {args.tracks} for scene {name}")
-        figures = evaluate("--sources", tracks)
+        figures = evaluate("--sources", tracks, "--advance", str(args.advance))
         with open(truth_path) as f:
             truth = json.load(f)
         result["tracking"] = {"by_second": figures["coverage_by_second"],

@@ -65,6 +65,14 @@ def test_scores_the_tracks_of_a_network(two_scenes, tmp_path):
     assert 0.0 <= tracking["mean_start_latency"] <= tracking["latest_start"] <= 3.0
 
 
+def test_reads_the_track_table_at_the_frame_shift_given(two_scenes, tmp_path):
+    figures = tmp_path / "figures.json"
+    done = scene_set("score", two_scenes, LOCALIZE, "--tracks", "robust-tracked.csv", "--runs", tmp_path / "runs",
+                     "--set", "source.ADVANCE=320", "--advance", 320, "--json", figures, "-j", 2)
+    assert done.returncode == 0, done.stderr
+    assert json.load(open(figures))["tracking"]["recall"] >= 0.8
+
+
 @pytest.mark.parametrize("args, message", [
     (["score", "{empty}", LOCALIZE, "--tracks", "robust-tracked.csv"], "holds no scene"),
     (["score", "{empty}", LOCALIZE], "say what to score"),
