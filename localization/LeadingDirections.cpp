@@ -93,7 +93,8 @@ void LeadingDirections::record(const PeakList &peaks, const float *spectrum) {
     ++leaders_;
   }
   if (!earlier_.empty()) {
-    std::copy(spectrum, spectrum + kDirections, earlier_.begin() + static_cast<std::ptrdiff_t>(earlierNext_) * kDirections);
+    std::copy(spectrum, spectrum + kDirections,
+              earlier_.begin() + static_cast<std::ptrdiff_t>(earlierNext_) * kDirections);
     earlierNext_ = (earlierNext_ + 1) % settings_.riseFrames;
     spectraKept_ = std::min(spectraKept_ + 1, settings_.riseFrames);
   }

@@ -159,8 +159,8 @@ void TalkerTracks::startTrack(const Estimate &e, float support) {
   const float rateSpread = settings_.maxRate * settings_.maxRate / 4.0f;
   std::vector<float> envelope(settings_.envelopeFrames, 0.0f);
   envelope[slot_] = e.power;
-  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0, false, false, 1,
-                          std::move(envelope), false, 0.0f, e.azimuth, -1, 0, 0, 0.0f});
+  tracks_.push_back(Track{Stage::Probation, -1, e.azimuth, 0.0f, spread, 0.0f, rateSpread, e.power, 0, support, 0,
+                          false, false, 1, std::move(envelope), false, 0.0f, e.azimuth, -1, 0, 0, 0.0f});
 }
 
 // A confirmed track takes the id of the nearest paused track within reach,

@@ -279,7 +279,8 @@ TEST(RobustRoom, ATalkerStartingWhileAnotherSpeaksIsReportedWhereTheyGrowAlone) 
                          {{kReadSpeech + "0870.wav", 50.0, kLeadIn}, {kReadSpeech + "0880.wav", -20.0, 1.8}},
                          quality::Room{kRoomSize, 0.3}};
   const YAML::Node grown = robustTracks(room, "late-grown", {})["coverage"]["talkers"][1];
-  const YAML::Node led = robustTracks(room, "late-led", {"robust-localization.ROOM_RISE=0.0"})["coverage"]["talkers"][1];
+  const YAML::Node led =
+      robustTracks(room, "late-led", {"robust-localization.ROOM_RISE=0.0"})["coverage"]["talkers"][1];
   EXPECT_GE(grown["recall"].as<double>(), led["recall"].as<double>() + 0.05);
 }
 
