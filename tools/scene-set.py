@@ -217,7 +217,8 @@ def score_scene(args, kolv, evaluator, name):
                               "start_latencies": start_latencies(truth, tracks, args.advance / truth["sampling_rate"])}
     if args.separated:
         files = [os.path.join(out, f) for f in args.separated.split(",")]
-        separation = evaluate("--separated", ",".join(files))["separation"]
+        delay = [] if args.delay == "estimate" else ["--delay", args.delay]
+        separation = evaluate("--separated", ",".join(files), *delay)["separation"]
         result["separation"] = {"left_ear": separation.get("whole_file_left_ear"),
                                 "talkers_kept": separation["talkers_kept"]}
     return result
@@ -271,6 +272,8 @@ def score(args):
         raise Refused(f"no network file {args.network}")
     if args.jobs < 1:
         raise Refused("-j must be at least 1")
+    if args.delay != "estimate" and not (args.delay.isdigit()):
+        raise Refused(f"--delay must be a whole number of samples (0 or more) or 'estimate', not {args.delay}")
     names = scenes_of(args.dir)
     args.runs = args.runs or os.path.join(args.dir, "runs")
     kolv = program("KOLV", "kolv")
@@ -342,6 +345,9 @@ def parse(argv):
     s.add_argument("--separated", help="the separated outputs, comma-separated (e.g. online-1.wav,online-2.wav)")
     s.add_argument("--set", action="append", default=[], help="NODE.PARAM=VALUE, as kolv run --set")
     s.add_argument("--advance", type=int, default=160, help="samples per frame of the track table (160)")
+    s.add_argument("--delay", default="0",
+                   help="samples by which the separated outputs trail the scene (0: kolv's resynthesis adds none); "
+                        "'estimate': kolv-evaluate estimates it by cross-correlation")
     s.add_argument("--runs", help="where the runs go (DIR/runs)")
     s.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 1)
     s.add_argument("--json", help="also write the figures to this file")
