@@ -54,14 +54,14 @@ endif
 	fi
 ifneq ($(ROOM),)
 	@echo "Against the truth of the scene in the room ($(ROOM_DIR)/truth.json), the first toolbox's nodes:"
-	@./$(BUILD)/kolv-evaluate --truth $(ROOM_DIR)/truth.json --block 3 \
+	@./$(BUILD)/kolv-evaluate --truth $(ROOM_DIR)/truth.json --block 3 --delay 0 \
 	  --sources $(ROOM_DIR)/kolv-out/tracked.csv --speech $(ROOM_DIR)/kolv-out/speech.csv \
 	  --enhanced $(ROOM_DIR)/kolv-out/enhanced.wav \
 	  --separated $(ROOM_DIR)/kolv-out/separated-1.wav,$(ROOM_DIR)/kolv-out/separated-2.wav
 	@echo
 	@echo "The same for the second toolbox's nodes (robust localization and tracking, online separation,"
 	@echo "adaptive enhancement and voice activity):"
-	@./$(BUILD)/kolv-evaluate --truth $(ROOM_DIR)/truth.json \
+	@./$(BUILD)/kolv-evaluate --truth $(ROOM_DIR)/truth.json --delay 0 \
 	  --sources $(ROOM_DIR)/kolv-out/robust-tracked.csv --speech $(ROOM_DIR)/kolv-out/speech-adaptive.csv \
 	  --enhanced $(ROOM_DIR)/kolv-out/enhanced-adaptive.wav \
 	  --separated $(ROOM_DIR)/kolv-out/online-separated-1.wav,$(ROOM_DIR)/kolv-out/online-separated-2.wav
