@@ -13,6 +13,10 @@ using namespace localization;
 
 namespace {
 
+// The frame shift CONFIRM_SUPPORT counts in: at any other shift the same
+// support takes the same time (at 10 ms the count is unchanged, exactly).
+constexpr float kSupportFrameSeconds = 0.01f;
+
 // One declaration per parameter, in the order the constructor reads them.
 struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &advance =
@@ -44,7 +48,8 @@ struct Parameters : KOLV::ParameterTable {
   const KOLV::ParameterInfo &confirmSupport =
       add(KOLV::floatParameter("CONFIRM_SUPPORT", "frames",
                                "estimates that confirm a track, each counted by the square root of its power over its "
-                               "frame's strongest estimate's")
+                               "frame's strongest estimate's, in 10 ms frames (at another shift each counts its shift "
+                               "over 10 ms)")
               .above(0.0)
               .byDefault(7.0f));
   const KOLV::ParameterInfo &hold =
@@ -133,7 +138,7 @@ SourceTracker::SourceTracker(std::string nodeName, KOLV::ParameterSet params) : 
   s.maxRate = p.maxRate.readFloat(parameters);
   s.gate = p.gate.readFloat(parameters);
   const float probation = p.probation.readFloat(parameters);
-  s.confirmSupport = p.confirmSupport.readFloat(parameters);
+  const float confirmSupport = p.confirmSupport.readFloat(parameters);
   const float hold = p.hold.readFloat(parameters);
   const float quietHold = p.quietHold.readFloat(parameters);
   const float forget = p.forget.readFloat(parameters);
@@ -144,6 +149,7 @@ SourceTracker::SourceTracker(std::string nodeName, KOLV::ParameterSet params) : 
   p.validate(parameters, describe(getName()));
 
   s.frameSeconds = static_cast<float>(advance) / static_cast<float>(samplingRate);
+  s.confirmSupport = confirmSupport * (kSupportFrameSeconds / s.frameSeconds);
   s.probationFrames = std::max(1, framesOf(probation, s.frameSeconds));
   s.holdFrames = framesOf(hold, s.frameSeconds);
   s.quietHoldFrames = framesOf(quietHold, s.frameSeconds);

@@ -410,6 +410,29 @@ TEST(SourceTracker, TracksSourceRecordsAndLeavesOutEstimatesWithoutDirection) {
   }
 }
 
+// A talker is confirmed after the same time at any frame shift: the support
+// counts 10 ms frames.
+TEST(SourceTracker, ConfirmsATalkerAfterTheSameTimeAtAnyFrameShift) {
+  struct Case {
+    int advance, samplingRate, firstReported;
+  };
+  for (const Case c : {Case{160, 16000, 6}, Case{480, 48000, 6}, Case{512, 16000, 2}, Case{80, 16000, 13}}) {
+    SCOPED_TRACE(c.advance);
+    std::vector<KOLV::ObjectRef> frames;
+    for (int f = 0; f < 20; ++f) frames.push_back(estimatesAt({20.0}));
+    kolvtest::FrameFeeder feeder(frames);
+    SourceTracker node("track", kolvtest::makeParams({{"ADVANCE", kolvtest::intValue(c.advance)},
+                                                      {"SAMPLING_RATE", kolvtest::intValue(c.samplingRate)}}));
+    kolvtest::wire(node, "ESTIMATED_DOA", feeder);
+    int firstReported = -1;
+    for (int f = 0; f < 20 && firstReported < 0; ++f) {
+      KOLV::RCPtr<kolvtest::SourceVector> out = node.getOutput(0, f);
+      if (!out->empty()) firstReported = f;
+    }
+    EXPECT_EQ(firstReported, c.firstReported);
+  }
+}
+
 TEST(SourceTracker, RefusesValuesOutOfRange) {
   for (const char *name : {"GATE", "PROBATION", "FORGET", "SHADOW_DURATION"}) {
     SCOPED_TRACE(name);
