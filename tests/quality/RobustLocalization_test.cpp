@@ -44,6 +44,7 @@ struct Case {
   SceneLayout scene;
   Goal goal;
   std::vector<std::string> sets;  // --set assignments beyond the files
+  int advance = 160;              // the frame shift those assignments give the stream
 };
 
 void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
@@ -72,7 +73,8 @@ SceneLayout office() {
 
 // Runs localize.yaml on a scene (rendered on first use) with the given
 // assignments; the evaluator's report on the robust chain's tracks.
-YAML::Node robustTracks(const SceneLayout &layout, const std::string &run, const std::vector<std::string> &extraSets) {
+YAML::Node robustTracks(const SceneLayout &layout, const std::string &run, const std::vector<std::string> &extraSets,
+                       int advance = 160) {
   const std::string scene = quality::renderedScene(layout);
   const std::string out = quality::outputFolder("robust-" + run);
   std::vector<std::string> sets = {"source.FILE=" + scene + "/scene.wav",
@@ -82,7 +84,8 @@ YAML::Node robustTracks(const SceneLayout &layout, const std::string &run, const
                                    "robust-tracked.FILE=" + out + "/robust-tracked.csv"};
   sets.insert(sets.end(), extraSets.begin(), extraSets.end());
   quality::runKolv(quality::exampleNetwork("localize.yaml"), sets, out);
-  return quality::evaluate(scene, {"--sources", out + "/robust-tracked.csv"}, out);
+  return quality::evaluate(scene, {"--sources", out + "/robust-tracked.csv", "--advance", std::to_string(advance)},
+                           out);
 }
 
 class RobustTracking : public ::testing::TestWithParam<Case> {};
@@ -90,7 +93,7 @@ class RobustTracking : public ::testing::TestWithParam<Case> {};
 TEST_P(RobustTracking, TracksTheTalkersWithinTheGoals) {
   const Case &param = GetParam();
   const Goal &goal = param.goal;
-  const YAML::Node c = robustTracks(param.scene, param.name, param.sets)["coverage"];
+  const YAML::Node c = robustTracks(param.scene, param.name, param.sets, param.advance)["coverage"];
   EXPECT_GE(c["recall"].as<double>(), goal.minRecall);
   EXPECT_LE(c["mean_error"].as<double>(), goal.maxError);
   EXPECT_LE(c["false_share"].as<double>(), goal.maxFalse);
@@ -167,6 +170,23 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"room06_m35_p45", twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6}),
                            {0.79, 3.0, 0.16, 1}, {}},
                       Case{"office_m30_p50", office(), {0.93, 2.0, 0.14, 0}, {}}),
+    nameOf);
+
+// The same rooms at a room separation's frames (2048 / 512, which a network
+// that also separates gives its localizer): 88 and 80 % of the talkers'
+// frames, 2.0 and 2.6 degrees, 10 and 9 % false (counting the tracker's
+// support in frames of the stream, 86 and 78 %).
+const std::vector<std::string> kSeparationRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512"};
+constexpr int kSeparationRoomAdvance = 512;
+
+INSTANTIATE_TEST_SUITE_P(
+    QualityRobustRoomFrames, RobustTracking,
+    ::testing::Values(Case{"room03_m60_p20_128ms", twoTalkers("robust_room03_m60_p20", -60, 20, 20,
+                                                              quality::Room{kRoomSize, 0.3}),
+                           {0.85, 2.3, 0.13, 1}, kSeparationRoomFrames, kSeparationRoomAdvance},
+                      Case{"room06_m35_p45_128ms", twoTalkers("robust_room06_m35_p45", -35, 45, 20,
+                                                              quality::Room{kRoomSize, 0.6}),
+                           {0.77, 3.0, 0.12, 1}, kSeparationRoomFrames, kSeparationRoomAdvance}),
     nameOf);
 
 // Heard by a head a tenth larger than the KEMAR the steering is measured on
