@@ -27,6 +27,7 @@ constexpr double kMeasuredSideBias = 1.0;  // degrees either way
 constexpr double kSphereSideBias = 1.0;    // degrees outwards, at least
 constexpr double kLargerHead = 1.1;        // the head's size over KEMAR's
 constexpr double kRaisedTalker = 15.0;     // degrees above the ears' plane
+constexpr int kNetworkAdvance = 160;       // localize.yaml's frame shift
 
 struct Goal {
   double minRecall;     // share of the talkers' active frames tracked within 10 degrees
@@ -44,7 +45,7 @@ struct Case {
   SceneLayout scene;
   Goal goal;
   std::vector<std::string> sets;  // --set assignments beyond the files
-  int advance = 160;              // the frame shift those assignments give the stream
+  int advance = kNetworkAdvance;  // the frame shift those assignments give the stream
 };
 
 void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
@@ -74,7 +75,7 @@ SceneLayout office() {
 // Runs localize.yaml on a scene (rendered on first use) with the given
 // assignments; the evaluator's report on the robust chain's tracks.
 YAML::Node robustTracks(const SceneLayout &layout, const std::string &run, const std::vector<std::string> &extraSets,
-                       int advance = 160) {
+                       int advance = kNetworkAdvance) {
   const std::string scene = quality::renderedScene(layout);
   const std::string out = quality::outputFolder("robust-" + run);
   std::vector<std::string> sets = {"source.FILE=" + scene + "/scene.wav",
