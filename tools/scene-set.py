@@ -272,7 +272,7 @@ def score(args):
         raise Refused(f"no network file {args.network}")
     if args.jobs < 1:
         raise Refused("-j must be at least 1")
-    if args.delay != "estimate" and not args.delay.isdigit():
+    if args.delay != "estimate" and not (args.delay.isascii() and args.delay.isdigit()):
         raise Refused(f"--delay must be a whole number of samples (0 or more) or 'estimate', not {args.delay}")
     names = scenes_of(args.dir)
     args.runs = args.runs or os.path.join(args.dir, "runs")

@@ -97,6 +97,7 @@ def test_scores_the_separated_outputs_at_the_delay_given(two_scenes, tmp_path):
     (["score", "{empty}", "/no/such/network.yaml", "--tracks", "t.csv"], "no network file"),
     (["score", "{empty}", LOCALIZE, "--tracks", "t.csv", "-j", "0"], "-j must be at least 1"),
     (["score", "{empty}", SEPARATE, "--separated", "a.wav,b.wav", "--delay", "-3"], "--delay must be a whole"),
+    (["score", "{empty}", SEPARATE, "--separated", "a.wav,b.wav", "--delay", "\u00b2"], "--delay must be a whole"),
     (["render", "{empty}/set", "--second-within", "-1"], "--second-within must be at least 0"),
     (["render", "{empty}/set", "--voices", "{voice}"], "at least two recordings"),
     (["render", "{empty}/set", "--voices", "{voice}", "{stereo}"], "is not mono 16-bit PCM"),
