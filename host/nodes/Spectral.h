@@ -60,9 +60,9 @@ class OverlapAdder {
   int length_;
   int advance_;
   std::vector<float> window_;
-  // Below this sum of squared windows a sample counts as uncovered: it is
-  // divided by the floor instead, so the first samples of a stream under a
-  // tapering window fade in rather than amplify rounding noise.
+  // Below this sum of squared windows a sample counts as partly covered: it
+  // is divided by the floor instead, so the first samples of a stream under
+  // a tapering window fade in rather than amplify what a node changed.
   float normFloor_;
   std::vector<float> sum_;   // weighted samples still open, from the next unfinished one
   std::vector<float> norm_;  // their sums of squared windows

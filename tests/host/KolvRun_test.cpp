@@ -22,8 +22,9 @@ namespace {
 // Not a multiple of the frame shift: the last frame is padded.
 constexpr long long kSamples = 16123;
 constexpr long long kFrames = (kSamples + 159) / 160;
-// The first samples fade in under the Hann window.
-constexpr long long kFadeIn = 16;
+// The first samples fade in under the Hann window (about 0.3 of a 512-sample
+// frame).
+constexpr long long kFadeIn = 160;
 
 std::string roundTripNetwork() {
   return hosttest::readText(hosttest::sourceFolder() + "/networks/roundtrip.yaml");
