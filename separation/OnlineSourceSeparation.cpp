@@ -25,6 +25,10 @@ constexpr float kLargestValue = 1e15f;
 // The most frames the dereverberation's prediction may take: its cost grows
 // with their square in every bin.
 constexpr int kMostPredictionFrames = 16;
+// While talkers are new, an estimate reads this far (s) before their start
+// as well: a little of the noise alone, against which their first frames
+// stand out.
+constexpr float kRestartLead = 0.3f;
 
 using KOLV::floatParameter;
 using KOLV::intParameter;
@@ -70,6 +74,14 @@ struct Parameters : KOLV::ParameterTable {
                                            "all new runs this many")
               .atLeast(1)
               .byDefault(30));
+  const ParameterInfo &restart =
+      add(floatParameter("RESTART", "s",
+                         "for this long after talkers start out of quiet, each estimate reads only the frames "
+                         "since just before the start, and every UPDATE_INTERVAL an estimate from scratch takes "
+                         "over where it explains them better: 0 off")
+              .atLeast(0.0)
+              .atMost(15.0)
+              .byDefault(1.0f));
   const ParameterInfo &sourceModel =
       add(stringParameter("SOURCE_MODEL", "",
                           "how a talker's spectrum varies: GAUSS (time-varying Gaussian) or LAPLACE (spherical "
@@ -142,6 +154,7 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   memoryAheadSeconds = p.memoryAhead.readFloat(params);
   updateSeconds = p.updateInterval.readFloat(params);
   passes = p.passes.readInt(params);
+  restartSeconds = p.restart.readFloat(params);
   sourceModel = p.sourceModel.readString(params);
   reference = p.reference.readString(params);
   postFilterFloorDb = p.postFilterFloor.readFloat(params);
@@ -200,6 +213,8 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.memoryAhead = frames(memoryAheadSeconds);
   settings.reference = reference == "LEFT" ? 0 : reference == "RIGHT" ? 1 : KOLV::separation::kOwnMicrophone;
   settings.postFilterFloor = std::pow(10.0f, postFilterFloorDb / 20.0f);
+  settings.restartSpan = framesOf(restartSeconds);
+  settings.restartLead = framesOf(kRestartLead);
   iva_ = std::make_unique<WindowedIva>(settings);
   if (predictionFrames_ > 0) {
     OnlineWpeSettings wpe;

@@ -47,6 +47,7 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   float memoryAheadSeconds;   // s
   float updateSeconds;        // s
   int passes;                 // per part of the signal, in all
+  float restartSeconds;       // s, 0 off
   std::string sourceModel;
   std::string reference;  // REFERENCE_MICROPHONE
   float postFilterFloorDb;    // dB, 0 off

@@ -35,6 +35,10 @@ void normaliseRows(Demixing2 &w) {
 // amplify the estimation error and the noise with the source.
 constexpr float kMaxProjectionGain = 2.0f;
 
+// Talkers start out of quiet where the last interval's frames bring this
+// share of the window's energy.
+constexpr double kOnsetShare = 0.5;
+
 }  // namespace
 
 WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
@@ -52,6 +56,7 @@ WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
   norm1_.assign(static_cast<size_t>(settings.capacity), 0.0f);
   focus_.assign(static_cast<size_t>(settings.capacity), 1.0f);
   demixing_.assign(static_cast<size_t>(settings.bins), Demixing2());
+  running_.assign(static_cast<size_t>(settings.bins), Demixing2());
   projected_.assign(static_cast<size_t>(settings.bins), Demixing2());
   earPower_.assign(static_cast<size_t>(settings.bins), {1.0f, 1.0f});
 }
@@ -158,15 +163,111 @@ void WindowedIva::estimate(long long first, long long end, long long focus) {
   lastFirst_ = first;
   lastEnd_ = end;
   lastFocus_ = focus;
+  if (lastPasses_ == 0) return;
+  const bool fresh = settings_.restartSpan > 0 && sourcesStarted(first, end);
+  if (fresh) first = std::max(first, onset_ - settings_.restartLead);
   const int frames = static_cast<int>(end - first);
-  if (lastPasses_ > 0) focusWeights(first, frames, focus);
-  for (int pass = 0; pass < lastPasses_; ++pass) {
+  focusWeights(first, frames, focus);
+  runPasses(first, frames, lastPasses_);
+  if (fresh && (lastRestart_ < onset_ || end - lastRestart_ >= settings_.interval)) restart(first, frames);
+  updateProjection();
+}
+
+void WindowedIva::runPasses(long long first, int frames, int passes) {
+  for (int pass = 0; pass < passes; ++pass) {
     if (!sourceNorms(first, frames)) break;
     weigh(norm0_, frames);
     weigh(norm1_, frames);
     updateBins(first, frames);
   }
-  if (lastPasses_ > 0) updateProjection();
+}
+
+// Whether [first, end) ends within restartSpan of the talkers' start out of
+// quiet: an estimate whose last interval brought half the window's energy
+// or more (the first words after a pause or the noise alone).
+bool WindowedIva::sourcesStarted(long long first, long long end) {
+  if (onset_ < 0 || end - onset_ > settings_.restartSpan) {
+    const long long recent = std::max(first, end - settings_.interval);
+    const double energy = energyBetween(first, end);
+    if (energy > 0.0 && energyBetween(recent, end) >= kOnsetShare * energy) onset_ = recent;
+  }
+  return onset_ >= 0 && end - onset_ <= settings_.restartSpan;
+}
+
+// The negative log-likelihood of frames [first, first + frames) under the
+// source model with the current matrices, each source at its most likely
+// scale (so that unit rows compare fairly), up to a constant: with the
+// time-varying Gaussian model bins * sum over sources and frames of log r
+// (r = |y|^2 / bins, floored as the weights are), with the Laplacian one
+// 2 frames bins * sum over sources of log (sum over frames of |y|); then
+// - 2 frames * sum over bins of log |det W|.
+double WindowedIva::negativeLogLikelihood(long long first, int frames) {
+  sourceNorms(first, frames);
+  const double bins = settings_.bins, tiny = std::numeric_limits<float>::min();
+  double sum = 0.0;
+  for (const std::vector<float> *norms : {&norm0_, &norm1_}) {
+    const float *r = norms->data();
+    if (settings_.model == SourceModel::Laplace) {
+      double total = 0.0;
+      for (int t = 0; t < frames; ++t) total += std::sqrt(r[t]);
+      sum += 2.0 * frames * bins * std::log(std::max(total, tiny));
+      continue;
+    }
+    double mean = 0.0;
+    for (int t = 0; t < frames; ++t) mean += r[t] / bins;
+    const double floor = std::max(kRelativeNormFloor * mean / frames, tiny);
+    for (int t = 0; t < frames; ++t) sum += bins * std::log(std::max(r[t] / bins, floor));
+  }
+  double logDet = 0.0;
+  for (const Demixing2 &w : demixing_)
+    logDet += std::log(std::max<double>(std::abs(w.w[0][0] * w.w[1][1] - w.w[0][1] * w.w[1][0]), tiny));
+  return sum - 2.0 * frames * logDet;
+}
+
+// An estimate from the identity over the same frames, its rows in the order
+// of the running one's; it takes over where it explains the frames better.
+// A warm start that saw the talkers' first few frames can settle in a poor
+// optimum and keep it; a fresh one each tenth of a second gets out of it.
+void WindowedIva::restart(long long first, int frames) {
+  running_ = demixing_;
+  const double runningCost = negativeLogLikelihood(first, frames);
+  std::fill(demixing_.begin(), demixing_.end(), Demixing2());
+  runPasses(first, frames, settings_.coldPasses);
+  alignRows(running_, first, frames);
+  if (!(negativeLogLikelihood(first, frames) < runningCost)) demixing_ = running_;
+  lastRestart_ = lastEnd_;
+}
+
+// Swaps the rows (in every bin) where, summed over the bins, each output is
+// more coherent over frames [first, first + frames) with the other previous
+// output than with its own.
+void WindowedIva::alignRows(const std::vector<Demixing2> &previous, long long first, int frames) {
+  double kept = 0.0, swapped = 0.0;
+  for (int k = 0; k < settings_.bins; ++k) {
+    const size_t at = static_cast<size_t>(k) * span_ + slotOf(first);
+    std::complex<double> c[2][2] = {};
+    double pn[2] = {0.0, 0.0}, po[2] = {0.0, 0.0};
+    for (int t = 0; t < frames; ++t) {
+      const std::complex<float> x0(re0_[at + t], im0_[at + t]), x1(re1_[at + t], im1_[at + t]);
+      std::complex<float> yn[2], yo[2];
+      for (int i = 0; i < 2; ++i) {
+        yn[i] = demixing_[k].w[i][0] * x0 + demixing_[k].w[i][1] * x1;
+        yo[i] = previous[k].w[i][0] * x0 + previous[k].w[i][1] * x1;
+        pn[i] += std::norm(yn[i]);
+        po[i] += std::norm(yo[i]);
+      }
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) c[i][j] += std::complex<double>(yn[i] * std::conj(yo[j]));
+    }
+    const auto coherence = [&](int i, int j) {
+      const double p = pn[i] * po[j];
+      return p > 0.0 ? std::norm(c[i][j]) / p : 0.0;
+    };
+    kept += coherence(0, 0) + coherence(1, 1);
+    swapped += coherence(0, 1) + coherence(1, 0);
+  }
+  if (swapped > kept)
+    for (Demixing2 &w : demixing_) std::swap(w.w[0], w.w[1]);
 }
 
 // norm_i[t] = sum over bins of |y_i(t)|^2 with the current matrices; false

@@ -40,6 +40,12 @@ struct WindowedIvaSettings {
   // Least gain of the post-filter (1: off): each output's bin is scaled by
   // its source's share of the two sources' power at both ears.
   float postFilterFloor = 1.0f;
+  // For this many frames after talkers start out of quiet (0: never), an
+  // estimate reads only the frames from restartLead before the start, and
+  // every `interval` frames one from the identity takes over where it
+  // explains them better.
+  int restartSpan = 0;
+  int restartLead = 0;
 };
 
 class WindowedIva {
@@ -89,6 +95,11 @@ class WindowedIva {
   double focusScale() const;
   void updateBins(long long first, int frames);
   void updateProjection();
+  void runPasses(long long first, int frames, int passes);
+  bool sourcesStarted(long long first, long long end);
+  double negativeLogLikelihood(long long first, int frames);
+  void restart(long long first, int frames);
+  void alignRows(const std::vector<Demixing2> &previous, long long first, int frames);
   float postFilterGain(float own, float other) const;
 
   WindowedIvaSettings settings_;
@@ -101,9 +112,12 @@ class WindowedIva {
   long long lastFirst_ = 0, lastEnd_ = 0;  // the window of the last estimate
   long long lastFocus_ = 0;
   int lastPasses_ = 0;
+  long long onset_ = -1;        // first frame of the talkers' last start out of quiet
+  long long lastRestart_ = -1;  // end of the window of the last estimate from the identity
   std::vector<float> norm0_, norm1_;  // per window frame: r, then its weight
   std::vector<float> focus_;          // per window frame: its weight from its distance to the focus
   std::vector<Demixing2> demixing_;   // W per bin
+  std::vector<Demixing2> running_;    // W before an estimate from the identity
   std::vector<Demixing2> projected_;  // W with row i scaled by (W^-1)_ii, per bin
   std::vector<std::array<float, 2>> earPower_;  // per bin and source: |a_0i|^2 + |a_1i|^2
 };

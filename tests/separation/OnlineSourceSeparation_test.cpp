@@ -154,6 +154,7 @@ TEST(OnlineSourceSeparation, RefusesWhatItCannotDoNamingTheNodeAndValue) {
       {"negative look-ahead", {{"LOOK_AHEAD", kolvtest::floatValue(-1.0f)}}, "LOOK_AHEAD"},
       {"unknown model", {{"SOURCE_MODEL", kolvtest::stringValue("CAUCHY")}}, "CAUCHY"},
       {"a post-filter that raises", {{"POST_FILTER_FLOOR", kolvtest::floatValue(6.0f)}}, "POST_FILTER_FLOOR is 6 dB"},
+      {"restarts for longer than the frames kept", {{"RESTART", kolvtest::floatValue(20.0f)}}, "RESTART is 20 s"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

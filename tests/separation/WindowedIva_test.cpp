@@ -167,6 +167,7 @@ TalkerStream twoTalkers(int frames, const std::function<float(int, int)> &activi
 }
 
 constexpr double kMemoryFrames = 100.0;  // 1 s, the node's default
+constexpr int kRestartFrames = 100, kRestartLeadFrames = 30;  // 1 s and 0.3 s, the node's
 
 // The node's live settings on the test's bins, keeping `capacity` frames.
 WindowedIvaSettings liveSettings(int capacity) {
@@ -174,6 +175,8 @@ WindowedIvaSettings liveSettings(int capacity) {
   settings.bins = kBins;
   settings.capacity = capacity;
   settings.memory = kMemoryFrames;
+  settings.restartSpan = kRestartFrames;
+  settings.restartLead = kRestartLeadFrames;
   return settings;
 }
 
@@ -186,16 +189,20 @@ void appendLive(WindowedIva &iva, const TalkerStream &s, size_t t, int capacity)
 }
 
 // Runs the kernel live over the stream.
-void separateLive(const TalkerStream &s, int history, FrameBins out[2],
-                  int reference = KOLV::separation::kOwnMicrophone) {
-  WindowedIvaSettings settings = liveSettings(history + 1);
-  settings.reference = reference;
+void separateLive(const TalkerStream &s, const WindowedIvaSettings &settings, FrameBins out[2]) {
   WindowedIva iva(settings);
   for (size_t t = 0; t < s.mic0.size(); ++t) {
     appendLive(iva, s, t, settings.capacity);
     for (int o = 0; o < 2; ++o) out[o].emplace_back(kBins);
     iva.separate(static_cast<long long>(t), out[0].back().data(), out[1].back().data());
   }
+}
+
+void separateLive(const TalkerStream &s, int history, FrameBins out[2],
+                  int reference = KOLV::separation::kOwnMicrophone) {
+  WindowedIvaSettings settings = liveSettings(history + 1);
+  settings.reference = reference;
+  separateLive(s, settings, out);
 }
 
 // Checks, per segment where a talker speaks, that the output holding it
@@ -299,6 +306,41 @@ TEST(WindowedIva, KeepsEachTalkerOnItsOutputThroughPauses) {
   // takes a moment to relearn him: the SIR is judged from 1 s on.
   const double minSirDb[2] = {10.0, 10.0};
   expectTalkersKept(s, out, kTurn, kTurn, kTurn / 2, minSirDb, speaks);
+}
+
+// Two talkers who start together after a second of noise alone: in their
+// first second the warm estimate, started on their first few frames, can
+// settle in a poor optimum; estimates from scratch over the frames since
+// they started get out of it. Per seed, the SIR of the worse talker over
+// their first second, without and with them (without: 10.3, -0.2, 9.2 and
+// 19.2 dB; with: 18.2, 14.2, 16.2 and 18.9 dB).
+TEST(WindowedIva, EstimatesFromScratchSeparateTalkersWhoStartTogetherSooner) {
+  constexpr int kStart = 100, kFrames = 400;
+  double gain = 0.0;
+  for (unsigned seed : {21u, 22u, 23u, 24u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const TalkerStream s = twoTalkers(
+        kFrames, [](int, int t) { return t >= kStart ? 1.0f : 0.0f; },
+        [](int talker, int) { return talker == 0 ? -25.0 : 20.0; }, seed);
+    double worstSir[2];
+    for (int restart : {0, 1}) {
+      WindowedIvaSettings settings = liveSettings(401);
+      if (!restart) settings.restartSpan = 0;
+      FrameBins out[2];
+      separateLive(s, settings, out);
+      double energy[2][2];
+      for (int talker = 0; talker < 2; ++talker)
+        for (int o = 0; o < 2; ++o)
+          energy[talker][o] = kolvtest::talkerEnergy(s.images[talker], out[o], kStart, kStart + 100);
+      const bool swapped = energy[0][1] > energy[0][0];
+      const double sir0 = 10.0 * std::log10(energy[0][swapped ? 1 : 0] / energy[1][swapped ? 1 : 0]);
+      const double sir1 = 10.0 * std::log10(energy[1][swapped ? 0 : 1] / energy[0][swapped ? 0 : 1]);
+      worstSir[restart] = std::min(sir0, sir1);
+    }
+    EXPECT_GE(worstSir[1], 12.0);
+    gain += worstSir[1] - worstSir[0];
+  }
+  EXPECT_GE(gain / 4.0, 3.0) << "mean gain in dB of the worse talker's SIR";
 }
 
 TEST(WindowedIva, FollowsATalkerWhoMovesFortyDegreesInEightSeconds) {
