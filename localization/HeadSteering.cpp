@@ -11,34 +11,60 @@ namespace {
 
 // Bins firstBin .. endBin-1 of the (cols-1)*2-point transform of an impulse
 // response delayed by `delay` seconds (a fractional delay, applied as a
-// phase), each taken at `scale` times its frequency; the other bins 0.
+// phase), each taken at `scale` times its frequency; the other bins 0. Each
+// bin's phasor turns by its own step, sample after sample; the bins advance
+// side by side (the complex products written out, so that they vectorize)
+// with each bin's rounding the same as on its own.
 std::vector<std::complex<double>> transform(const std::vector<float> &impulse, double delay, int samplingRate,
                                             int cols, double scale, int firstBin, int endBin) {
   std::vector<std::complex<double>> H(static_cast<size_t>(cols));
+  if (endBin <= firstBin) return H;
   const double points = 2.0 * (cols - 1) / scale;
-  for (int j = firstBin; j < endBin; ++j) {
-    const std::complex<double> step = std::polar(1.0, -2.0 * kPi * j / points);
-    std::complex<double> turn = 1.0, sum = 0.0;
-    for (float sample : impulse) {
-      sum += static_cast<double>(sample) * turn;
-      turn *= step;
+  const size_t bins = static_cast<size_t>(endBin - firstBin);
+  std::vector<double> stepRe(bins), stepIm(bins), turnRe(bins, 1.0), turnIm(bins, 0.0), sumRe(bins, 0.0),
+      sumIm(bins, 0.0);
+  for (size_t b = 0; b < bins; ++b) {
+    const std::complex<double> step = std::polar(1.0, -2.0 * kPi * (firstBin + static_cast<int>(b)) / points);
+    stepRe[b] = step.real();
+    stepIm[b] = step.imag();
+  }
+  for (float sample : impulse) {
+    const double x = sample;
+    for (size_t b = 0; b < bins; ++b) {
+      sumRe[b] += x * turnRe[b];
+      sumIm[b] += x * turnIm[b];
+      const double re = turnRe[b] * stepRe[b] - turnIm[b] * stepIm[b];
+      const double im = turnRe[b] * stepIm[b] + turnIm[b] * stepRe[b];
+      turnRe[b] = re;
+      turnIm[b] = im;
     }
-    H[static_cast<size_t>(j)] = sum * std::polar(1.0, -2.0 * kPi * j * delay * samplingRate / points);
+  }
+  for (size_t b = 0; b < bins; ++b) {
+    const int j = firstBin + static_cast<int>(b);
+    H[static_cast<size_t>(j)] = std::complex<double>(sumRe[b], sumIm[b]) *
+                                std::polar(1.0, -2.0 * kPi * j * delay * samplingRate / points);
   }
   return H;
 }
 
 }  // namespace
 
+const HeadFilters &MeasuredHead::horizontalFilters(double azimuthDegrees) const {
+  auto known = filtersByAzimuth_.find(azimuthDegrees);
+  if (known == filtersByAzimuth_.end())
+    known = filtersByAzimuth_.emplace(azimuthDegrees, set_.filters(azimuthDegrees, 0.0)).first;
+  return known->second;
+}
+
 EarResponses MeasuredHead::responses(double azimuthDegrees, int cols, double scale, int firstBin, int endBin) const {
-  const HeadFilters ir = set_.filters(azimuthDegrees, 0.0);
+  const HeadFilters &ir = horizontalFilters(azimuthDegrees);
   const int first = std::max(0, firstBin), end = endBin < 0 ? cols : std::min(cols, endBin);
   return {transform(ir.left, ir.delayLeft, set_.samplingRate(), cols, scale, first, end),
           transform(ir.right, ir.delayRight, set_.samplingRate(), cols, scale, first, end)};
 }
 
 double MeasuredHead::interauralDelay(double azimuthDegrees) const {
-  const HeadFilters ir = set_.filters(azimuthDegrees, 0.0);
+  const HeadFilters &ir = horizontalFilters(azimuthDegrees);
   const int n = set_.filterLength();
   auto correlation = [&](int lag) {  // sum left[t] right[t - lag]
     double sum = 0.0;

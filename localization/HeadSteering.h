@@ -5,6 +5,7 @@
 #define KOLV_LOCALIZATION_HEAD_STEERING_H
 
 #include <complex>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,11 +26,13 @@ struct EarResponses {
 };
 
 // A SOFA set of head-related impulse responses, read with libmysofa at a
-// given sampling rate. Throws std::runtime_error naming the file when it is
+// given sampling rate (each response resampled as it is read: the steering
+// reads a few hundred). Throws std::runtime_error naming the file when it is
 // missing or unusable.
 class MeasuredHead {
  public:
-  MeasuredHead(const std::string &path, int samplingRate) : set_(path, samplingRate) {}
+  MeasuredHead(const std::string &path, int samplingRate)
+      : set_(path, samplingRate, SofaResampling::EachResponse) {}
 
   // The transfer functions at bins 0 .. cols-1 of a (cols-1)*2-point
   // transform for an azimuth on the horizontal plane (this project's sign:
@@ -47,7 +50,12 @@ class MeasuredHead {
   double interauralDelay(double azimuthDegrees) const;
 
  private:
+  // libmysofa's interpolation between the measurements costs more than a
+  // transform; each direction's filters are read once for every head scale.
+  const HeadFilters &horizontalFilters(double azimuthDegrees) const;
+
   SofaSet set_;
+  mutable std::map<double, HeadFilters> filtersByAzimuth_;
 };
 
 // Per analysed bin and direction the expected normalised cross-spectrum

@@ -32,11 +32,24 @@ struct HeadFilters {
   float delayLeft = 0.0f, delayRight = 0.0f;  // s
 };
 
+// A response resampled from one rate to another with libsoxr (high quality,
+// linear phase, its delay compensated). Throws std::runtime_error.
+std::vector<float> resampledResponse(const std::vector<double> &response, int fromRate, int toRate);
+
+// How a set recorded at another rate reaches the asked one: libmysofa
+// resamples every measurement when the set opens (what a renderer that reads
+// many directions wants), or each interpolated response is resampled as it is
+// read (several times faster for a few hundred directions; the measurements'
+// interpolation and the resampling are both linear, so the two agree within
+// the resamplers' ripple). The levels differ by libmysofa's normalisation,
+// which is computed on the set at the rate it opens at.
+enum class SofaResampling { WholeSet, EachResponse };
+
 class SofaSet {
  public:
   // Throws std::runtime_error naming the file when it is missing, not a
   // usable SOFA file, or not for two ears.
-  SofaSet(const std::string &path, int samplingRate);
+  SofaSet(const std::string &path, int samplingRate, SofaResampling resampling = SofaResampling::WholeSet);
   ~SofaSet();
   SofaSet(const SofaSet &) = delete;
   SofaSet &operator=(const SofaSet &) = delete;
@@ -55,6 +68,7 @@ class SofaSet {
   MYSOFA_EASY *easy_ = nullptr;
   int filterLength_ = 0;
   int samplingRate_ = 0;
+  int openedRate_ = 0;  // the rate libmysofa holds the set at
   float radius_ = 1.0f;  // m, the mean distance of the measurement positions
 };
 

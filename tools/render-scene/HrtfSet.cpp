@@ -1,7 +1,5 @@
 #include "HrtfSet.h"
 
-#include <soxr.h>
-
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -24,18 +22,6 @@ std::vector<double> unitVector(double azimuthDeg, double elevationDeg) {
   float xyz[3];
   sofaDirection(azimuthDeg, elevationDeg, xyz);
   return {xyz[0], xyz[1], xyz[2]};
-}
-
-std::vector<float> resampled(const std::vector<double> &response, int fromRate, int toRate) {
-  std::vector<float> out(static_cast<size_t>(std::ceil(response.size() * double(toRate) / fromRate)));
-  const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT32_I);
-  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-  size_t produced = 0;
-  soxr_error_t error = soxr_oneshot(fromRate, toRate, 1, response.data(), response.size(), nullptr, out.data(),
-                                    out.size(), &produced, &io, &quality, nullptr);
-  if (error) throw std::runtime_error(std::string("cannot resample a head response: ") + error);
-  out.resize(produced);
-  return out;
 }
 
 }  // namespace
@@ -68,8 +54,8 @@ void HrtfSet::readHorizontalSet(const std::string &path, int resampledRate) {
                              " channel(s), not a left and a right ear for each of at least two directions");
   const size_t directions = channels / 2;
   for (size_t k = 0; k < directions; ++k) {
-    HrirPair pair{resampled(set.channels[2 * k], set.samplingRate, resampledRate),
-                  resampled(set.channels[2 * k + 1], set.samplingRate, resampledRate)};
+    HrirPair pair{localization::resampledResponse(set.channels[2 * k], set.samplingRate, resampledRate),
+                  localization::resampledResponse(set.channels[2 * k + 1], set.samplingRate, resampledRate)};
     filterLength_ = std::max(filterLength_, static_cast<int>(std::max(pair.left.size(), pair.right.size())));
     horizontal_.push_back(std::move(pair));
     measured_.push_back(unitVector(-360.0 * k / directions, 0.0));
