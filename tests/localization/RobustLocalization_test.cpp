@@ -102,6 +102,37 @@ TEST(HeadSteering, MeasuredInterauralDelaysOfTheKemarHead) {
   }
 }
 
+// Each interpolated response resampled on its own keeps the interaural
+// cross-spectrum (what the steering keeps) of the set at its own rate in the
+// analysed band, within the resampler's ripple (worst 0.041 over every
+// 5 degrees; libmysofa resampling the whole set: 0.058).
+TEST(SofaSet, ResponsesResampledOneByOneKeepTheInterauralCrossSpectrum) {
+  constexpr int kRecordedRate = 44100;  // the KEMAR set's
+  const SofaSet recorded(kDefaultSofaFile, kRecordedRate), each(kDefaultSofaFile, kRate, SofaResampling::EachResponse);
+  EXPECT_EQ(each.filterLength(), static_cast<int>(std::ceil(recorded.filterLength() * double(kRate) / kRecordedRate)));
+  const auto crossSpectrum = [](const HeadFilters &f, double hz, int rate) {
+    std::complex<double> left = 0.0, right = 0.0;
+    for (size_t t = 0; t < f.left.size(); ++t) {
+      const std::complex<double> turn = std::polar(1.0, -2.0 * kPi * hz * static_cast<double>(t) / rate);
+      left += static_cast<double>(f.left[t]) * turn;
+      right += static_cast<double>(f.right[t]) * turn;
+    }
+    return 2.0 * left * std::conj(right) / (std::norm(left) + std::norm(right));
+  };
+  for (int azimuth : {-90, -37, 0, 12, 65}) {
+    SCOPED_TRACE(azimuth);
+    const HeadFilters truth = recorded.filters(azimuth, 0.0), resampled = each.filters(azimuth, 0.0);
+    ASSERT_EQ(static_cast<int>(resampled.left.size()), each.filterLength());
+    EXPECT_FLOAT_EQ(resampled.delayLeft - resampled.delayRight, truth.delayLeft - truth.delayRight);
+    double worst = 0.0;
+    for (int j = kLowBin; j < kHighBin; ++j) {
+      const double hz = j * 0.5 * kRate / (kCols - 1);
+      worst = std::max(worst, std::abs(crossSpectrum(resampled, hz, kRate) - crossSpectrum(truth, hz, kRecordedRate)));
+    }
+    EXPECT_LT(worst, 0.045);
+  }
+}
+
 // Below the first phase wrap the steering's interaural phase delay,
 // -arg S / omega, has the sign of the measured broadband delay and is about
 // half as long again: low frequencies travel round the head more slowly
