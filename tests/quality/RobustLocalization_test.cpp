@@ -280,10 +280,11 @@ TEST(RobustRoom, LevelCuesInTheRoomKeepReflectionsFromBecomingTracks) {
 // In the room at RT60 0.6 s some reflections lead frames of their own, in
 // the reverberation after their talker's last word, where nothing grows: a
 // highest peak away from the recent ones is reported only where the
-// spectrum grew (ghost frames 2 % of the track frames without that, none
-// with it).
+// spectrum grew (with talkers at -70 and +40 degrees ghost frames are 10 %
+// of the track frames without that, 4 % with it; at -35 and +45 the
+// steering leaves no ghosts either way).
 TEST(RobustRoom, AHighestPeakAwayFromTheRecentOnesIsReportedOnlyWhereItGrew) {
-  const SceneLayout room = twoTalkers("robust_room06_m35_p45", -35, 45, 20, quality::Room{kRoomSize, 0.6});
+  const SceneLayout room = twoTalkers("robust_room06_m70_p40", -70, 40, 20, quality::Room{kRoomSize, 0.6});
   const YAML::Node grown = robustTracks(room, "lead-grown", {})["coverage"];
   const YAML::Node any = robustTracks(room, "lead-any", {"robust-localization.ROOM_LEAD_RISE=0.0"})["coverage"];
   EXPECT_LE(grown["ghost_share"].as<double>(), 0.5 * any["ghost_share"].as<double>());
