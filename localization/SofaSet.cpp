@@ -20,7 +20,7 @@ int recordedRate(const std::string &path) {
   int error = 0;
   MYSOFA_HRTF *h = mysofa_load(path.c_str(), &error);
   if (!h || error != MYSOFA_OK) {
-    mysofa_free(h);
+    if (h) mysofa_free(h);
     throw std::runtime_error("cannot use SOFA file " + path + " (libmysofa error " + std::to_string(error) + ")");
   }
   const int rate = h->DataSamplingRate.elements == 1 ? static_cast<int>(std::lround(h->DataSamplingRate.values[0])) : 0;
