@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <tuple>
 #include <string>
@@ -166,13 +168,21 @@ TEST(HeadSteering, ALargerHeadHearsAtEachFrequencyWhatTheMeasuredOneHearsHigher)
   }
 }
 
-TEST(HeadSteering, MissingSofaFileIsNamed) {
-  try {
-    MeasuredHead head("/nonexistent/head.sofa", kRate);
-    FAIL() << "opened a missing file";
-  } catch (const std::runtime_error &e) {
-    EXPECT_NE(std::string(e.what()).find("/nonexistent/head.sofa"), std::string::npos);
+// A missing file, and one that is not a SOFA set (read for its rate before
+// it is opened), are named.
+TEST(HeadSteering, MissingOrUnusableSofaFileIsNamed) {
+  const std::string notSofa = ::testing::TempDir() + "not-a-head.sofa";
+  std::ofstream(notSofa) << "plain text, not HDF5\n";
+  for (const std::string &path : {std::string("/nonexistent/head.sofa"), notSofa}) {
+    SCOPED_TRACE(path);
+    try {
+      MeasuredHead head(path, kRate);
+      FAIL() << "opened " << path;
+    } catch (const std::runtime_error &e) {
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
   }
+  std::remove(notSofa.c_str());
 }
 
 // A source alone, heard through the measured head, is found where it is,
