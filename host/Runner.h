@@ -21,6 +21,9 @@ struct RunSettings {
   bool progress = false;  // show the progress line
   bool realtime = false;  // pace frames at the speed of the audio
   bool profile = false;
+  // Seconds the caller spent building the network, reported with the
+  // profile (negative: not measured).
+  double buildSeconds = -1.0;
   // Called after each frame; a program that runs networks in its own process
   // checks for its interrupts there and calls requestStop().
   std::function<void()> afterFrame;
@@ -78,6 +81,7 @@ class Runner {
   int advance_ = 0;  // of the network's audio, 0 if none
   int sampleRate_ = 0;
   long long frames_ = 0;
+  double initializeSeconds_ = 0.0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastProgress_;
   bool progressShown_ = false;

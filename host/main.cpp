@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iomanip>
@@ -174,7 +175,10 @@ int runNetwork(const std::vector<std::string> &args) {
   // Nodes may consult the run options when they are built.
   runOptions().realtime = command.settings.realtime;
   runOptions().quiet = command.settings.quiet;
+  const auto building = std::chrono::steady_clock::now();
   std::unique_ptr<Network> network = Network::load(command.network, overrides);
+  command.settings.buildSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - building).count();
   // Shown even when quiet: each is a result the user would not expect.
   for (const std::string &warning : network->warnings())
     std::cerr << "kolv: warning: " << warning << '\n';
