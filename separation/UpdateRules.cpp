@@ -3,6 +3,7 @@
 #include <complex>
 
 #include "Decompositions.h"
+#include "LaneSums.h"
 
 namespace KOLV {
 namespace separation {
@@ -14,16 +15,8 @@ namespace {
 
 constexpr float kNaturalGradientStep = 0.1f;
 
-// Sums over frames run in this many independent partial sums, which the
-// compiler turns into vector instructions; the partial sums are then added in
-// lane order.
+// Sums over frames run in this many lanes (LaneSums.h).
 constexpr int kLanes = 16;
-
-float addLanes(const float (&lanes)[kLanes]) {
-  float total = 0.0f;
-  for (float lane : lanes) total += lane;
-  return total;
-}
 
 // Sums over t of g[t] * a[t] * conj(b_j[t]) for Rows consecutive rows b_j
 // (at offset j * frames): Rows elements of one row of (G o A) B^H. Taking two

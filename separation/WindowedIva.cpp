@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "Decompositions.h"
+#include "LaneSums.h"
 
 namespace KOLV {
 namespace separation {
@@ -310,48 +311,32 @@ void WindowedIva::weigh(std::vector<float> &norms, int frames) const {
 }
 
 // V_i = mean of weight_i(t) x x^H over the window, then the IP2 update. The
-// sums run in kLanes interleaved partial sums (frames t, t + kLanes, ...),
-// added at the end: one sum per statistic would chain every addition to the
-// one before and leave the vector unit idle.
+// sums over frames run in lanes (LaneSums.h).
 void WindowedIva::updateBins(long long first, int frames) {
   constexpr int kLanes = 8;
   const float *g0 = norm0_.data(), *g1 = norm1_.data();
   for (int k = 0; k < settings_.bins; ++k) {
     const size_t at = static_cast<size_t>(k) * span_ + slotOf(first);
     const float *a = re0_.data() + at, *b = im0_.data() + at, *c = re1_.data() + at, *d = im1_.data() + at;
-    float s00[kLanes] = {}, s11[kLanes] = {}, sr[kLanes] = {}, si[kLanes] = {};
-    float t00[kLanes] = {}, t11[kLanes] = {}, tr[kLanes] = {}, ti[kLanes] = {};
+    // Per source i: weight_i times |x0|^2, |x1|^2, Re and Im of x0 conj(x1).
+    float sums[2][4][kLanes] = {};
     const auto add = [&](int t, int lane) {
-      const float p00 = a[t] * a[t] + b[t] * b[t], p11 = c[t] * c[t] + d[t] * d[t];
-      // x0 conj(x1)
-      const float pr = a[t] * c[t] + b[t] * d[t], pi = b[t] * c[t] - a[t] * d[t];
-      s00[lane] += g0[t] * p00;
-      s11[lane] += g0[t] * p11;
-      sr[lane] += g0[t] * pr;
-      si[lane] += g0[t] * pi;
-      t00[lane] += g1[t] * p00;
-      t11[lane] += g1[t] * p11;
-      tr[lane] += g1[t] * pr;
-      ti[lane] += g1[t] * pi;
+      const float p[4] = {a[t] * a[t] + b[t] * b[t], c[t] * c[t] + d[t] * d[t], a[t] * c[t] + b[t] * d[t],
+                          b[t] * c[t] - a[t] * d[t]};
+      for (int q = 0; q < 4; ++q) {
+        sums[0][q][lane] += g0[t] * p[q];
+        sums[1][q][lane] += g1[t] * p[q];
+      }
     };
     int t = 0;
     for (; t + kLanes <= frames; t += kLanes)
       for (int lane = 0; lane < kLanes; ++lane) add(t + lane, lane);
     for (int lane = 0; t < frames; ++t, ++lane) add(t, lane);
-    for (int lane = 1; lane < kLanes; ++lane) {
-      s00[0] += s00[lane];
-      s11[0] += s11[lane];
-      sr[0] += sr[lane];
-      si[0] += si[lane];
-      t00[0] += t00[lane];
-      t11[0] += t11[lane];
-      tr[0] += tr[lane];
-      ti[0] += ti[lane];
-    }
     const double n = frames;
-    const Hermitian2 v0{s00[0] / n, s11[0] / n, {sr[0] / n, si[0] / n}};
-    const Hermitian2 v1{t00[0] / n, t11[0] / n, {tr[0] / n, ti[0] / n}};
-    if (iterativeProjection2(v0, v1, demixing_[k])) normaliseRows(demixing_[k]);
+    Hermitian2 v[2];
+    for (int i = 0; i < 2; ++i)
+      v[i] = {addLanes(sums[i][0]) / n, addLanes(sums[i][1]) / n, {addLanes(sums[i][2]) / n, addLanes(sums[i][3]) / n}};
+    if (iterativeProjection2(v[0], v[1], demixing_[k])) normaliseRows(demixing_[k]);
   }
 }
 
