@@ -15,18 +15,8 @@ constexpr double kDegreesPerRadian = 180.0 / 3.14159265358979323846;
 
 double length(const float *p) { return std::sqrt(double(p[0]) * p[0] + double(p[1]) * p[1] + double(p[2]) * p[2]); }
 
-// The set's own sampling rate, read from its header.
-int recordedRate(const std::string &path) {
-  int error = 0;
-  MYSOFA_HRTF *h = mysofa_load(path.c_str(), &error);
-  if (!h || error != MYSOFA_OK) {
-    if (h) mysofa_free(h);
-    throw std::runtime_error("cannot use SOFA file " + path + " (libmysofa error " + std::to_string(error) + ")");
-  }
-  const int rate = h->DataSamplingRate.elements == 1 ? static_cast<int>(std::lround(h->DataSamplingRate.values[0])) : 0;
-  mysofa_free(h);
-  if (rate <= 0) throw std::runtime_error("SOFA file " + path + " states no single sampling rate");
-  return rate;
+[[noreturn]] void refuse(const std::string &path, int error) {
+  throw std::runtime_error("cannot use SOFA file " + path + " (libmysofa error " + std::to_string(error) + ")");
 }
 
 }  // namespace
@@ -51,40 +41,64 @@ void sofaDirection(double azimuthDeg, double elevationDeg, float xyz[3]) {
   xyz[2] = static_cast<float>(std::sin(el));
 }
 
+// The steps of libmysofa's own opening (mysofa_open), taken one by one so that
+// the set's recorded rate is known before it is resampled, from one reading of
+// the file: the filters are the same as through mysofa_open.
 SofaSet::SofaSet(const std::string &path, int samplingRate, SofaResampling resampling)
     : samplingRate_(samplingRate), openedRate_(samplingRate) {
   // libmysofa reports a missing file as a generic read error; say it plainly.
   if (!std::ifstream(path).good()) throw std::runtime_error("cannot open SOFA file " + path);
-  if (resampling == SofaResampling::EachResponse) openedRate_ = recordedRate(path);
   int error = 0;
-  easy_ = mysofa_open(path.c_str(), static_cast<float>(openedRate_), &filterLength_, &error);
-  if (!easy_ || error != MYSOFA_OK)
-    throw std::runtime_error("cannot use SOFA file " + path + " (libmysofa error " + std::to_string(error) + ")");
-  const MYSOFA_HRTF *h = easy_->hrtf;
-  if (h->R != 2) {
-    mysofa_close(easy_);
-    throw std::runtime_error("SOFA file " + path + " has " + std::to_string(h->R) + " receivers, not two ears");
+  hrtf_.reset(mysofa_load(path.c_str(), &error));
+  if (!hrtf_ || error != MYSOFA_OK) refuse(path, error);
+  if ((error = mysofa_check(hrtf_.get())) != MYSOFA_OK) refuse(path, error);
+  if (hrtf_->R != 2)
+    throw std::runtime_error("SOFA file " + path + " has " + std::to_string(hrtf_->R) + " receivers, not two ears");
+  if (resampling == SofaResampling::EachResponse) {
+    if (hrtf_->DataSamplingRate.elements != 1 || !(hrtf_->DataSamplingRate.values[0] > 0.0f))
+      throw std::runtime_error("SOFA file " + path + " states no single sampling rate");
+    openedRate_ = static_cast<int>(std::lround(hrtf_->DataSamplingRate.values[0]));
   }
-  // mysofa_open leaves the source positions in cartesian coordinates.
+  if ((error = mysofa_resample(hrtf_.get(), static_cast<float>(openedRate_))) != MYSOFA_OK) refuse(path, error);
+  mysofa_loudness(hrtf_.get());
+  mysofa_tocartesian(hrtf_.get());
+  lookup_.reset(mysofa_lookup_init(hrtf_.get()));
+  if (!lookup_) refuse(path, MYSOFA_INTERNAL_ERROR);
+  neighborhood_.reset(mysofa_neighborhood_init_withstepdefine(hrtf_.get(), lookup_.get(),
+                                                               MYSOFA_DEFAULT_NEIGH_STEP_ANGLE,
+                                                               MYSOFA_DEFAULT_NEIGH_STEP_RADIUS));
+  if (!neighborhood_) refuse(path, MYSOFA_INTERNAL_ERROR);
   double radiusSum = 0.0;
-  for (unsigned i = 0; i < h->M; ++i) radiusSum += length(h->SourcePosition.values + 3 * i);
-  radius_ = static_cast<float>(radiusSum / h->M);
+  for (unsigned i = 0; i < hrtf_->M; ++i) radiusSum += length(hrtf_->SourcePosition.values + 3 * i);
+  radius_ = static_cast<float>(radiusSum / hrtf_->M);
+  filterLength_ = static_cast<int>(hrtf_->N);
   if (openedRate_ != samplingRate_)
     filterLength_ = static_cast<int>(std::ceil(filterLength_ * double(samplingRate_) / openedRate_));
 }
 
-SofaSet::~SofaSet() { mysofa_close(easy_); }
+void SofaSet::Release::operator()(MYSOFA_HRTF *h) const { mysofa_free(h); }
+void SofaSet::Release::operator()(MYSOFA_LOOKUP *l) const { mysofa_lookup_free(l); }
+void SofaSet::Release::operator()(MYSOFA_NEIGHBORHOOD *n) const { mysofa_neighborhood_free(n); }
+
+SofaSet::~SofaSet() = default;
 
 HeadFilters SofaSet::filters(double azimuthDeg, double elevationDeg) const {
   float xyz[3];
   sofaDirection(azimuthDeg, elevationDeg, xyz);
   for (float &c : xyz) c *= radius_;
-  const size_t length = static_cast<size_t>(easy_->hrtf->N);
+  const size_t length = static_cast<size_t>(hrtf_->N);
+  const int nearest = mysofa_lookup(lookup_.get(), xyz);
+  if (nearest < 0) throw std::runtime_error("libmysofa found no measurement near a direction");
+  std::vector<float> interpolated(length * 2);
+  float delays[2];
+  // The result is either the buffer or one measurement itself.
+  const float *both = mysofa_interpolate(hrtf_.get(), xyz, nearest, mysofa_neighborhood(neighborhood_.get(), nearest),
+                                         interpolated.data(), delays);
   HeadFilters f;
-  f.left.resize(length);
-  f.right.resize(length);
-  mysofa_getfilter_float(easy_, xyz[0], xyz[1], xyz[2], f.left.data(), f.right.data(), &f.delayLeft,
-                         &f.delayRight);
+  f.left.assign(both, both + length);
+  f.right.assign(both + length, both + 2 * length);
+  f.delayLeft = delays[0];
+  f.delayRight = delays[1];
   if (openedRate_ != samplingRate_) {
     for (std::vector<float> *ear : {&f.left, &f.right}) {
       *ear = resampledResponse(std::vector<double>(ear->begin(), ear->end()), openedRate_, samplingRate_);
@@ -95,7 +109,7 @@ HeadFilters SofaSet::filters(double azimuthDeg, double elevationDeg) const {
 }
 
 std::vector<std::vector<double>> SofaSet::measuredDirections() const {
-  const MYSOFA_HRTF *h = easy_->hrtf;
+  const MYSOFA_HRTF *h = hrtf_.get();
   std::vector<std::vector<double>> directions;
   for (unsigned i = 0; i < h->M; ++i) {
     const float *p = h->SourcePosition.values + 3 * i;

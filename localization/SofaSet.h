@@ -5,10 +5,13 @@
 #ifndef KOLV_LOCALIZATION_SOFA_SET_H
 #define KOLV_LOCALIZATION_SOFA_SET_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
-struct MYSOFA_EASY;
+struct MYSOFA_HRTF;
+struct MYSOFA_LOOKUP;
+struct MYSOFA_NEIGHBORHOOD;
 
 namespace localization {
 
@@ -65,7 +68,14 @@ class SofaSet {
   int samplingRate() const { return samplingRate_; }
 
  private:
-  MYSOFA_EASY *easy_ = nullptr;
+  struct Release {
+    void operator()(MYSOFA_HRTF *h) const;
+    void operator()(MYSOFA_LOOKUP *l) const;
+    void operator()(MYSOFA_NEIGHBORHOOD *n) const;
+  };
+  std::unique_ptr<MYSOFA_HRTF, Release> hrtf_;  // the set, in cartesian positions
+  std::unique_ptr<MYSOFA_LOOKUP, Release> lookup_;
+  std::unique_ptr<MYSOFA_NEIGHBORHOOD, Release> neighborhood_;
   int filterLength_ = 0;
   int samplingRate_ = 0;
   int openedRate_ = 0;  // the rate libmysofa holds the set at

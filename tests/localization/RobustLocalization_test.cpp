@@ -2,6 +2,7 @@
 // interaural delays, the bin trust that prefers direct sound, damaged frames,
 // and the node's refusals.
 #include <gtest/gtest.h>
+#include <mysofa.h>
 
 #include <cmath>
 #include <complex>
@@ -132,6 +133,41 @@ TEST(SofaSet, ResponsesResampledOneByOneKeepTheInterauralCrossSpectrum) {
       worst = std::max(worst, std::abs(crossSpectrum(resampled, hz, kRate) - crossSpectrum(truth, hz, kRecordedRate)));
     }
     EXPECT_LT(worst, 0.045);
+  }
+}
+
+// The set is opened step by step (to learn its rate from one reading of the
+// file); its responses are libmysofa's own, through mysofa_open, to the bit.
+TEST(SofaSet, OpensTheSetAsLibmysofaDoes) {
+  for (int rate : {kRate, 44100}) {
+    SCOPED_TRACE(rate);
+    const SofaSet set(kDefaultSofaFile, rate);
+    int length = 0, error = 0;
+    MYSOFA_EASY *easy = mysofa_open(kDefaultSofaFile, static_cast<float>(rate), &length, &error);
+    ASSERT_TRUE(easy != nullptr);
+    EXPECT_EQ(set.filterLength(), length);
+    // Asked at the measurements' mean distance, as the set asks.
+    const MYSOFA_HRTF *h = easy->hrtf;
+    double radiusSum = 0.0;
+    for (unsigned i = 0; i < h->M; ++i) {
+      const float *p = h->SourcePosition.values + 3 * i;
+      radiusSum += std::sqrt(double(p[0]) * p[0] + double(p[1]) * p[1] + double(p[2]) * p[2]);
+    }
+    const float radius = static_cast<float>(radiusSum / h->M);
+    for (const auto &[azimuth, elevation] : {std::pair{-90.0, 0.0}, {-37.5, 0.0}, {0.0, 0.0}, {12.0, 20.0}, {65.0, -10.0}}) {
+      float xyz[3];
+      sofaDirection(azimuth, elevation, xyz);
+      for (float &c : xyz) c *= radius;
+      std::vector<float> left(static_cast<size_t>(length)), right(static_cast<size_t>(length));
+      float delayLeft = 0.0f, delayRight = 0.0f;
+      mysofa_getfilter_float(easy, xyz[0], xyz[1], xyz[2], left.data(), right.data(), &delayLeft, &delayRight);
+      const HeadFilters f = set.filters(azimuth, elevation);
+      EXPECT_EQ(f.left, left) << azimuth;
+      EXPECT_EQ(f.right, right) << azimuth;
+      EXPECT_EQ(f.delayLeft, delayLeft);
+      EXPECT_EQ(f.delayRight, delayRight);
+    }
+    mysofa_close(easy);
   }
 }
 
