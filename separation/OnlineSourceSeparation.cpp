@@ -82,6 +82,13 @@ struct Parameters : KOLV::ParameterTable {
               .atLeast(0.0)
               .atMost(15.0)
               .byDefault(1.0f));
+  const ParameterInfo &onsetSmoothing =
+      add(intParameter("ONSET_SMOOTHING", "bins",
+                       "within RESTART, each bin's statistics are averaged with those of this many bins on "
+                       "either side, so that estimates from the talkers' first frames rest on more data: 0 off")
+              .atLeast(0)
+              .atMost(16)
+              .byDefault(2));
   const ParameterInfo &sourceModel =
       add(stringParameter("SOURCE_MODEL", "",
                           "how a talker's spectrum varies: GAUSS (time-varying Gaussian) or LAPLACE (spherical "
@@ -155,6 +162,7 @@ OnlineSourceSeparation::OnlineSourceSeparation(std::string nodeName, KOLV::Param
   updateSeconds = p.updateInterval.readFloat(params);
   passes = p.passes.readInt(params);
   restartSeconds = p.restart.readFloat(params);
+  onsetSmoothing = p.onsetSmoothing.readInt(params);
   sourceModel = p.sourceModel.readString(params);
   reference = p.reference.readString(params);
   postFilterFloorDb = p.postFilterFloor.readFloat(params);
@@ -215,6 +223,7 @@ void OnlineSourceSeparation::start(const Spectrum &first) {
   settings.postFilterFloor = std::pow(10.0f, postFilterFloorDb / 20.0f);
   settings.restartSpan = framesOf(restartSeconds);
   settings.restartLead = framesOf(kRestartLead);
+  settings.onsetSmoothing = onsetSmoothing;
   iva_ = std::make_unique<WindowedIva>(settings);
   if (predictionFrames_ > 0) {
     OnlineWpeSettings wpe;

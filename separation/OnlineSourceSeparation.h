@@ -48,6 +48,7 @@ class OnlineSourceSeparation : public KOLV::BufferedNode {
   float updateSeconds;        // s
   int passes;                 // per part of the signal, in all
   float restartSeconds;       // s, 0 off
+  int onsetSmoothing;         // bins on either side, 0 off
   std::string sourceModel;
   std::string reference;  // REFERENCE_MICROPHONE
   float postFilterFloorDb;    // dB, 0 off

@@ -60,6 +60,7 @@ WindowedIva::WindowedIva(const WindowedIvaSettings &settings)
   running_.assign(static_cast<size_t>(settings.bins), Demixing2());
   projected_.assign(static_cast<size_t>(settings.bins), Demixing2());
   earPower_.assign(static_cast<size_t>(settings.bins), {1.0f, 1.0f});
+  covariances_.resize(static_cast<size_t>(settings.bins));
 }
 
 // Keeps the newest `capacity` frames, moved to the front.
@@ -167,6 +168,7 @@ void WindowedIva::estimate(long long first, long long end, long long focus) {
   if (lastPasses_ == 0) return;
   const bool fresh = settings_.restartSpan > 0 && sourcesStarted(first, end);
   if (fresh) first = std::max(first, onset_ - settings_.restartLead);
+  smoothing_ = fresh ? settings_.onsetSmoothing : 0;
   const int frames = static_cast<int>(end - first);
   focusWeights(first, frames, focus);
   runPasses(first, frames, lastPasses_);
@@ -333,11 +335,33 @@ void WindowedIva::updateBins(long long first, int frames) {
       for (int lane = 0; lane < kLanes; ++lane) add(t + lane, lane);
     for (int lane = 0; t < frames; ++t, ++lane) add(t, lane);
     const double n = frames;
-    Hermitian2 v[2];
     for (int i = 0; i < 2; ++i)
-      v[i] = {addLanes(sums[i][0]) / n, addLanes(sums[i][1]) / n, {addLanes(sums[i][2]) / n, addLanes(sums[i][3]) / n}};
+      covariances_[k][i] = {addLanes(sums[i][0]) / n, addLanes(sums[i][1]) / n,
+                            {addLanes(sums[i][2]) / n, addLanes(sums[i][3]) / n}};
+  }
+  for (int k = 0; k < settings_.bins; ++k) {
+    const std::array<Hermitian2, 2> v = smoothing_ > 0 ? smoothedCovariances(k) : covariances_[k];
     if (iterativeProjection2(v[0], v[1], demixing_[k])) normaliseRows(demixing_[k]);
   }
+}
+
+// Bin k's covariances averaged with those of the `smoothing_` bins on either
+// side, each bin's pair scaled to unit power so that a loud bin does not
+// decide its quieter neighbours' matrices.
+std::array<Hermitian2, 2> WindowedIva::smoothedCovariances(int k) const {
+  std::array<Hermitian2, 2> sum;
+  const int from = std::max(0, k - smoothing_), to = std::min(settings_.bins - 1, k + smoothing_);
+  for (int j = from; j <= to; ++j) {
+    const std::array<Hermitian2, 2> &v = covariances_[j];
+    const double power = v[0].d0 + v[0].d1 + v[1].d0 + v[1].d1;
+    if (!(power > 0.0)) continue;
+    for (int i = 0; i < 2; ++i) {
+      sum[i].d0 += v[i].d0 / power;
+      sum[i].d1 += v[i].d1 / power;
+      sum[i].off += v[i].off / power;
+    }
+  }
+  return sum;
 }
 
 // Row i of W scaled by a_mi, A = W^-1: source i as heard at microphone m.

@@ -46,6 +46,10 @@ struct WindowedIvaSettings {
   // explains them better.
   int restartSpan = 0;
   int restartLead = 0;
+  // Within restartSpan, each bin's covariances are averaged with those of
+  // this many bins on either side (each scaled to unit power first): an
+  // estimate from a few frames then has more data per matrix (0: never).
+  int onsetSmoothing = 0;
 };
 
 class WindowedIva {
@@ -94,6 +98,7 @@ class WindowedIva {
   void focusWeights(long long first, int frames, long long focus);
   double focusScale() const;
   void updateBins(long long first, int frames);
+  std::array<Hermitian2, 2> smoothedCovariances(int k) const;
   void updateProjection();
   void runPasses(long long first, int frames, int passes);
   bool sourcesStarted(long long first, long long end);
@@ -118,6 +123,8 @@ class WindowedIva {
   std::vector<float> focus_;          // per window frame: its weight from its distance to the focus
   std::vector<Demixing2> demixing_;   // W per bin
   std::vector<Demixing2> running_;    // W before an estimate from the identity
+  std::vector<std::array<Hermitian2, 2>> covariances_;  // per bin: V_0, V_1 of the last pass
+  int smoothing_ = 0;                 // bins on either side averaged in this estimate
   std::vector<Demixing2> projected_;  // W with row i scaled by (W^-1)_ii, per bin
   std::vector<std::array<float, 2>> earPower_;  // per bin and source: |a_0i|^2 + |a_1i|^2
 };

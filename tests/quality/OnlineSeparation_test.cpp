@@ -9,7 +9,9 @@
 // of the noise by the network's AdaptiveSpeechEnhancement.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,12 +34,14 @@ struct Case {
   std::string outputs = "online";     // the files scored: online-N.wav or online-cleaned-N.wav
 };
 
-// The long frames a room asks for (docs/separation.md).
-const std::vector<std::string> kRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512"};
+// The long frames a room asks for, live without the onset smoothing
+// (docs/separation.md).
+const std::vector<std::string> kRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512", "online.ONSET_SMOOTHING=0"};
 const std::vector<std::string> kRoomDereverberated = {"source.LENGTH=2048", "source.ADVANCE=512",
-                                                      "online.DEREVERBERATION=0.16"};
+                                                      "online.ONSET_SMOOTHING=0", "online.DEREVERBERATION=0.16"};
 const std::vector<std::string> kRoomPostFiltered = {"source.LENGTH=2048", "source.ADVANCE=512",
-                                                     "online.DEREVERBERATION=0.16", "online.POST_FILTER_FLOOR=-20.0"};
+                                                     "online.ONSET_SMOOTHING=0", "online.DEREVERBERATION=0.16",
+                                                     "online.POST_FILTER_FLOOR=-20.0"};
 const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0",
                                                   "online.MEMORY=0.0"};
 const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0"};
@@ -127,5 +131,45 @@ TEST_P(OnlineSeparation, KeepsEachTalkerOnItsOutputAndSeparatesTheWholeFile) {
 
 INSTANTIATE_TEST_SUITE_P(QualityTwoTalkers, OnlineSeparation, ::testing::ValuesIn(cases()),
                          [](const ::testing::TestParamInfo<Case> &info) { return info.param.name; });
+
+// Live, the first half second after two talkers start together is
+// separated least; the statistics averaged over neighbouring bins
+// (ONSET_SMOOTHING) give those first estimates more data. The SDR
+// improvement at the left ear with and without, on four layouts: it rises
+// by 0.4 dB on the first, by less on others (docs/separation.md), and on
+// none does it fall by much.
+TEST(OnlineSeparationOnset, SmoothingOverBinsRaisesTheSdrOfTalkersWhoStartTogether) {
+  const auto together = [](const std::string &name, double reader, double prompts) {
+    return quality::SceneLayout{name, kSnrDb, 6.5, {{kReader, reader, kLeadIn}, {quality::promptsVoice(), prompts, kLeadIn}}};
+  };
+  const quality::SceneLayout layouts[] = {standing(), together("online_p20_m60_20dB", 20, -60),
+                                          together("online_m10_p60_20dB", -10, 60),
+                                          together("online_p50_m15_20dB", 50, -15)};
+  double gain = 0.0;
+  for (const quality::SceneLayout &layout : layouts) {
+    const std::string scene = quality::renderedScene(layout);
+    double sdr[2];
+    for (int smoothing : {0, 2}) {
+      const std::string out = quality::outputFolder(layout.name + "_onset_smoothing_" + std::to_string(smoothing));
+      quality::runKolv(quality::exampleNetwork("separate.yaml"),
+                       {"source.FILE=" + scene + "/scene.wav", "first.FILE=" + out + "/separated-1.wav",
+                        "second.FILE=" + out + "/separated-2.wav", "online-first.FILE=" + out + "/online-1.wav",
+                        "online-second.FILE=" + out + "/online-2.wav",
+                        "online-cleaned-first.FILE=" + out + "/online-cleaned-1.wav",
+                        "online-cleaned-second.FILE=" + out + "/online-cleaned-2.wav",
+                        "online.ONSET_SMOOTHING=" + std::to_string(smoothing)},
+                       out);
+      const YAML::Node figures = quality::evaluate(
+          scene, {"--separated", out + "/online-1.wav," + out + "/online-2.wav", "--delay", "0"}, out)["separation"];
+      EXPECT_TRUE(figures["talkers_kept"].as<bool>()) << layout.name << ", ONSET_SMOOTHING " << smoothing;
+      sdr[smoothing / 2] = figures["whole_file_left_ear"]["sdr_improvement_db"].as<double>();
+    }
+    std::printf("%s: SDR improvement at the left ear %.2f dB without, %.2f dB with\n", layout.name.c_str(), sdr[0],
+                sdr[1]);
+    EXPECT_GE(sdr[1], sdr[0] - 0.3) << layout.name;
+    gain += (sdr[1] - sdr[0]) / std::size(layouts);
+  }
+  EXPECT_GE(gain, 0.15) << "mean gain in dB";
+}
 
 }  // namespace

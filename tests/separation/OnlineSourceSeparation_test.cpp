@@ -155,6 +155,8 @@ TEST(OnlineSourceSeparation, RefusesWhatItCannotDoNamingTheNodeAndValue) {
       {"unknown model", {{"SOURCE_MODEL", kolvtest::stringValue("CAUCHY")}}, "CAUCHY"},
       {"a post-filter that raises", {{"POST_FILTER_FLOOR", kolvtest::floatValue(6.0f)}}, "POST_FILTER_FLOOR is 6 dB"},
       {"restarts for longer than the frames kept", {{"RESTART", kolvtest::floatValue(20.0f)}}, "RESTART is 20 s"},
+      {"statistics averaged over bins on a negative side", {{"ONSET_SMOOTHING", kolvtest::intValue(-1)}},
+       "ONSET_SMOOTHING is -1"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
