@@ -102,12 +102,10 @@ std::vector<Case> cases() {
 
 void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
 
-class OnlineSeparation : public ::testing::TestWithParam<Case> {};
-
-TEST_P(OnlineSeparation, KeepsEachTalkerOnItsOutputAndSeparatesTheWholeFile) {
-  const Case &c = GetParam();
-  const std::string scene = quality::renderedScene(c.scene());
-  const std::string out = quality::outputFolder(c.name);
+// Runs the example separation network on a scene, its files in `out`, and
+// scores the files `outputs`-1.wav and -2.wav.
+YAML::Node separated(const std::string &scene, const std::string &out, const std::vector<std::string> &settings,
+                     const std::string &outputs) {
   std::vector<std::string> sets = {"source.FILE=" + scene + "/scene.wav",
                                    "first.FILE=" + out + "/separated-1.wav",
                                    "second.FILE=" + out + "/separated-2.wav",
@@ -115,13 +113,22 @@ TEST_P(OnlineSeparation, KeepsEachTalkerOnItsOutputAndSeparatesTheWholeFile) {
                                    "online-second.FILE=" + out + "/online-2.wav",
                                    "online-cleaned-first.FILE=" + out + "/online-cleaned-1.wav",
                                    "online-cleaned-second.FILE=" + out + "/online-cleaned-2.wav"};
-  sets.insert(sets.end(), c.settings.begin(), c.settings.end());
+  sets.insert(sets.end(), settings.begin(), settings.end());
   quality::runKolv(quality::exampleNetwork("separate.yaml"), sets, out);
   // ISTFT adds no delay: the cross-correlation's estimate would only blur
   // the SDR.
-  const YAML::Node figures = quality::evaluate(
-      scene, {"--separated", out + "/" + c.outputs + "-1.wav," + out + "/" + c.outputs + "-2.wav", "--delay", "0"},
+  return quality::evaluate(
+      scene, {"--separated", out + "/" + outputs + "-1.wav," + out + "/" + outputs + "-2.wav", "--delay", "0"},
       out)["separation"];
+}
+
+class OnlineSeparation : public ::testing::TestWithParam<Case> {};
+
+TEST_P(OnlineSeparation, KeepsEachTalkerOnItsOutputAndSeparatesTheWholeFile) {
+  const Case &c = GetParam();
+  const std::string scene = quality::renderedScene(c.scene());
+  const std::string out = quality::outputFolder(c.name);
+  const YAML::Node figures = separated(scene, out, c.settings, c.outputs);
   EXPECT_TRUE(figures["talkers_kept"].as<bool>()) << figures["talkers"];
   ASSERT_TRUE(figures["whole_file"].IsMap()) << "no stretch in which both talkers speak";
   EXPECT_GE(figures["whole_file"]["improvement_db"].as<double>(), c.minSirDb);
@@ -148,21 +155,14 @@ TEST(OnlineSeparationOnset, SmoothingOverBinsRaisesTheSdrOfTalkersWhoStartTogeth
   double gain = 0.0;
   for (const quality::SceneLayout &layout : layouts) {
     const std::string scene = quality::renderedScene(layout);
-    double sdr[2];
-    for (int smoothing : {0, 2}) {
-      const std::string out = quality::outputFolder(layout.name + "_onset_smoothing_" + std::to_string(smoothing));
-      quality::runKolv(quality::exampleNetwork("separate.yaml"),
-                       {"source.FILE=" + scene + "/scene.wav", "first.FILE=" + out + "/separated-1.wav",
-                        "second.FILE=" + out + "/separated-2.wav", "online-first.FILE=" + out + "/online-1.wav",
-                        "online-second.FILE=" + out + "/online-2.wav",
-                        "online-cleaned-first.FILE=" + out + "/online-cleaned-1.wav",
-                        "online-cleaned-second.FILE=" + out + "/online-cleaned-2.wav",
-                        "online.ONSET_SMOOTHING=" + std::to_string(smoothing)},
-                       out);
-      const YAML::Node figures = quality::evaluate(
-          scene, {"--separated", out + "/online-1.wav," + out + "/online-2.wav", "--delay", "0"}, out)["separation"];
+    double sdr[2];  // without, with
+    for (int with = 0; with < 2; ++with) {
+      const std::string smoothing = with ? "2" : "0";
+      const YAML::Node figures =
+          separated(scene, quality::outputFolder(layout.name + "_onset_smoothing_" + smoothing),
+                    {"online.ONSET_SMOOTHING=" + smoothing}, "online");
       EXPECT_TRUE(figures["talkers_kept"].as<bool>()) << layout.name << ", ONSET_SMOOTHING " << smoothing;
-      sdr[smoothing / 2] = figures["whole_file_left_ear"]["sdr_improvement_db"].as<double>();
+      sdr[with] = figures["whole_file_left_ear"]["sdr_improvement_db"].as<double>();
     }
     std::printf("%s: SDR improvement at the left ear %.2f dB without, %.2f dB with\n", layout.name.c_str(), sdr[0],
                 sdr[1]);
