@@ -85,7 +85,8 @@ struct Parameters : KOLV::ParameterTable {
   const ParameterInfo &onsetSmoothing =
       add(intParameter("ONSET_SMOOTHING", "bins",
                        "within RESTART, each bin's statistics are averaged with those of this many bins on "
-                       "either side, so that estimates from the talkers' first frames rest on more data: 0 off")
+                       "either side, so that estimates from the talkers' first frames rest on more data: 0 off, "
+                       "as live in a room, where neighbouring bins need other matrices")
               .atLeast(0)
               .atMost(16)
               .byDefault(2));
