@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <ostream>
 #include <string>
@@ -37,11 +38,15 @@ struct Case {
 // The long frames a room asks for, live without the onset smoothing
 // (docs/separation.md).
 const std::vector<std::string> kRoomFrames = {"source.LENGTH=2048", "source.ADVANCE=512", "online.ONSET_SMOOTHING=0"};
-const std::vector<std::string> kRoomDereverberated = {"source.LENGTH=2048", "source.ADVANCE=512",
-                                                      "online.ONSET_SMOOTHING=0", "online.DEREVERBERATION=0.16"};
-const std::vector<std::string> kRoomPostFiltered = {"source.LENGTH=2048", "source.ADVANCE=512",
-                                                     "online.ONSET_SMOOTHING=0", "online.DEREVERBERATION=0.16",
-                                                     "online.POST_FILTER_FLOOR=-20.0"};
+
+std::vector<std::string> roomFramesAnd(std::initializer_list<std::string> more) {
+  std::vector<std::string> settings = kRoomFrames;
+  settings.insert(settings.end(), more);
+  return settings;
+}
+const std::vector<std::string> kRoomDereverberated = roomFramesAnd({"online.DEREVERBERATION=0.16"});
+const std::vector<std::string> kRoomPostFiltered =
+    roomFramesAnd({"online.DEREVERBERATION=0.16", "online.POST_FILTER_FLOOR=-20.0"});
 const std::vector<std::string> kRoomWholeFile = {"source.LENGTH=4096", "source.ADVANCE=512", "online.LOOK_AHEAD=20.0",
                                                   "online.MEMORY=0.0"};
 const std::vector<std::string> kWholeFile = {"online.LOOK_AHEAD=20.0"};
